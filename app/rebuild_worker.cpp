@@ -1,0 +1,100 @@
+#include "app/rebuild_run.h"
+
+#include "app/server_template.h"
+#include "fileservice/file_service.h"
+#include "hdb/database_manager.h"
+#include "platform/platform.h"
+
+namespace {
+
+void SetRunState(int32_t state) { platform::AtomicStore(&SharedRun().runState, state); }
+
+void WorkerThread(void*) {
+    RebuildWorker();
+    platform::EndThread();
+}
+
+// Moves an existing database out of the way. False when it is there and could not be moved.
+bool SetAsideOldDatabase(FileService& files, const std::string& databasePath) {
+    if (files.FileExists(databasePath.c_str()) != 1) return true;
+    const std::string target = SetAsideName(files, databasePath);
+    return files.FileRename(target.c_str(), databasePath.c_str()) == 1;
+}
+
+}  // namespace
+
+RebuildRun& SharedRun() {
+    static RebuildRun run;
+    return run;
+}
+
+std::string JoinPath(const std::string& folder, const std::string& name) {
+    if (folder.empty()) return name;
+    const char last = folder.back();
+    if (last == '/' || last == '\\') return folder + name;
+    return folder + platform::kPathSeparator + name;
+}
+
+bool SetRepositoryPath(const std::string& repositoryPath) {
+    std::string databasePath = JoinPath(repositoryPath, kDatabaseFileName);
+    if (databasePath.size() > kMaxPathChars) return false;
+    RebuildRun& run = SharedRun();
+    run.repositoryPath = repositoryPath;
+    run.databasePath = std::move(databasePath);
+    return true;
+}
+
+std::string SetAsideName(FileService& files, const std::string& databasePath) {
+    std::string name = databasePath + ".old";
+    if (files.FileExists(name.c_str()) != 1) return name;
+    for (int i = 0; i <= 999; ++i) {
+        name = databasePath + ".old" + std::to_string(i);
+        if (files.FileExists(name.c_str()) != 1) break;
+    }
+    return name;
+}
+
+int32_t AddStatusLine(const char* text) {
+    RebuildRun& run = SharedRun();
+    if (run.host) run.host->AddStatusLine(text);
+    return platform::AtomicLoad(&run.cancelFlag);
+}
+
+bool StartRebuild() {
+    RebuildRun& run = SharedRun();
+    platform::AtomicStore(&run.cancelFlag, 0);
+    SetRunState(RunStarting);
+    if (!platform::StartThread(WorkerThread, nullptr)) {
+        SetRunState(RunIdle);
+        return false;
+    }
+    return true;
+}
+
+void RebuildWorker() {
+    RebuildRun& run = SharedRun();
+    FileService& files = *run.fileService;
+    DatabaseManager& databases = *run.databaseManager;
+    SetRunState(RunRunning);
+
+    // A database that could not be moved stays exactly as it is: the template writer would
+    // work on it, and delete it if it failed.
+    if (!SetAsideOldDatabase(files, run.databasePath)) {
+        AddStatusLine(kSetAsideFailedLine);
+        SetRunState(RunIdle);
+        return;
+    }
+
+    WriteServerTemplate(databases, run.databasePath.c_str());
+
+    const int32_t handle = databases.OpenDatabase(run.databasePath.c_str(), ModeReadWrite);
+    if (handle < 0) {
+        AddStatusLine(kOpenFailedLine);
+        SetRunState(RunIdle);
+        return;
+    }
+    databases.CloseDatabase(handle);
+
+    if (run.host) run.host->ShowMessage(kCompletionText, kCompletionCaption);
+    SetRunState(RunIdle);
+}

@@ -1,0 +1,249 @@
+#include "fileservice/file_service.h"
+
+#include <atomic>
+#include <cstring>
+
+#include "fileservice/change_journal.h"
+#include "fileservice/resource_module.h"
+#include "platform/platform.h"
+#include "support/date_time_converter.h"
+#include "support/spin_lock.h"
+
+namespace {
+
+struct OpenFileEntry {
+    std::atomic<platform::FileHandle> handle;  // 0 marks a free entry
+    int32_t modified;
+    char* name;  // heap copy of the name as opened, or null
+};
+
+OpenFileEntry g_openFiles[kOpenFileTableSize];
+SpinLockWord g_openFileTableLock = 0;
+volatile int32_t g_objectCount = 0;
+DateTimeConverter* g_dateTimeConverter = nullptr;
+ResourceModule* g_resourceModule = nullptr;
+FileActivityHooks* volatile g_hooks = nullptr;
+
+// Hooks are read once per notification: a concurrent removal leaves the old copy alive for a
+// moment (SetFileActivityHooks yields before freeing it).
+const FileActivityHooks* Hooks() { return g_hooks; }
+
+void NotifyBegin(const char* operation, const char* name) {
+    if (const FileActivityHooks* h = Hooks(); h && h->OnBegin) h->OnBegin(operation, name);
+}
+void NotifyEnd() {
+    if (const FileActivityHooks* h = Hooks(); h && h->OnEnd) h->OnEnd();
+}
+
+platform::FileHandle OpenByMode(const char* name, uint32_t mode, bool privileged) {
+    using platform::FileAccess;
+    using platform::FileCreation;
+    switch (mode) {
+        case OpenCreate:
+            return platform::OpenFile(name, FileAccess::ReadWrite, FileCreation::CreateAlways, privileged);
+        case OpenReadWrite:
+            return platform::OpenFile(name, FileAccess::ReadWrite, FileCreation::OpenAlways, privileged);
+        case OpenAppend: {
+            platform::FileHandle h =
+                platform::OpenFile(name, FileAccess::ReadWrite, FileCreation::OpenAlways, privileged);
+            if (h) platform::SeekFile(h, 0, platform::SeekOrigin::End, nullptr);
+            return h;
+        }
+        default: {
+            platform::FileHandle h =
+                platform::OpenFile(name, FileAccess::Read, FileCreation::OpenExisting, privileged);
+            if (!h && platform::LastError() == platform::kErrorSharingViolation) {
+                // The compatibility open shares writing, so a file another opener is writing
+                // can still be read.
+                h = platform::OpenFileCompat(name);
+                if (!h) platform::SetLastError(platform::kErrorSharingViolation);
+            }
+            return h;
+        }
+    }
+}
+
+char* CopyName(const char* name) {
+    const size_t size = std::strlen(name) + 1;
+    char* copy = static_cast<char*>(platform::Allocate(size));
+    if (copy) std::memcpy(copy, name, size);
+    return copy;
+}
+
+}  // namespace
+
+FileService::FileService() {
+    if (platform::AtomicLoad(&g_objectCount) == 0) {
+        g_dateTimeConverter = new DateTimeConverter;
+        g_resourceModule = new ResourceModule;
+    }
+    platform::AtomicIncrement(&g_objectCount);
+    isNT = (platform::GetVersion() & 0x80000000u) == 0 ? 1 : 0;
+}
+
+FileService::~FileService() {
+    if (platform::AtomicLoad(&g_objectCount) == 1) {
+        delete g_dateTimeConverter;
+        delete g_resourceModule;
+        g_dateTimeConverter = nullptr;
+        g_resourceModule = nullptr;
+    }
+    platform::AtomicDecrement(&g_objectCount);
+}
+
+int32_t FileService::FileOpen(const char* name, uint32_t request) {
+    const uint32_t mode = request & 0xFFFFu;
+    const bool quiet = (request & OpenQuiet) != 0;
+    if (!quiet) NotifyBegin("FileOpen", name);
+    const bool privileged = (request & (OpenPrivilegedAccess | OpenPrivilegedAccess2)) != 0 && isNT == 1;
+
+    platform::FileHandle handle = OpenByMode(name, mode, privileged);
+    if (!handle) {
+        const uint32_t error = platform::LastError();
+        if (!quiet) NotifyEnd();
+        if (request & OpenDetailedErrors) {
+            if (error == platform::kErrorSharingViolation) return kOpenErrorSharing;
+            if (error == platform::kErrorAccessDenied) return kOpenErrorAccess;
+        }
+        return -1;
+    }
+
+    AcquireSpinLock(&g_openFileTableLock);
+    for (int32_t index = 0; index < kOpenFileTableSize; ++index) {
+        OpenFileEntry& entry = g_openFiles[index];
+        if (entry.handle.load() != 0) continue;
+        entry.handle.store(handle);
+        entry.modified = 0;
+        entry.name = CopyName(name);
+        ReleaseSpinLock(&g_openFileTableLock);
+        if (!quiet) {
+            if (const FileActivityHooks* h = Hooks(); h && h->OnOpen) h->OnOpen(name, mode, index);
+            NotifyEnd();
+        }
+        return index;
+    }
+    ReleaseSpinLock(&g_openFileTableLock);
+    platform::CloseFile(handle);
+    if (!quiet) NotifyEnd();
+    return -1;
+}
+
+int32_t FileService::FileRead(int32_t index, void* buffer, uint32_t count) {
+    uint32_t done = 0;
+    if (!platform::ReadFile(g_openFiles[index].handle, buffer, count, &done)) return -1;
+    return static_cast<int32_t>(done);
+}
+
+int32_t FileService::FileWrite(int32_t index, const void* buffer, uint32_t count) {
+    uint32_t done = 0;
+    if (!platform::WriteFile(g_openFiles[index].handle, buffer, count, &done))
+        return done == 0 ? kWriteErrorNothingWritten : -1;
+    g_openFiles[index].modified = 1;
+    return static_cast<int32_t>(done);
+}
+
+uint32_t FileService::FileTell(int32_t index, uint32_t* highOut) {
+    uint64_t position = 0;
+    // A 64-bit move cannot be mistaken for failure when the low half is all ones.
+    if (!platform::SeekFile(g_openFiles[index].handle, 0, platform::SeekOrigin::Current, &position)) {
+        if (highOut) *highOut = 0;
+        return 0;
+    }
+    if (highOut) *highOut = static_cast<uint32_t>(position >> 32);
+    return static_cast<uint32_t>(position);
+}
+
+int32_t FileService::FileSeek(int32_t index, uint32_t high, uint32_t low) {
+    const int64_t offset = static_cast<int64_t>((static_cast<uint64_t>(high) << 32) | low);
+    return platform::SeekFile(g_openFiles[index].handle, offset, platform::SeekOrigin::Begin, nullptr) ? 0 : -1;
+}
+
+int32_t FileService::FileFlush(int32_t index) {
+    platform::FlushFile(g_openFiles[index].handle);
+    return 0;
+}
+
+int32_t FileService::FileClose(int32_t index) {
+    OpenFileEntry& entry = g_openFiles[index];
+    platform::CloseFile(entry.handle);
+    if (entry.name) {
+        if (entry.modified == 1) JournalFileChanged(entry.name);
+        platform::Free(entry.name);
+        entry.name = nullptr;
+    }
+    // Clearing the handle last frees the entry only once it is empty.
+    entry.modified = 0;
+    entry.handle.store(0);
+    if (const FileActivityHooks* h = Hooks(); h && h->OnClose) h->OnClose(index);
+    return 0;
+}
+
+int32_t FileService::FileExists(const char* name) {
+    platform::FindData data;
+    platform::FindHandle search = platform::FindFirst(name, &data);
+    if (!search) return 0;
+    platform::FindClose(search);
+    return 1;
+}
+
+int32_t FileService::FileDelete(const char* name) {
+    JournalFileDeleted(name);
+    NotifyBegin("FileDelete", name);
+    if (!platform::DeleteFile(name)) {
+        if (FileExists(name) == 0) {
+            NotifyEnd();
+            return 0;
+        }
+        platform::SetFileAttributesNormal(name);
+        if (!platform::DeleteFile(name)) {
+            NotifyEnd();
+            return -1;
+        }
+    }
+    if (const FileActivityHooks* h = Hooks(); h && h->OnDelete) h->OnDelete(name);
+    NotifyEnd();
+    return 0;
+}
+
+int32_t FileService::FileRename(const char* target, const char* source) {
+    NotifyBegin("FileRename", target);
+    if (!platform::MoveFile(source, target)) {
+        NotifyEnd();
+        return 0;
+    }
+    if (const FileActivityHooks* h = Hooks(); h && h->OnRename) h->OnRename(target, source);
+    NotifyEnd();
+    JournalFileRenamed(target, source);
+    return 1;
+}
+
+int32_t FileService::SetFileActivityHooks(const FileActivityHooks* table) {
+    if (table) {
+        auto* copy = static_cast<FileActivityHooks*>(platform::Allocate(sizeof(FileActivityHooks)));
+        if (!copy) return -2;
+        *copy = *table;
+        FileActivityHooks* old = g_hooks;
+        g_hooks = copy;
+        // The replaced copy is freed after a yield, as on removal, so a reader in flight is done.
+        if (old) {
+            platform::Sleep(0);
+            platform::Free(old);
+        }
+        return 0;
+    }
+    if (FileActivityHooks* old = g_hooks) {
+        g_hooks = nullptr;
+        platform::Sleep(0);
+        platform::Free(old);
+    }
+    return 0;
+}
+
+int32_t FileServiceObjectCount() { return platform::AtomicLoad(&g_objectCount); }
+
+int32_t OpenFileCount() {
+    int32_t count = 0;
+    for (const OpenFileEntry& entry : g_openFiles)
+        if (entry.handle.load() != 0) ++count;
+    return count;
+}

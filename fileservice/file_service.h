@@ -1,0 +1,66 @@
+// The file service: every file the system touches goes through it. Open files are addressed by
+// an index into a process-wide table of 2048 entries; all FileService objects share the tables,
+// so an index obtained through one object is valid through any other.
+#pragma once
+
+#include <cstdint>
+
+// Open request: the low 16 bits are the mode, the high 16 bits flags.
+enum : uint32_t {
+    OpenCreate = 0,     // read/write; create, or truncate an existing file
+    OpenRead = 1,       // read only; the file must exist
+    OpenReadWrite = 2,  // read/write; open existing or create
+    OpenAppend = 3,     // as OpenReadWrite, positioned at the end
+};
+enum : uint32_t {
+    OpenDetailedErrors = 0x00020000,    // -16 for a sharing violation, -13 for access denied
+    OpenPrivilegedAccess = 0x00040000,  // backup semantics on the NT family
+    OpenPrivilegedAccess2 = 0x00080000,
+    OpenQuiet = 0x00100000,  // no activity-hook notifications
+};
+
+constexpr int32_t kOpenFileTableSize = 2048;
+constexpr int32_t kOpenErrorSharing = -16;
+constexpr int32_t kOpenErrorAccess = -13;
+constexpr int32_t kWriteErrorNothingWritten = -10;
+
+// Optional notifications of an embedding program; results are ignored.
+struct FileActivityHooks {
+    void (*OnOpen)(const char* name, uint32_t mode, int32_t index);
+    void (*OnClose)(int32_t index);
+    void (*OnRename)(const char* target, const char* source);
+    void (*OnDelete)(const char* name);
+    void (*OnBegin)(const char* operation, const char* name);
+    void (*OnEnd)();
+};
+
+class FileService {
+public:
+    FileService();
+    virtual ~FileService();
+    FileService(const FileService&) = delete;
+    FileService& operator=(const FileService&) = delete;
+
+    int32_t FileOpen(const char* name, uint32_t request);
+    int32_t FileRead(int32_t index, void* buffer, uint32_t count);
+    int32_t FileWrite(int32_t index, const void* buffer, uint32_t count);
+    // Low half of the position; *highOut (may be null) the high half. 0 and 0 on failure.
+    uint32_t FileTell(int32_t index, uint32_t* highOut);
+    // To the 64-bit offset high:low from the start. Note: high half first.
+    int32_t FileSeek(int32_t index, uint32_t high, uint32_t low);
+    int32_t FileFlush(int32_t index);
+    int32_t FileClose(int32_t index);
+
+    int32_t FileExists(const char* name);
+    int32_t FileDelete(const char* name);
+    // The new name first, the existing name second. 1 on success, 0 on failure.
+    int32_t FileRename(const char* target, const char* source);
+
+    int32_t SetFileActivityHooks(const FileActivityHooks* table);
+
+    int32_t isNT = 0;
+};
+
+// For tests and diagnostics: number of FileService objects alive, and of open-file entries in use.
+int32_t FileServiceObjectCount();
+int32_t OpenFileCount();

@@ -1,0 +1,25 @@
+// Block storage: block N of a database lies at file offset (N+1)*256. Blocks are moved whole
+// through the file service; released blocks are kept in the free-block list, the stream of the
+// chain whose first block the header names.
+#pragma once
+
+#include <cstdint>
+
+struct ChainCursor;
+struct DatabaseRecord;
+
+int32_t BlockRead(DatabaseRecord& db, uint32_t block, void* buffer);
+int32_t BlockWrite(DatabaseRecord& db, uint32_t block, const void* buffer);
+// A block number for the caller to fill (returned as int64 so that every u32 block number and
+// -1 are distinct), or -1.
+int64_t BlockAlloc(DatabaseRecord& db);
+// A block number taken from the free-block list, or 0 when none can be taken.
+uint32_t FreeListTake(DatabaseRecord& db);
+int32_t BlockFree(DatabaseRecord& db, uint32_t block);
+
+int64_t ChainCreate(DatabaseRecord& db, ChainCursor& cursor);
+int32_t ChainOpen(DatabaseRecord& db, ChainCursor& cursor, uint32_t first);
+void ChainClose(DatabaseRecord& db, ChainCursor& cursor);
+
+// filePosition's value when the real position of the file is not known.
+constexpr int64_t kUnknownFilePosition = -1;

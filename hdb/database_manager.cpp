@@ -1,0 +1,324 @@
+#include "hdb/database_manager.h"
+
+#include <cstring>
+#include <string>
+
+#include "fileservice/file_service.h"
+#include "hdb/block_storage.h"
+#include "hdb/key_node.h"
+#include "hdb/mirror.h"
+#include "platform/platform.h"
+
+namespace {
+
+DatabaseRecord** g_table = nullptr;  // kDatabaseTableSize slots while any database is open
+int32_t g_openDatabases = 0;
+FileService* g_fileService = nullptr;
+volatile int32_t g_managerCount = 0;
+
+int32_t IgnoreReport(const char*, const char*) { return 0; }
+ReportMessageHook g_reportHook = IgnoreReport;
+
+bool SamePath(const char* a, const char* b) {
+    auto fold = [](unsigned char c) { return (c >= 'A' && c <= 'Z') ? c - 'A' + 'a' : c; };
+    for (; *a && *b; ++a, ++b)
+        if (fold(static_cast<unsigned char>(*a)) != fold(static_cast<unsigned char>(*b))) return false;
+    return *a == *b;
+}
+
+void RemoveRecord(int32_t slot) {
+    platform::Free(g_table[slot]);
+    g_table[slot] = nullptr;
+    if (--g_openDatabases <= 0) {
+        g_openDatabases = 0;
+        platform::Free(g_table);
+        g_table = nullptr;
+    }
+}
+
+// The table vanishes with its last database, also after a failed first open.
+void DropTableIfEmpty() {
+    if (g_table && g_openDatabases <= 0) {
+        platform::Free(g_table);
+        g_table = nullptr;
+    }
+}
+
+bool SeekTo(const DatabaseRecord& db, int64_t offset) {
+    const auto o = static_cast<uint64_t>(offset);
+    return DatabaseFileService().FileSeek(db.file, static_cast<uint32_t>(o >> 32), static_cast<uint32_t>(o)) == 0;
+}
+
+// Writes the 72-byte header image at offset 0 and flushes.
+void WriteHeaderImage(DatabaseRecord& db) {
+    FileService& fs = DatabaseFileService();
+    SeekTo(db, 0);
+    fs.FileWrite(db.file, &db.header, kHeaderImageSize);
+    fs.FileFlush(db.file);
+    db.filePosition = kUnknownFilePosition;
+}
+
+// Puts the file where filePosition says, or at the first block when that is unknown.
+void RestorePosition(DatabaseRecord& db) {
+    const int64_t target = db.filePosition == kUnknownFilePosition ? kHeaderBlockSize : db.filePosition;
+    db.filePosition = SeekTo(db, target) ? target : kUnknownFilePosition;
+}
+
+// A read-only record asked for by a writer becomes writable: reopen its file in the new mode.
+int32_t ChangeMode(DatabaseManager& manager, int32_t slot, int32_t mode) {
+    DatabaseRecord& db = *g_table[slot];
+    FileService& fs = DatabaseFileService();
+    // Reopening in ModeCreate would empty a file whose blocks this record still describes; a
+    // writer that joins an open database gets the database as it is.
+    const int32_t reopenMode = mode == ModeCreate ? ModeReadWrite : mode;
+    LockDatabase(db);
+    const int64_t position = db.filePosition;
+    if (db.file >= 0) fs.FileClose(db.file);
+    CopyToMirror(db.path);
+    db.file = fs.FileOpen(db.path, static_cast<uint32_t>(reopenMode));
+    if (db.file < 0) {
+        db.file = fs.FileOpen(db.path, ModeReadOnly);
+        if (db.file >= 0) {
+            db.filePosition = position;
+            RestorePosition(db);
+            UnlockDatabase(db);
+            UnlockExclusive(kDatabaseTableLock);
+            return -1;
+        }
+        db.file = -1;
+        UnlockDatabase(db);
+        UnlockExclusive(kDatabaseTableLock);
+        manager.CloseDatabase(slot);
+        return -1;
+    }
+    db.openCount += 1;
+    db.mode = reopenMode;
+    db.header.openForWrite = 1;
+    WriteHeaderImage(db);
+    db.filePosition = position;
+    RestorePosition(db);
+    UnlockDatabase(db);
+    UnlockExclusive(kDatabaseTableLock);
+    return slot;
+}
+
+// Opens an existing database file into a new record. False when the record must be removed.
+bool OpenExisting(DatabaseRecord& db, const char* path, int32_t mode) {
+    FileService& fs = DatabaseFileService();
+    if (mode == ModeReadWrite) CopyToMirror(path);
+    db.file = fs.FileOpen(path, static_cast<uint32_t>(mode));
+    if (db.file < 0 && mode == ModeReadWrite) {
+        platform::SetFileAttributesNormal(path);
+        db.file = fs.FileOpen(path, static_cast<uint32_t>(mode));
+    }
+    if (db.file < 0) return false;
+    uint8_t headerBlock[kHeaderBlockSize];
+    if (fs.FileRead(db.file, headerBlock, kHeaderBlockSize) != static_cast<int32_t>(kHeaderBlockSize)) {
+        fs.FileClose(db.file);
+        return false;
+    }
+    std::memcpy(&db.header, headerBlock, kHeaderImageSize);
+    std::strcpy(db.path, path);
+    db.mode = mode;
+    db.openCount = 1;
+    db.freeListBusy = 0;
+    db.lockWord = 0;
+    db.filePosition = kHeaderBlockSize;
+    if (mode == ModeReadWrite) {
+        db.header.openForWrite = 1;
+        WriteHeaderImage(db);
+        RestorePosition(db);
+    }
+    if (ChainOpen(db, db.freeListCursor, db.header.freeListBlock) != 0) {
+        fs.FileClose(db.file);
+        return false;
+    }
+    return true;
+}
+
+// Creates a new, empty database file into a new record. False when the record must be removed.
+bool CreateNew(DatabaseRecord& db, const char* path, int32_t mode) {
+    FileService& fs = DatabaseFileService();
+    db.file = fs.FileOpen(path, OpenCreate);
+    if (db.file < 0) return false;
+    std::memcpy(db.header.signature, kDatabaseSignature, sizeof kDatabaseSignature);
+    db.header.formatNumber = 1;
+    db.header.headerSize = kHeaderImageSize;
+    db.header.reserved = 0;
+    db.header.openForWrite = 1;
+    std::strcpy(db.path, path);
+    db.mode = mode;
+    db.openCount = 1;
+    db.freeListBusy = 0;
+    db.lockWord = 0;
+    uint8_t headerBlock[kHeaderBlockSize] = {};
+    std::memcpy(headerBlock, &db.header, kHeaderImageSize);
+    bool created = fs.FileWrite(db.file, headerBlock, kHeaderBlockSize) == static_cast<int32_t>(kHeaderBlockSize);
+    if (created) {
+        fs.FileFlush(db.file);
+        db.filePosition = kHeaderBlockSize;
+        const int64_t first = ChainCreate(db, db.freeListCursor);
+        created = first >= 0;
+        if (created) db.header.freeListBlock = static_cast<uint32_t>(first);
+    }
+    if (!created) {
+        fs.FileClose(db.file);
+        fs.FileDelete(path);
+    }
+    return created;
+}
+
+void ReleaseOpenNodes(DatabaseRecord& db) {
+    int32_t count = 0;
+    for (KeyNode* node = db.nodeHead; node;) {
+        KeyNode* next = node->next;
+        NodeRelease(db, node->cursor.firstBlock);
+        ++count;
+        node = next;
+    }
+    if (count >= 1) {
+        const std::string text =
+            std::to_string(count) + " objects were left open when closing database " + db.path;
+        ReportMessage("Database Manager", text.c_str());
+    }
+}
+
+}  // namespace
+
+void LockDatabase(DatabaseRecord& db) { AcquireSpinLock(&db.lockWord); }
+void UnlockDatabase(DatabaseRecord& db) { ReleaseSpinLock(&db.lockWord); }
+
+DatabaseRecord* LookupDatabase(int32_t handle) {
+    if (handle < 0 || handle >= kDatabaseTableSize || !g_table) return nullptr;
+    return g_table[handle];
+}
+
+FileService& DatabaseFileService() {
+    if (!g_fileService) g_fileService = new FileService;  // a caller without a manager
+    return *g_fileService;
+}
+
+void SetReportMessageHook(ReportMessageHook hook) { g_reportHook = hook ? hook : IgnoreReport; }
+int32_t ReportMessage(const char* caption, const char* text) { return g_reportHook(caption, text); }
+
+void DiscardSubKeyCache(DatabaseRecord& db) {
+    platform::Free(db.subKeyCache.entries);
+    db.subKeyCache = {};
+}
+
+int32_t OpenDatabaseCount() { return g_openDatabases; }
+
+DatabaseManager::DatabaseManager() {
+    if (platform::AtomicLoad(&g_managerCount) == 0 && !g_fileService) g_fileService = new FileService;
+    platform::AtomicIncrement(&g_managerCount);
+}
+
+DatabaseManager::~DatabaseManager() {
+    if (platform::AtomicLoad(&g_managerCount) == 1) {
+        delete g_fileService;
+        g_fileService = nullptr;
+    }
+    platform::AtomicDecrement(&g_managerCount);
+}
+
+int32_t DatabaseManager::OpenDatabase(const char* path, int32_t mode) {
+    if (!path || std::strlen(path) >= kDatabasePathBuffer) return -1;
+    FileService& fs = DatabaseFileService();
+    if (mode == ModeReadOnly && fs.FileExists(path) == 0) return -1;
+
+    LockExclusive(kDatabaseTableLock);
+    if (!g_table) {
+        g_table = static_cast<DatabaseRecord**>(platform::Allocate(sizeof(DatabaseRecord*) * kDatabaseTableSize));
+        if (!g_table) {
+            UnlockExclusive(kDatabaseTableLock);
+            return -1;
+        }
+        std::memset(g_table, 0, sizeof(DatabaseRecord*) * kDatabaseTableSize);
+    }
+    if (g_openDatabases > 0) {
+        for (int32_t slot = 0; slot < kDatabaseTableSize; ++slot) {
+            DatabaseRecord* db = g_table[slot];
+            if (!db || !SamePath(db->path, path)) continue;
+            if (db->mode == mode || db->mode != ModeReadOnly) {
+                db->openCount += 1;
+                UnlockExclusive(kDatabaseTableLock);
+                return slot;
+            }
+            return ChangeMode(*this, slot, mode);
+        }
+    }
+    int32_t slot = 0;
+    while (slot < kDatabaseTableSize && g_table[slot]) ++slot;
+    if (slot == kDatabaseTableSize) {
+        UnlockExclusive(kDatabaseTableLock);
+        return -1;
+    }
+    auto* db = static_cast<DatabaseRecord*>(platform::Allocate(sizeof(DatabaseRecord)));
+    if (!db) {
+        DropTableIfEmpty();
+        UnlockExclusive(kDatabaseTableLock);
+        return -1;
+    }
+    std::memset(db, 0, sizeof *db);
+    g_table[slot] = db;
+    g_openDatabases += 1;
+
+    const bool opened = (fs.FileExists(path) == 1 && mode != ModeCreate) ? OpenExisting(*db, path, mode)
+                                                                         : CreateNew(*db, path, mode);
+    if (!opened) {
+        RemoveRecord(slot);
+        UnlockExclusive(kDatabaseTableLock);
+        return -1;
+    }
+    db->filePosition = kHeaderBlockSize;
+    if (!SeekTo(*db, kHeaderBlockSize)) db->filePosition = kUnknownFilePosition;
+    UnlockExclusive(kDatabaseTableLock);
+    return slot;
+}
+
+int32_t DatabaseManager::CloseDatabase(int32_t handle) {
+    DatabaseRecord* found = LookupDatabase(handle);
+    if (!found) return -1;
+    LockExclusive(kDatabaseTableLock);
+    DatabaseRecord& db = *found;
+    if (--db.openCount > 0) {
+        UnlockExclusive(kDatabaseTableLock);
+        return 0;
+    }
+    LockDatabase(db);
+    DiscardSubKeyCache(db);
+    ChainClose(db, db.freeListCursor);
+    ReleaseOpenNodes(db);
+    if (db.file >= 0) {
+        FileService& fs = DatabaseFileService();
+        if (db.mode == ModeReadOnly) {
+            fs.FileClose(db.file);
+        } else {
+            db.header.openForWrite = 0;
+            WriteHeaderImage(db);
+            fs.FileClose(db.file);
+            DeleteMirror(db.path);
+        }
+    }
+    UnlockDatabase(db);
+    RemoveRecord(handle);
+    UnlockExclusive(kDatabaseTableLock);
+    return 0;
+}
+
+int32_t DatabaseManager::GetAppValue(int32_t handle) {
+    const DatabaseRecord* db = LookupDatabase(handle);
+    return db ? db->header.appValue : -1;
+}
+
+int32_t DatabaseManager::SetAppValue(int32_t handle, int32_t value) {
+    DatabaseRecord* db = LookupDatabase(handle);
+    if (!db || db->mode == ModeReadOnly) return -1;
+    db->header.appValue = value;
+    return 0;
+}
+
+int32_t DatabaseManager::GetKeyCount(int32_t handle) {
+    const DatabaseRecord* db = LookupDatabase(handle);
+    return db ? static_cast<int32_t>(db->header.keyCount) : -1;
+}

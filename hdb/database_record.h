@@ -1,0 +1,73 @@
+// The in-memory side of one open database: the header image and the record that every handle
+// operation works on.
+#pragma once
+
+#include <bit>
+#include <cstdint>
+
+#include "hdb/chain.h"
+#include "support/spin_lock.h"
+
+class FileService;
+struct KeyNode;
+
+static_assert(std::endian::native == std::endian::little, "database words are stored little-endian");
+
+constexpr char kDatabaseSignature[] = "Vantrell Hierarchal Database\r\n";
+constexpr uint32_t kHeaderImageSize = 72;
+constexpr uint32_t kHeaderBlockSize = 256;
+constexpr uint32_t kDatabasePathBuffer = 1140;
+
+// Bytes 0..71 of the file; the rest of the 256-byte header block is zero and never used.
+struct DatabaseHeader {
+    char signature[36];
+    uint32_t formatNumber;
+    int32_t appValue;
+    uint32_t headerSize;
+    uint32_t reserved;
+    uint32_t blockCount;
+    uint32_t keyCount;
+    uint32_t freeListBlock;
+    uint32_t freeCount;
+    uint32_t openForWrite;
+};
+static_assert(sizeof(DatabaseHeader) == kHeaderImageSize);
+
+enum DatabaseMode : int32_t { ModeCreate = 0, ModeReadOnly = 1, ModeReadWrite = 2 };
+
+// The sub-key list cached by HdbNextSubKey: which key's list, and a copy of its entries.
+struct SubKeyCache {
+    uint32_t keyId;
+    uint32_t count;
+    uint8_t* entries;  // count * 8 bytes, or null when nothing is cached
+};
+
+struct DatabaseRecord {
+    DatabaseHeader header;
+    int32_t file;  // -1 once a failed mode change lost the file: nothing may touch it then
+    char path[kDatabasePathBuffer];
+    int32_t openCount;
+    int32_t mode;
+    SpinLockWord lockWord;
+    int64_t filePosition;  // kUnknownFilePosition after a failed transfer
+    KeyNode* nodeHead;
+    KeyNode* nodeTail;
+    ChainCursor freeListCursor;
+    int32_t freeListBusy;
+    SubKeyCache subKeyCache;
+};
+
+void LockDatabase(DatabaseRecord& db);
+void UnlockDatabase(DatabaseRecord& db);
+
+// The open database of a handle, or null when the handle names none.
+DatabaseRecord* LookupDatabase(int32_t handle);
+
+// The file service through which the engine does all its input and output.
+FileService& DatabaseFileService();
+
+// The application's report hook; the engine's only message is the count of key nodes left open
+// at close. The default hook ignores both texts and returns 0.
+using ReportMessageHook = int32_t (*)(const char* caption, const char* text);
+void SetReportMessageHook(ReportMessageHook hook);
+int32_t ReportMessage(const char* caption, const char* text);

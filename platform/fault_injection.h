@@ -1,0 +1,50 @@
+// Fault injection and call counting for tests and benchmarks. Each platform call of a kind
+// counts itself here and asks whether it must fail; a test arms "the Nth call of kind K from
+// now fails" without touching the code under test.
+#pragma once
+
+#include <cstdint>
+
+namespace platform {
+
+enum class CallKind : int {
+    Open,
+    Read,
+    Write,
+    Seek,
+    Flush,
+    Close,
+    Rename,
+    Delete,
+    Copy,
+    Find,
+    Attributes,
+    Allocate,
+    Count  // number of kinds, not a kind
+};
+
+// What the armed call does.
+struct Fault {
+    uint32_t error = kFaultDefaultError;  // the error LastError() reports
+    // For Read and Write: move this many bytes and report success (a short transfer) instead
+    // of failing. -1 means fail outright.
+    int32_t shortCount = -1;
+    static constexpr uint32_t kFaultDefaultError = 31;  // ERROR_GEN_FAILURE
+};
+
+// Arms a fault: the nth call of `kind` from now (1 = the very next) fails as `fault` says.
+// `repeat` > 1 makes that many consecutive calls fail. Replaces an earlier fault of the kind.
+void InjectFault(CallKind kind, uint32_t nth, Fault fault = {}, uint32_t repeat = 1);
+// Disarms every fault.
+void ClearFaults();
+
+// Calls of each kind since the last ResetCallCounts (counted whether or not they failed).
+uint64_t CallCount(CallKind kind);
+void ResetCallCounts();
+
+namespace fault_detail {
+// For the implementations: counts the call and returns the armed fault, or null.
+const Fault* Check(CallKind kind);
+}  // namespace fault_detail
+
+}  // namespace platform

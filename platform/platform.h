@@ -1,0 +1,140 @@
+// The only door to the operating system. Everything above this layer reaches files, folders,
+// atomics, sleeping, threads and the system version through these functions; posix/ and win32/
+// each implement them with the same results (Win32 error numbers, Win32 sharing rules).
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace platform {
+
+// Win32 error numbers; the POSIX layer maps errno onto them.
+constexpr uint32_t kErrorFileNotFound = 2;
+constexpr uint32_t kErrorPathNotFound = 3;
+constexpr uint32_t kErrorAccessDenied = 5;
+constexpr uint32_t kErrorNotEnoughMemory = 8;
+constexpr uint32_t kErrorSharingViolation = 32;
+constexpr uint32_t kErrorHandleEof = 38;
+constexpr uint32_t kErrorFileExists = 80;
+constexpr uint32_t kErrorInvalidParameter = 87;
+constexpr uint32_t kErrorDiskFull = 112;
+constexpr uint32_t kErrorNegativeSeek = 131;
+constexpr uint32_t kErrorAlreadyExists = 183;
+constexpr uint32_t kErrorNoMoreFiles = 18;
+constexpr uint32_t kErrorGenFailure = 31;
+
+// The error of the calling thread's last failed platform call (GetLastError on Windows).
+uint32_t LastError();
+void SetLastError(uint32_t error);
+
+// The separator this system writes between path elements.
+#ifdef _WIN32
+constexpr char kPathSeparator = '\\';
+#else
+constexpr char kPathSeparator = '/';
+#endif
+
+// ---- Files ---------------------------------------------------------------------------------
+
+// An open file; 0 is never a valid handle.
+using FileHandle = intptr_t;
+
+enum class FileAccess { Read, ReadWrite };
+enum class FileCreation {
+    CreateAlways,  // create, or truncate an existing file
+    OpenAlways,    // open an existing file, or create it
+    OpenExisting,  // the file must exist
+};
+
+// Opens with share-read only: others may read the file but not write or delete it, and a file
+// that someone holds open for writing cannot be opened again (sharing violation, error 32).
+// `privileged` asks for backup semantics (Windows 0x02000000; it lets a folder be opened).
+// Returns 0 on failure with LastError() set.
+FileHandle OpenFile(const char* name, FileAccess access, FileCreation creation, bool privileged);
+
+// The old compatibility open for reading (_lopen); it does not deny others any access, so it
+// succeeds on a file that another opener holds for writing. Returns 0 on failure.
+FileHandle OpenFileCompat(const char* name);
+
+// One read / write of up to `count` bytes; *done receives the bytes moved. False on failure.
+bool ReadFile(FileHandle file, void* buffer, uint32_t count, uint32_t* done);
+bool WriteFile(FileHandle file, const void* buffer, uint32_t count, uint32_t* done);
+
+enum class SeekOrigin { Begin, Current, End };
+// Moves the position; *newPosition (may be null) receives it. False on failure.
+bool SeekFile(FileHandle file, int64_t offset, SeekOrigin origin, uint64_t* newPosition);
+
+// Writes the file's buffers through to the disk.
+bool FlushFile(FileHandle file);
+bool CloseFile(FileHandle file);
+
+// ---- Folders and names ----------------------------------------------------------------------
+
+// Win32 attribute bits.
+constexpr uint32_t kAttributeReadOnly = 0x01;
+constexpr uint32_t kAttributeHidden = 0x02;
+constexpr uint32_t kAttributeSystem = 0x04;
+constexpr uint32_t kAttributeDirectory = 0x10;
+constexpr uint32_t kAttributeArchive = 0x20;
+constexpr uint32_t kAttributeNormal = 0x80;
+
+// One entry of a directory search, as FindFirstFileA fills it. Times are file times: 100-ns
+// units since 1601-01-01 UTC.
+struct FindData {
+    uint32_t attributes;
+    uint64_t creationTime;
+    uint64_t lastAccessTime;
+    uint64_t lastWriteTime;
+    uint64_t size;
+    char name[260];
+    char shortName[14];
+};
+
+using FindHandle = intptr_t;  // 0 is never valid
+
+// Starts a search for `pattern` (a path whose last element may hold the wildcards * and ?,
+// matched as Windows matches them: case-free, "*.*" matches every name). Returns 0 when
+// nothing matches or the folder does not exist.
+FindHandle FindFirst(const char* pattern, FindData* data);
+bool FindNext(FindHandle search, FindData* data);
+void FindClose(FindHandle search);
+
+// Fails on a read-only file and on a file someone holds open (sharing violation).
+bool DeleteFile(const char* name);
+// Renames or moves `source` to `target`; fails when `target` exists (never replaces it) and
+// when `source` is held open by someone.
+bool MoveFile(const char* source, const char* target);
+// Clears read-only, hidden and system.
+bool SetFileAttributesNormal(const char* name);
+// Sets the read-only attribute (clears write permission on POSIX). For tests and tools.
+bool SetFileReadOnly(const char* name);
+
+// ---- Atomics, time, threads, system ----------------------------------------------------------
+
+// All with full ordering; results are the old value (exchange) or the new value (inc/dec).
+int32_t AtomicExchange(volatile int32_t* target, int32_t value);
+int32_t AtomicIncrement(volatile int32_t* target);
+int32_t AtomicDecrement(volatile int32_t* target);
+int32_t AtomicLoad(const volatile int32_t* target);
+void AtomicStore(volatile int32_t* target, int32_t value);
+
+void Sleep(uint32_t milliseconds);
+
+using ThreadEntry = void (*)(void* argument);
+// Starts a thread with the default stack size; false when it cannot be started.
+bool StartThread(ThreadEntry entry, void* argument);
+// Ends the calling thread (the runtime's thread-end call).
+[[noreturn]] void EndThread();
+
+// The system version value: on Windows GetVersion(); the high bit set means the old, non-NT
+// family. The POSIX layer answers as an NT system would.
+uint32_t GetVersion();
+
+// ---- Memory ----------------------------------------------------------------------------------
+
+// Heap blocks at the places where running out of memory is a handled case (tests can make
+// these fail). Free(nullptr) does nothing.
+void* Allocate(size_t size);
+void Free(void* block);
+
+}  // namespace platform

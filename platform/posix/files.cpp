@@ -1,0 +1,251 @@
+// Files on POSIX with Win32 semantics. Every open asks for share-read only; we emulate that with
+// open-file-description locks: a read open holds a shared lock, a write open an exclusive one,
+// and a conflict is the sharing violation. OFD locks belong to the open description, so two
+// opens in one process conflict just as two processes do.
+#include "platform/platform.h"
+#include "platform/fault_injection.h"
+#include "platform/posix/errors.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace platform {
+namespace {
+
+thread_local uint32_t t_lastError = 0;
+
+int FdOf(FileHandle file) { return static_cast<int>(file - 1); }
+FileHandle HandleOf(int fd) { return static_cast<FileHandle>(fd) + 1; }
+
+bool TakeShareLock(int fd, bool write) {
+    struct flock lock {};
+    lock.l_type = write ? F_WRLCK : F_RDLCK;
+    lock.l_whence = SEEK_SET;
+    lock.l_start = 0;
+    lock.l_len = 0;
+    return fcntl(fd, F_OFD_SETLK, &lock) == 0;
+}
+
+bool ReadOnlyByMode(const struct stat& st) { return (st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0; }
+
+}  // namespace
+
+namespace posix {
+
+uint32_t ErrorFromErrno(int error, bool mustExist) {
+    switch (error) {
+        case ENOENT: return mustExist ? kErrorFileNotFound : kErrorPathNotFound;
+        case ENOTDIR: return kErrorPathNotFound;
+        case EACCES:
+        case EPERM:
+        case EISDIR:
+        case EROFS: return kErrorAccessDenied;
+        case EEXIST:
+        case ENOTEMPTY: return kErrorAlreadyExists;
+        case ENOSPC: return kErrorDiskFull;
+        case ENOMEM: return kErrorNotEnoughMemory;
+        case EINVAL: return kErrorInvalidParameter;
+        case ENAMETOOLONG: return 206;  // ERROR_FILENAME_EXCED_RANGE
+        case EXDEV: return 17;          // ERROR_NOT_SAME_DEVICE
+        default: return kErrorGenFailure;
+    }
+}
+
+bool FailWithErrno(bool mustExist) {
+    t_lastError = ErrorFromErrno(errno, mustExist);
+    return false;
+}
+
+bool Fail(uint32_t error) {
+    t_lastError = error;
+    return false;
+}
+
+bool IsHeldOpen(const char* name) {
+    int fd = open(name, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) return false;
+    struct flock lock {};
+    lock.l_type = F_WRLCK;
+    lock.l_whence = SEEK_SET;
+    bool held = fcntl(fd, F_OFD_GETLK, &lock) == 0 && lock.l_type != F_UNLCK;
+    close(fd);
+    return held;
+}
+
+}  // namespace posix
+
+uint32_t LastError() { return t_lastError; }
+void SetLastError(uint32_t error) { t_lastError = error; }
+
+FileHandle OpenFile(const char* name, FileAccess access, FileCreation creation, bool privileged) {
+    if (const Fault* f = fault_detail::Check(CallKind::Open)) {
+        posix::Fail(f->error);
+        return 0;
+    }
+    const bool write = access == FileAccess::ReadWrite;
+    struct stat st {};
+    const bool exists = stat(name, &st) == 0;
+    if (exists && S_ISDIR(st.st_mode) && (!privileged || write)) {
+        posix::Fail(kErrorAccessDenied);  // a folder opens only with backup semantics, for reading
+        return 0;
+    }
+    if (exists && write && ReadOnlyByMode(st)) {
+        posix::Fail(kErrorAccessDenied);  // read-only attribute, refused even to administrators
+        return 0;
+    }
+    int flags = (write ? O_RDWR : O_RDONLY) | O_CLOEXEC;
+    if (creation != FileCreation::OpenExisting) flags |= O_CREAT;
+    int fd;
+    do {
+        fd = open(name, flags, 0666);
+    } while (fd < 0 && errno == EINTR);
+    if (fd < 0) {
+        posix::FailWithErrno(creation == FileCreation::OpenExisting);
+        return 0;
+    }
+    if (!TakeShareLock(fd, write)) {
+        close(fd);
+        posix::Fail(kErrorSharingViolation);
+        return 0;
+    }
+    // Truncate only once the file is ours: a file someone else holds must stay whole.
+    if (creation == FileCreation::CreateAlways && ftruncate(fd, 0) != 0) {
+        posix::FailWithErrno();
+        close(fd);
+        return 0;
+    }
+    return HandleOf(fd);
+}
+
+FileHandle OpenFileCompat(const char* name) {
+    if (const Fault* f = fault_detail::Check(CallKind::Open)) {
+        posix::Fail(f->error);
+        return 0;
+    }
+    int fd = open(name, O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        posix::FailWithErrno();
+        return 0;
+    }
+    return HandleOf(fd);
+}
+
+bool ReadFile(FileHandle file, void* buffer, uint32_t count, uint32_t* done) {
+    *done = 0;
+    if (const Fault* f = fault_detail::Check(CallKind::Read)) {
+        if (f->shortCount < 0) return posix::Fail(f->error);
+        if (static_cast<uint32_t>(f->shortCount) < count) count = static_cast<uint32_t>(f->shortCount);
+    }
+    char* out = static_cast<char*>(buffer);
+    while (*done < count) {
+        ssize_t n = read(FdOf(file), out + *done, count - *done);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return posix::FailWithErrno();
+        }
+        if (n == 0) break;
+        *done += static_cast<uint32_t>(n);
+    }
+    return true;
+}
+
+bool WriteFile(FileHandle file, const void* buffer, uint32_t count, uint32_t* done) {
+    *done = 0;
+    if (const Fault* f = fault_detail::Check(CallKind::Write)) {
+        if (f->shortCount < 0) return posix::Fail(f->error);
+        if (static_cast<uint32_t>(f->shortCount) < count) count = static_cast<uint32_t>(f->shortCount);
+    }
+    const char* in = static_cast<const char*>(buffer);
+    while (*done < count) {
+        ssize_t n = write(FdOf(file), in + *done, count - *done);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return posix::FailWithErrno();
+        }
+        *done += static_cast<uint32_t>(n);
+    }
+    return true;
+}
+
+bool SeekFile(FileHandle file, int64_t offset, SeekOrigin origin, uint64_t* newPosition) {
+    if (const Fault* f = fault_detail::Check(CallKind::Seek)) return posix::Fail(f->error);
+    int whence = origin == SeekOrigin::Begin ? SEEK_SET : origin == SeekOrigin::Current ? SEEK_CUR : SEEK_END;
+    off_t at = lseek(FdOf(file), static_cast<off_t>(offset), whence);
+    if (at < 0) return posix::Fail(errno == EINVAL ? kErrorNegativeSeek : posix::ErrorFromErrno(errno, true));
+    if (newPosition) *newPosition = static_cast<uint64_t>(at);
+    return true;
+}
+
+bool FlushFile(FileHandle file) {
+    if (const Fault* f = fault_detail::Check(CallKind::Flush)) return posix::Fail(f->error);
+    if (fsync(FdOf(file)) != 0) return posix::FailWithErrno();
+    return true;
+}
+
+bool CloseFile(FileHandle file) {
+    if (const Fault* f = fault_detail::Check(CallKind::Close)) {
+        close(FdOf(file));  // the handle is gone either way, as on Windows
+        return posix::Fail(f->error);
+    }
+    if (close(FdOf(file)) != 0) return posix::FailWithErrno();
+    return true;
+}
+
+bool DeleteFile(const char* name) {
+    if (const Fault* f = fault_detail::Check(CallKind::Delete)) return posix::Fail(f->error);
+    struct stat st {};
+    if (lstat(name, &st) != 0) return posix::FailWithErrno();
+    if (S_ISDIR(st.st_mode)) return posix::Fail(kErrorAccessDenied);
+    if (!S_ISLNK(st.st_mode) && ReadOnlyByMode(st)) return posix::Fail(kErrorAccessDenied);
+    if (posix::IsHeldOpen(name)) return posix::Fail(kErrorSharingViolation);
+    if (unlink(name) != 0) return posix::FailWithErrno();
+    return true;
+}
+
+bool MoveFile(const char* source, const char* target) {
+    if (const Fault* f = fault_detail::Check(CallKind::Rename)) return posix::Fail(f->error);
+    struct stat st {};
+    if (lstat(source, &st) != 0) return posix::FailWithErrno();
+    if (S_ISREG(st.st_mode) && posix::IsHeldOpen(source)) return posix::Fail(kErrorSharingViolation);
+    if (renameat2(AT_FDCWD, source, AT_FDCWD, target, RENAME_NOREPLACE) == 0) return true;
+    if (errno != EINVAL && errno != ENOSYS) {
+        if (errno == EEXIST) return posix::Fail(kErrorAlreadyExists);
+        return posix::FailWithErrno(false);
+    }
+    // The file system cannot rename without replacing: link and unlink keep "never replace"
+    // exact for files; folders fall back to a test before the rename.
+    if (!S_ISDIR(st.st_mode)) {
+        if (link(source, target) != 0) {
+            if (errno == EEXIST) return posix::Fail(kErrorAlreadyExists);
+            return posix::FailWithErrno(false);
+        }
+        unlink(source);
+        return true;
+    }
+    struct stat targetStat {};
+    if (lstat(target, &targetStat) == 0) return posix::Fail(kErrorAlreadyExists);
+    if (rename(source, target) != 0) return posix::FailWithErrno(false);
+    return true;
+}
+
+bool SetFileAttributesNormal(const char* name) {
+    if (const Fault* f = fault_detail::Check(CallKind::Attributes)) return posix::Fail(f->error);
+    struct stat st {};
+    if (stat(name, &st) != 0) return posix::FailWithErrno();
+    if (!ReadOnlyByMode(st)) return true;
+    if (chmod(name, st.st_mode | S_IWUSR) != 0) return posix::FailWithErrno();
+    return true;
+}
+
+bool SetFileReadOnly(const char* name) {
+    if (const Fault* f = fault_detail::Check(CallKind::Attributes)) return posix::Fail(f->error);
+    struct stat st {};
+    if (stat(name, &st) != 0) return posix::FailWithErrno();
+    if (chmod(name, st.st_mode & ~(S_IWUSR | S_IWGRP | S_IWOTH)) != 0) return posix::FailWithErrno();
+    return true;
+}
+
+}  // namespace platform

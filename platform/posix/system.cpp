@@ -1,0 +1,75 @@
+// Atomics, sleep, threads, the version query and counted allocation on POSIX.
+#include "platform/platform.h"
+#include "platform/fault_injection.h"
+#include "platform/posix/errors.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <ctime>
+#include <new>
+#include <pthread.h>
+
+namespace platform {
+
+int32_t AtomicExchange(volatile int32_t* target, int32_t value) {
+    return __atomic_exchange_n(target, value, __ATOMIC_SEQ_CST);
+}
+int32_t AtomicIncrement(volatile int32_t* target) { return __atomic_add_fetch(target, 1, __ATOMIC_SEQ_CST); }
+int32_t AtomicDecrement(volatile int32_t* target) { return __atomic_sub_fetch(target, 1, __ATOMIC_SEQ_CST); }
+int32_t AtomicLoad(const volatile int32_t* target) { return __atomic_load_n(target, __ATOMIC_SEQ_CST); }
+void AtomicStore(volatile int32_t* target, int32_t value) { __atomic_store_n(target, value, __ATOMIC_SEQ_CST); }
+
+void Sleep(uint32_t milliseconds) {
+    if (milliseconds == 0) {
+        sched_yield();
+        return;
+    }
+    struct timespec wait {
+        static_cast<time_t>(milliseconds / 1000), static_cast<long>(milliseconds % 1000) * 1000000L
+    };
+    while (nanosleep(&wait, &wait) != 0 && errno == EINTR) {
+    }
+}
+
+namespace {
+struct ThreadStart {
+    ThreadEntry entry;
+    void* argument;
+};
+
+void* RunThread(void* start) {
+    ThreadStart s = *static_cast<ThreadStart*>(start);
+    delete static_cast<ThreadStart*>(start);
+    s.entry(s.argument);
+    return nullptr;
+}
+}  // namespace
+
+bool StartThread(ThreadEntry entry, void* argument) {
+    auto* start = new (std::nothrow) ThreadStart{entry, argument};
+    if (!start) return false;
+    pthread_t thread;
+    if (pthread_create(&thread, nullptr, RunThread, start) != 0) {
+        delete start;
+        return false;
+    }
+    pthread_detach(thread);
+    return true;
+}
+
+void EndThread() { pthread_exit(nullptr); }
+
+// Answers as Windows 8 (6.2, build 9200) does: an NT-family system.
+uint32_t GetVersion() { return (9200u << 16) | (2u << 8) | 6u; }
+
+void* Allocate(size_t size) {
+    if (const Fault* f = fault_detail::Check(CallKind::Allocate)) {
+        posix::Fail(f->error);
+        return nullptr;
+    }
+    return std::malloc(size == 0 ? 1 : size);
+}
+
+void Free(void* block) { std::free(block); }
+
+}  // namespace platform

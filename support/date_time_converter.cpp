@@ -1,0 +1,1 @@
+#include "support/date_time_converter.h"

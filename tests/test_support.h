@@ -1,0 +1,32 @@
+// Small helpers shared by the test programs.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace testing_support {
+
+// A fresh, empty folder removed again (with everything in it) when the object goes.
+class ScratchDir {
+public:
+    ScratchDir();
+    ~ScratchDir();
+    ScratchDir(const ScratchDir&) = delete;
+    ScratchDir& operator=(const ScratchDir&) = delete;
+
+    const std::filesystem::path& path() const { return path_; }
+    // The path of `name` inside the folder, as the system writes it.
+    std::string operator/(const std::string& name) const;
+
+private:
+    std::filesystem::path path_;
+};
+
+std::vector<uint8_t> ReadBytes(const std::string& path);
+void WriteBytes(const std::string& path, const std::vector<uint8_t>& bytes);
+void WriteText(const std::string& path, const std::string& text);
+uint32_t WordAt(const std::vector<uint8_t>& bytes, size_t offset);
+
+}  // namespace testing_support
