@@ -6,18 +6,15 @@
 #include <cstdint>
 
 // Open request: the low 16 bits are the mode, the high 16 bits flags.
-enum : uint32_t {
-    OpenCreate = 0,     // read/write; create, or truncate an existing file
-    OpenRead = 1,       // read only; the file must exist
-    OpenReadWrite = 2,  // read/write; open existing or create
-    OpenAppend = 3,     // as OpenReadWrite, positioned at the end
-};
-enum : uint32_t {
-    OpenDetailedErrors = 0x00020000,    // -16 for a sharing violation, -13 for access denied
-    OpenPrivilegedAccess = 0x00040000,  // backup semantics on the NT family
-    OpenPrivilegedAccess2 = 0x00080000,
-    OpenQuiet = 0x00100000,  // no activity-hook notifications
-};
+constexpr uint32_t OpenCreate = 0;     // read/write; create, or truncate an existing file
+constexpr uint32_t OpenRead = 1;       // read only; the file must exist
+constexpr uint32_t OpenReadWrite = 2;  // read/write; open existing or create
+constexpr uint32_t OpenAppend = 3;     // as OpenReadWrite, positioned at the end
+
+constexpr uint32_t OpenDetailedErrors = 0x00020000;    // -16 for a sharing violation, -13 for access denied
+constexpr uint32_t OpenPrivilegedAccess = 0x00040000;  // backup semantics on the NT family
+constexpr uint32_t OpenPrivilegedAccess2 = 0x00080000;
+constexpr uint32_t OpenQuiet = 0x00100000;  // no activity-hook notifications
 
 constexpr int32_t kOpenFileTableSize = 2048;
 constexpr int32_t kOpenErrorSharing = -16;
