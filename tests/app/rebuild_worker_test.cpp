@@ -1,1 +1,160 @@
 #include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "app/rebuild_run.h"
+#include "fileservice/file_service.h"
+#include "hdb/database_manager.h"
+#include "platform/platform.h"
+#include "test_support.h"
+
+namespace {
+
+using testing_support::ReadBytes;
+using testing_support::ScratchDir;
+using testing_support::WordAt;
+using testing_support::WriteText;
+
+class RecordingHost : public RunHost {
+public:
+    void AddStatusLine(const char* text) override { lines.emplace_back(text); }
+    void ShowMessage(const char* text, const char* caption) override {
+        messages.push_back(std::string(caption) + ": " + text);
+        stateDuringMessage = platform::AtomicLoad(&SharedRun().runState);
+    }
+    std::vector<std::string> lines;
+    std::vector<std::string> messages;
+    int32_t stateDuringMessage = -1;
+};
+
+class RebuildRunTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        RebuildRun& run = SharedRun();
+        run.host = &host;
+        run.fileService = &files;
+        run.databaseManager = &databases;
+        ASSERT_TRUE(SetRepositoryPath(dir.path().string()));
+    }
+    void TearDown() override { SharedRun().host = nullptr; }
+
+    std::string Database() const { return dir / "UserConfig.hdb"; }
+    std::string OldName(const std::string& suffix) const { return Database() + suffix; }
+    bool Exists(const std::string& path) { return files.FileExists(path.c_str()) == 1; }
+
+    void Run() {
+        RebuildWorker();
+        EXPECT_EQ(platform::AtomicLoad(&SharedRun().runState), RunIdle);
+    }
+
+    void ExpectCompleted() {
+        EXPECT_EQ(host.messages, std::vector<std::string>{"Server UserConfig Data Restored: Database Restoration Complete"});
+        EXPECT_EQ(host.stateDuringMessage, RunRunning);
+        const auto bytes = ReadBytes(Database());
+        ASSERT_GE(bytes.size(), 512u);
+        EXPECT_EQ(WordAt(bytes, 68), 0u);  // closed cleanly
+    }
+
+    ScratchDir dir;
+    FileService files;
+    DatabaseManager databases;
+    RecordingHost host;
+};
+
+TEST_F(RebuildRunTest, NoOldDatabaseNothingSetAside) {
+    Run();
+    ExpectCompleted();
+    EXPECT_TRUE(host.lines.empty());
+    EXPECT_FALSE(Exists(dir / "*.old*"));
+    EXPECT_EQ(ReadBytes(Database()).size(), 512u);
+}
+
+// Which names exist before the run, and where the old database must end up.
+struct SetAsideCase {
+    std::vector<std::string> taken;
+    std::string expected;
+};
+
+class SetAsideTest : public RebuildRunTest, public ::testing::WithParamInterface<SetAsideCase> {};
+
+TEST_P(SetAsideTest, OldDatabaseMovesToTheFirstFreeName) {
+    WriteText(Database(), "the old database");
+    for (const std::string& suffix : GetParam().taken) WriteText(OldName(suffix), "older " + suffix);
+    Run();
+    ExpectCompleted();
+    const auto moved = ReadBytes(OldName(GetParam().expected));
+    EXPECT_EQ(std::string(moved.begin(), moved.end()), "the old database");
+    for (const std::string& suffix : GetParam().taken) {
+        const auto kept = ReadBytes(OldName(suffix));
+        EXPECT_EQ(std::string(kept.begin(), kept.end()), "older " + suffix);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Names, SetAsideTest,
+    ::testing::Values(SetAsideCase{{}, ".old"}, SetAsideCase{{".old"}, ".old0"},
+                      SetAsideCase{{".old", ".old0", ".old1", ".old2", ".old3", ".old4"}, ".old5"},
+                      // the lowest free number, not one above the highest in use
+                      SetAsideCase{{".old", ".old0", ".old7"}, ".old1"}));
+
+TEST_F(RebuildRunTest, AllSetAsideNamesTakenLeavesTheDatabaseAlone) {
+    WriteText(Database(), "precious");
+    WriteText(OldName(".old"), "x");
+    for (int i = 0; i <= 999; ++i) WriteText(OldName(".old" + std::to_string(i)), "x");
+    EXPECT_EQ(SetAsideName(files, Database()), OldName(".old999"));
+    Run();
+    EXPECT_EQ(host.lines, std::vector<std::string>{kSetAsideFailedLine});
+    EXPECT_TRUE(host.messages.empty());
+    const auto kept = ReadBytes(Database());
+    EXPECT_EQ(std::string(kept.begin(), kept.end()), "precious");
+}
+
+TEST_F(RebuildRunTest, DatabaseInUseLeftAlone) {
+    WriteText(Database(), "in use");
+    const int32_t f = files.FileOpen(Database().c_str(), OpenReadWrite);
+    ASSERT_GE(f, 0);
+    Run();
+    files.FileClose(f);
+    EXPECT_EQ(host.lines, std::vector<std::string>{kSetAsideFailedLine});
+    const auto kept = ReadBytes(Database());
+    EXPECT_EQ(std::string(kept.begin(), kept.end()), "in use");
+    EXPECT_FALSE(Exists(OldName(".old")));
+}
+
+TEST_F(RebuildRunTest, RepositoryUnderAMissingFolder) {
+    ASSERT_TRUE(SetRepositoryPath(dir / "no/such/repository"));
+    Run();
+    EXPECT_EQ(host.lines, std::vector<std::string>{"Error creating database file, repair failed."});
+    EXPECT_TRUE(host.messages.empty());
+}
+
+TEST_F(RebuildRunTest, StartRunsTheWorkerOnItsOwnThread) {
+    ASSERT_TRUE(StartRebuild());
+    for (int i = 0; i < 1000 && platform::AtomicLoad(&SharedRun().runState) != RunIdle; ++i) platform::Sleep(10);
+    EXPECT_EQ(platform::AtomicLoad(&SharedRun().runState), RunIdle);
+    EXPECT_EQ(SharedRun().cancelFlag, 0);
+    ExpectCompleted();
+}
+
+TEST(RepositoryPath, DatabasePathLimit) {
+    const std::string name(kMaxPathChars - 1 - std::string(kDatabaseFileName).size(), 'r');
+    ASSERT_TRUE(SetRepositoryPath(name));
+    EXPECT_EQ(SharedRun().databasePath.size(), kMaxPathChars);
+    EXPECT_EQ(SharedRun().databasePath, name + platform::kPathSeparator + "UserConfig.hdb");
+    EXPECT_FALSE(SetRepositoryPath(name + "r"));
+    EXPECT_EQ(SharedRun().repositoryPath, name);  // unchanged by the refusal
+}
+
+TEST(AddStatusLine, ReturnsTheCancelFlag) {
+    RecordingHost host;
+    SharedRun().host = &host;
+    platform::AtomicStore(&SharedRun().cancelFlag, 1);
+    EXPECT_EQ(AddStatusLine("one"), 1);
+    platform::AtomicStore(&SharedRun().cancelFlag, 0);
+    EXPECT_EQ(AddStatusLine("two"), 0);
+    SharedRun().host = nullptr;
+    EXPECT_EQ(host.lines, (std::vector<std::string>{"one", "two"}));
+}
+
+}  // namespace
