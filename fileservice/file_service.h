@@ -17,6 +17,7 @@ constexpr uint32_t OpenPrivilegedAccess2 = 0x00080000;
 constexpr uint32_t OpenQuiet = 0x00100000;  // no activity-hook notifications
 
 constexpr int32_t kOpenFileTableSize = 2048;
+constexpr int32_t kSearchTableSize = 2048;
 constexpr int32_t kOpenErrorSharing = -16;
 constexpr int32_t kOpenErrorAccess = -13;
 constexpr int32_t kWriteErrorNothingWritten = -10;
@@ -55,9 +56,35 @@ public:
 
     int32_t SetFileActivityHooks(const FileActivityHooks* table);
 
+    // Directory search. A slot stands on one entry at a time; "." and ".." are never shown.
+    // Every slot SearchOpen returns must be given back with SearchClose, also after SearchNext
+    // has reported the end; -1 from SearchOpen holds no slot. Slots are not validated.
+    int32_t SearchOpen(const char* pattern);
+    int32_t SearchNext(int32_t slot);
+    void SearchClose(int32_t slot);
+    // The texts live in the slot until its next SearchNext or SearchClose.
+    const char* SearchName(int32_t slot);
+    const char* SearchShortName(int32_t slot);
+    int32_t SearchIsFolder(int32_t slot);
+    uint32_t SearchAttributes(int32_t slot);
+    // Copies the three system file times; returns the attribute bits.
+    uint32_t SearchTimes(int32_t slot, uint64_t* creationOut, uint64_t* accessOut, uint64_t* writeOut);
+    // Low half of the size; *highOut (may be null) the high half.
+    uint32_t SearchSize(int32_t slot, uint32_t* highOut);
+    // Packed local time of the last write.
+    uint32_t SearchWriteTime(int32_t slot);
+
+    // One-shot queries of the first entry matching `name`; 0 when nothing matches.
+    uint32_t FileWriteTime(const char* name);
+    uint32_t FileSize(const char* name, uint32_t* highOut);
+    // Always 0; *sizeOut is the 64-bit size of the match, or 0.
+    int32_t FileSize64(const char* name, uint64_t* sizeOut);
+
     int32_t isNT = 0;
 };
 
 // For tests and diagnostics: number of FileService objects alive, and of open-file entries in use.
 int32_t FileServiceObjectCount();
 int32_t OpenFileCount();
+// Search slots in use.
+int32_t SearchSlotCount();
