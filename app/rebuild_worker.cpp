@@ -1,6 +1,8 @@
 #include "app/rebuild_run.h"
 
+#include "app/identifier_text.h"
 #include "app/server_template.h"
+#include "app/user_import.h"
 #include "fileservice/file_service.h"
 #include "hdb/database_manager.h"
 #include "platform/platform.h"
@@ -19,6 +21,22 @@ bool SetAsideOldDatabase(FileService& files, const std::string& databasePath) {
     if (files.FileExists(databasePath.c_str()) != 1) return true;
     const std::string target = SetAsideName(files, databasePath);
     return files.FileRename(target.c_str(), databasePath.c_str()) == 1;
+}
+
+// Imports every entry of the users folder, files as well as folders, in the order the search
+// gives them; an entry's failure does not stop the walk. Names and paths are held whole, so an
+// entry of any length reaches the import intact.
+void ImportUsers(FileService& files, int32_t database, const std::string& repositoryPath) {
+    const std::string usersFolder = JoinPath(repositoryPath, "users");
+    const int32_t slot = files.SearchOpen(JoinPath(usersFolder, "*.*").c_str());
+    if (slot < 0) return;
+    do {
+        const std::string entryName = files.SearchName(slot);
+        const uint32_t userId = HexToUInt(entryName.c_str());
+        const std::string summaryPath = JoinPath(JoinPath(usersFolder, entryName), "UserSummary.rtf");
+        ImportUser(database, entryName.c_str(), userId, summaryPath.c_str());
+    } while (files.SearchNext(slot) == 0);
+    files.SearchClose(slot);
 }
 
 }  // namespace
@@ -93,6 +111,7 @@ void RebuildWorker() {
         SetRunState(RunIdle);
         return;
     }
+    ImportUsers(files, handle, run.repositoryPath);
     databases.CloseDatabase(handle);
 
     if (run.host) run.host->ShowMessage(kCompletionText, kCompletionCaption);

@@ -1,0 +1,141 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "app/rebuild_run.h"
+#include "fileservice/file_service.h"
+#include "hdb/database_manager.h"
+#include "platform/fault_injection.h"
+#include "platform/platform.h"
+#include "test_support.h"
+
+namespace {
+
+using testing_support::ScratchDir;
+using testing_support::WriteText;
+namespace fs = std::filesystem;
+
+class RecordingHost : public RunHost {
+public:
+    void AddStatusLine(const char* text) override { lines.emplace_back(text); }
+    void ShowMessage(const char* text, const char* caption) override {
+        messages.push_back(std::string(caption) + ": " + text);
+    }
+    std::vector<std::string> lines;
+    std::vector<std::string> messages;
+};
+
+// Drives the worker on the test thread against a scratch repository.
+class UsersWalk : public testing::Test {
+protected:
+    void SetUp() override {
+        RebuildRun& run = SharedRun();
+        saved_ = {run.host, run.fileService, run.databaseManager, run.repositoryPath};
+        run.host = &host;
+        run.fileService = &files;
+        run.databaseManager = &databases;
+        ASSERT_TRUE(SetRepositoryPath(repository.path().string()));
+    }
+    void TearDown() override {
+        RebuildRun& run = SharedRun();
+        run.host = saved_.host;
+        run.fileService = saved_.fileService;
+        run.databaseManager = saved_.databaseManager;
+        SetRepositoryPath(saved_.repositoryPath);
+    }
+
+    std::string Users() const { return repository / "users"; }
+    void MakeUserFolder(const std::string& name) { fs::create_directories(fs::path(Users()) / name); }
+
+    void Run() {
+        RebuildWorker();
+        EXPECT_EQ(platform::AtomicLoad(&SharedRun().runState), RunIdle);
+        EXPECT_EQ(SearchSlotCount(), 0) << "the walk must give its search slot back";
+    }
+
+    // The status lines the walk must produce: one per entry, in the order the system lists
+    // the users folder.
+    std::vector<std::string> ExpectedLines() const {
+        std::vector<std::string> lines;
+        platform::FindData data;
+        const std::string pattern = Users() + platform::kPathSeparator + "*.*";
+        platform::FindHandle search = platform::FindFirst(pattern.c_str(), &data);
+        if (!search) return lines;
+        do {
+            if (std::strcmp(data.name, ".") != 0 && std::strcmp(data.name, "..") != 0)
+                lines.push_back(std::string("Processing user ID \"") + data.name + "\"...");
+        } while (platform::FindNext(search, &data));
+        platform::FindClose(search);
+        return lines;
+    }
+
+    std::string Completion() const { return std::string(kCompletionCaption) + ": " + kCompletionText; }
+
+    RecordingHost host;
+    FileService files;
+    DatabaseManager databases;
+    ScratchDir repository;
+
+private:
+    struct {
+        RunHost* host;
+        FileService* fileService;
+        DatabaseManager* databaseManager;
+        std::string repositoryPath;
+    } saved_;
+};
+
+TEST_F(UsersWalk, EachUserFolderGetsItsLineInDirectoryOrderThenTheRunCompletes) {
+    for (const char* name : {"00000003", "0000000a", "00000002"}) MakeUserFolder(name);
+    const std::vector<std::string> expected = ExpectedLines();
+    ASSERT_EQ(expected.size(), 3u);
+
+    Run();
+    EXPECT_EQ(host.lines, expected);
+    EXPECT_EQ(host.messages, std::vector<std::string>{Completion()});
+}
+
+TEST_F(UsersWalk, EmptyOrMissingUsersFolderImportsNobody) {
+    Run();  // no users folder at all
+    EXPECT_TRUE(host.lines.empty());
+    EXPECT_EQ(host.messages, std::vector<std::string>{Completion()});
+
+    fs::create_directory(Users());
+    host.messages.clear();
+    Run();
+    EXPECT_TRUE(host.lines.empty());
+    EXPECT_EQ(host.messages, std::vector<std::string>{Completion()});
+}
+
+// Files are entries like any folder, and names and paths beyond the old fixed sizes (99 and
+// 259 characters) reach the import whole.
+TEST_F(UsersWalk, FilesAndLongNamesAreTakenWhole) {
+    MakeUserFolder("0000002a");
+    fs::create_directories(Users());
+    WriteText(Users() + platform::kPathSeparator + "notes.txt", "not a user");
+    const std::string longName(240, 'b');
+    MakeUserFolder(longName);
+    ASSERT_GT(Users().size() + longName.size() + std::strlen("/UserSummary.rtf"), kMaxPathChars);
+
+    const std::vector<std::string> expected = ExpectedLines();
+    ASSERT_EQ(expected.size(), 3u);
+    Run();
+    EXPECT_EQ(host.lines, expected);
+    EXPECT_NE(std::find(host.lines.begin(), host.lines.end(), "Processing user ID \"" + longName + "\"..."),
+              host.lines.end());
+}
+
+TEST_F(UsersWalk, NothingIsWalkedWhenTheDatabaseCannotBeCreated) {
+    MakeUserFolder("00000002");
+    platform::InjectFault(platform::CallKind::Open, 1, platform::Fault{}, 1000);
+    Run();
+    platform::ClearFaults();
+    EXPECT_EQ(host.lines, std::vector<std::string>{kOpenFailedLine});
+    EXPECT_TRUE(host.messages.empty());
+}
+
+}  // namespace
