@@ -212,6 +212,8 @@ TEST(Formatting, AFailedLocaleGivesASingleBlank) {
 
 // February 30 is a packed time but no date: the date part stays empty, the time is still shown.
 TEST(Formatting, ADateThatDoesNotExistLeavesTheDateEmpty) {
+    // A locale that exists, where the process may choose it (Windows uses the user's own).
+    TimeSettingsScope scope("UTC0", "C");
     char text[kFormattedTimeSize];
     DateTimeConverter{}.FormatPackedTime(PackTime({2001, 2, 30, 10, 0, 0}), text);
     ASSERT_EQ(text[0], ' ');
