@@ -31,20 +31,26 @@ TEST(SpinLock, AcquireAndReleaseSetTheWord) {
 TEST(SpinLock, SecondAcquirerWaitsForRelease) {
     SpinLockWord word = 0;
     AcquireSpinLock(&word);
+    std::atomic<bool> attempting{false};
     std::atomic<bool> acquired{false};
-    Clock::time_point started;
+    Clock::time_point firstAttempt;
+    Clock::time_point gotIt;
     std::thread other([&] {
-        started = Clock::now();
+        firstAttempt = Clock::now();
+        attempting = true;
         AcquireSpinLock(&word);
+        gotIt = Clock::now();
         acquired = true;
     });
-    std::this_thread::sleep_for(std::chrono::milliseconds(30));
+    ASSERT_TRUE(Eventually([&] { return attempting.load(); }));
+    // Held well past the other thread's first attempt, however slowly it is scheduled.
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
     EXPECT_FALSE(acquired);
     ReleaseSpinLock(&word);
     other.join();
     EXPECT_TRUE(acquired);
     // A failed attempt sleeps 10 ms before the next one.
-    EXPECT_GE(Clock::now() - started, std::chrono::milliseconds(10));
+    EXPECT_GE(gotIt - firstAttempt, std::chrono::milliseconds(10));
     EXPECT_EQ(word, 1);
 }
 
