@@ -23,7 +23,7 @@ bool PositionAt(DatabaseRecord& db, int64_t offset) {
 }  // namespace
 
 int32_t BlockRead(DatabaseRecord& db, uint32_t block, void* buffer) {
-    if (db.file < 0) return -1;
+    if (db.file < 0 || block == kNoBlock) return -1;
     const int64_t offset = BlockOffset(block);
     if (!PositionAt(db, offset)) return -1;
     if (DatabaseFileService().FileRead(db.file, buffer, kBlockSize) != static_cast<int32_t>(kBlockSize)) {
@@ -36,7 +36,7 @@ int32_t BlockRead(DatabaseRecord& db, uint32_t block, void* buffer) {
 }
 
 int32_t BlockWrite(DatabaseRecord& db, uint32_t block, const void* buffer) {
-    if (db.file < 0) return -1;
+    if (db.file < 0 || block == kNoBlock) return -1;
     const int64_t offset = BlockOffset(block);
     if (!PositionAt(db, offset)) return -1;
     if (DatabaseFileService().FileWrite(db.file, buffer, kBlockSize) != static_cast<int32_t>(kBlockSize)) {
@@ -51,6 +51,7 @@ int32_t BlockWrite(DatabaseRecord& db, uint32_t block, const void* buffer) {
 int64_t BlockAlloc(DatabaseRecord& db) {
     if (const uint32_t reused = FreeListTake(db); reused != 0) return reused;
     const uint32_t block = db.header.blockCount;
+    if (block == kNoBlock) return -1;  // every block number is taken
     db.header.blockCount += 1;
     static const uint8_t zeros[kBlockSize] = {};
     if (BlockWrite(db, block, zeros) != 0) return -1;  // the number stays skipped
@@ -64,12 +65,23 @@ uint32_t FreeListTake(DatabaseRecord& db) {
     if (ChainSeek(db, list, 0) != 0) return 0;
     uint8_t entry[4];
     if (ChainRead(db, list, entry, 4) != 4) return 0;
-    if (ChainShift(db, list, 4, -4) != 0) return 0;
+    if (ChainShift(db, list, 4, -4) != 0) {
+        // Part of the list may have moved down, leaving some entry twice in it; handing that
+        // block out twice would give one block to two owners. Give the listed blocks up
+        // instead: they become unreachable, as a block whose release fails does.
+        db.header.freeCount = 0;
+        list.length = 0;
+        return 0;
+    }
     db.header.freeCount -= 1;
-    return BlockWord(entry, 0);
+    const uint32_t block = BlockWord(entry, 0);
+    // A damaged list may name block 0 or a block the file never had; such an entry is dropped.
+    if (block == 0 || block >= db.header.blockCount) return 0;
+    return block;
 }
 
 int32_t BlockFree(DatabaseRecord& db, uint32_t block) {
+    if (block == 0 || block == db.header.freeListBlock || block >= db.header.blockCount) return -1;
     ChainCursor& list = db.freeListCursor;
     if (ChainSeek(db, list, 4 * db.header.freeCount) != 0) return -1;
     uint8_t entry[4];
@@ -99,6 +111,7 @@ int32_t ChainOpen(DatabaseRecord& db, ChainCursor& cursor, uint32_t first) {
     cursor.nextBlock = BlockWord(block, 1);
     std::memcpy(cursor.buffer, block + 8, kChainPayload);
     cursor.fill = static_cast<int32_t>(cursor.length < kChainPayload ? cursor.length : kChainPayload);
+    cursor.storedLength = cursor.length;
     return 0;
 }
 
@@ -109,5 +122,5 @@ void ChainClose(DatabaseRecord& db, ChainCursor& cursor) {
     // Write back only a block we have really read.
     if (BlockRead(db, cursor.firstBlock, block) != 0) return;
     SetBlockWord(block, 0, cursor.length);
-    BlockWrite(db, cursor.firstBlock, block);
+    if (BlockWrite(db, cursor.firstBlock, block) == 0) cursor.storedLength = cursor.length;
 }

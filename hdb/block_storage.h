@@ -21,5 +21,8 @@ int64_t ChainCreate(DatabaseRecord& db, ChainCursor& cursor);
 int32_t ChainOpen(DatabaseRecord& db, ChainCursor& cursor, uint32_t first);
 void ChainClose(DatabaseRecord& db, ChainCursor& cursor);
 
+// Not a block number: the offset of block 0xFFFFFFFF lies beyond the addressable file.
+constexpr uint32_t kNoBlock = 0xFFFFFFFFu;
+
 // filePosition's value when the real position of the file is not known.
 constexpr int64_t kUnknownFilePosition = -1;

@@ -22,8 +22,16 @@ struct ChainCursor {
     int32_t fill;            // meaningful buffer bytes: 248 with a next block, else length % 248
     int32_t offset;          // cursor position inside the buffer
     uint32_t dirty;          // 1 when the buffer holds bytes not yet written
+    // Link word 0 of the first block as this cursor last read or wrote it. The stream length on
+    // disk lags behind `length`; an owner compares the two at close to know whether the first
+    // block still needs the final length.
+    uint32_t storedLength;
 };
 
+// After a failed operation the cursor is still whole: its buffer holds the current block's
+// payload (dirty if it has unwritten bytes), its links are that block's, and position and offset
+// agree, so the next operation on it neither loses nor misplaces bytes. Bytes moved before the
+// failure stay moved.
 int32_t ChainFlush(DatabaseRecord& db, ChainCursor& cursor);
 int32_t ChainLoadBlock(DatabaseRecord& db, ChainCursor& cursor, uint32_t block);
 int32_t ChainWrite(DatabaseRecord& db, ChainCursor& cursor, const void* data, uint32_t count);
