@@ -201,11 +201,6 @@ FileService& DatabaseFileService() {
 void SetReportMessageHook(ReportMessageHook hook) { g_reportHook = hook ? hook : IgnoreReport; }
 int32_t ReportMessage(const char* caption, const char* text) { return g_reportHook(caption, text); }
 
-void DiscardSubKeyCache(DatabaseRecord& db) {
-    platform::Free(db.subKeyCache.entries);
-    db.subKeyCache = {};
-}
-
 int32_t OpenDatabaseCount() { return g_openDatabases; }
 
 DatabaseManager::DatabaseManager() {

@@ -23,6 +23,37 @@ public:
     int32_t GetAppValue(int32_t handle);
     int32_t SetAppValue(int32_t handle, int32_t value);
     int32_t GetKeyCount(int32_t handle);
+
+    // Keys. Results that carry a key id are int64 so that every u32 id and -1 stay apart.
+    int32_t HdbOpenKey(int32_t handle, uint32_t key);
+    void HdbCloseKey(int32_t handle, uint32_t key);
+    int64_t HdbCreateKey(int32_t handle, uint32_t parent, const char* name);
+    int32_t HdbDeleteKey(int32_t handle, uint32_t key);
+    int32_t HdbRenameKey(int32_t handle, uint32_t key, const char* name);
+    int32_t HdbGetKeyName(int32_t handle, uint32_t key, char* buffer, uint32_t size);
+    int64_t HdbFindKey(int32_t handle, uint32_t parent, const char* name);
+    int64_t HdbFindKeyNoCase(int32_t handle, uint32_t parent, const char* name);
+    int64_t HdbFirstSubKey(int32_t handle, uint32_t key);
+    int64_t HdbNextSubKey(int32_t handle, uint32_t key, uint32_t previous);
+    int64_t HdbGetParentKey(int32_t handle, uint32_t key);
+    int32_t HdbGetSubKeyCount(int32_t handle, uint32_t key);
+    // Any out-parameter may be null.
+    int32_t HdbGetKeyInfo(int32_t handle, uint32_t key, uint32_t* parent, uint32_t* attributes,
+                          uint16_t* nameOffset, uint16_t* nameLength, uint16_t* subKeyListOffset,
+                          uint16_t* subKeyCountLow, uint16_t* valueOffsetLow, uint16_t* highBytes,
+                          uint32_t* valueLength);
+    int32_t HdbSetKeyAttr1(int32_t handle, uint32_t key, uint32_t value);
+    int32_t HdbSetKeyAttr2(int32_t handle, uint32_t key, uint32_t value);
+    int32_t HdbGetKeyAttr1(int32_t handle, uint32_t key);
+    int32_t HdbGetKeyAttr2(int32_t handle, uint32_t key);  // signed: a stored 0xFFFF reads -1
+
+    // Values: one byte string per key, used like a small file at the key's value position.
+    int32_t HdbWriteValue(int32_t handle, uint32_t key, const void* data, uint32_t count);
+    int32_t HdbReadValue(int32_t handle, uint32_t key, void* dest, uint32_t count);
+    int32_t HdbSeekValue(int32_t handle, uint32_t key, uint32_t offset);
+    uint32_t HdbTellValue(int32_t handle, uint32_t key);
+    uint32_t HdbGetValueSize(int32_t handle, uint32_t key);
+    int32_t HdbClearValue(int32_t handle, uint32_t key);
 };
 
 // Drops the cached sub-key list of a database (key creation, deletion and close do this).

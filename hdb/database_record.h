@@ -35,11 +35,13 @@ static_assert(sizeof(DatabaseHeader) == kHeaderImageSize);
 
 enum DatabaseMode : int32_t { ModeCreate = 0, ModeReadOnly = 1, ModeReadWrite = 2 };
 
-// The sub-key list cached by HdbNextSubKey: which key's list, and a copy of its entries.
+// The sub-key list cached by HdbNextSubKey, so that each step of a walk costs no I/O.
 struct SubKeyCache {
-    uint32_t keyId;
-    uint32_t count;
-    uint8_t* entries;  // count * 8 bytes, or null when nothing is cached
+    int32_t cachedKey;     // key whose list is copied; -1 for none
+    int32_t lastReturned;  // sub-key id returned last; -1 for none
+    int32_t entryCount;
+    uint8_t* entries;      // entryCount * 8 bytes, or null when nothing is cached
+    int32_t index;         // place of the last returned entry
 };
 
 struct DatabaseRecord {

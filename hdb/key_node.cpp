@@ -3,8 +3,57 @@
 #include <cstring>
 
 #include "hdb/block_storage.h"
-#include "hdb/database_record.h"
+#include "hdb/database_manager.h"
 #include "platform/platform.h"
+
+namespace {
+
+// The offsets of a header read from a file are trusted only when they describe its stream:
+// the name lies before the list, the entries in use fit the list's room and the value starts
+// inside the stream. A block that is no key's head rarely passes; one that does is still read
+// and written only within its stream.
+bool HeaderFitsStream(const KeyHeader& header, uint32_t length) {
+    if (length < kKeyHeaderSize || header.nameOffset != kKeyHeaderSize) return false;
+    const uint32_t listOffset = header.subKeyListOffset;
+    const uint32_t valueOffset = ValueOffset(header);
+    if (kKeyHeaderSize + header.nameLength + 1u > listOffset || listOffset > valueOffset) return false;
+    if (static_cast<uint64_t>(SubKeyCount(header)) * kSubKeyEntrySize > valueOffset - listOffset) return false;
+    return valueOffset <= length;
+}
+
+}  // namespace
+
+uint32_t ValueOffset(const KeyHeader& header) {
+    return static_cast<uint32_t>(header.valueOffsetHigh) << 16 | header.valueOffsetLow;
+}
+
+void SetValueOffset(KeyHeader& header, uint32_t offset) {
+    header.valueOffsetLow = static_cast<uint16_t>(offset);
+    header.valueOffsetHigh = static_cast<uint8_t>(offset >> 16);
+}
+
+uint32_t SubKeyCount(const KeyHeader& header) {
+    return static_cast<uint32_t>(header.subKeyCountHigh) << 16 | header.subKeyCountLow;
+}
+
+void SetSubKeyCount(KeyHeader& header, uint32_t count) {
+    header.subKeyCountLow = static_cast<uint16_t>(count);
+    header.subKeyCountHigh = static_cast<uint8_t>(count >> 16);
+}
+
+uint32_t NameHash(const char* name) {
+    uint32_t count = 0;
+    uint32_t mixed = 0;
+    uint32_t sum = 0;
+    for (const char* p = name; *p; ++p) {
+        int32_t value = static_cast<int8_t>(*p);  // bytes 0x80..0xFF count negative
+        if (value >= 'A' && value <= 'Z') value += 'a' - 'A';
+        ++count;
+        mixed ^= static_cast<uint32_t>(value);
+        sum += static_cast<uint32_t>(value);
+    }
+    return (count & 0xFF) << 24 | (mixed & 0xFF) << 16 | (sum & 0xFFFF);
+}
 
 KeyNode* NodeFind(DatabaseRecord& db, uint32_t keyId) {
     for (KeyNode* node = db.nodeHead; node; node = node->next)
@@ -34,18 +83,75 @@ void NodeFree(DatabaseRecord& db, KeyNode* node) {
     platform::Free(node);
 }
 
+int32_t NodeLoad(DatabaseRecord& db, uint32_t keyId) {
+    if (keyId >= db.header.blockCount) return -1;
+    if (NodeFind(db, keyId)) return 0;
+    // Block 0 and the free list's head hold the free list, never a key.
+    if (keyId == 0 || keyId == db.header.freeListBlock) return -1;
+    KeyNode* node = NodeNew(db);
+    if (!node) return -1;
+    uint8_t block[kBlockSize];
+    ChainCursor& cursor = node->cursor;
+    cursor.firstBlock = cursor.currentBlock = keyId;
+    if (BlockRead(db, keyId, block) != 0 || BlockWord(block, 0) == kReleasedBlockMark) {
+        NodeFree(db, node);
+        return -1;
+    }
+    cursor.length = cursor.storedLength = BlockWord(block, 0);
+    cursor.nextBlock = BlockWord(block, 1);
+    std::memcpy(cursor.buffer, block + 8, kChainPayload);
+    std::memcpy(&node->header, cursor.buffer, sizeof(KeyHeader));
+    if (!HeaderFitsStream(node->header, cursor.length)) {
+        NodeFree(db, node);
+        return -1;
+    }
+    node->header.headerMark = 0;
+    cursor.position = kKeyHeaderSize;
+    cursor.offset = static_cast<int32_t>(kKeyHeaderSize);
+    cursor.fill = static_cast<int32_t>(cursor.length < kChainPayload ? cursor.length : kChainPayload);
+    return 0;
+}
+
 void NodeRelease(DatabaseRecord& db, uint32_t keyId) {
     KeyNode* node = NodeFind(db, keyId);
     if (!node) return;
-    const bool writable = db.mode != ModeReadOnly;
-    if (node->cursor.dirty && writable) ChainFlush(db, node->cursor);
-    if (node->header.headerMark == 1 && writable) {
-        uint8_t block[kBlockSize];
-        if (BlockRead(db, keyId, block) == 0) {
-            SetBlockWord(block, 0, node->cursor.length);
-            std::memcpy(block + 8, &node->header, sizeof(KeyHeader));
-            BlockWrite(db, keyId, block);
+    if (db.mode != ModeReadOnly) {
+        ChainCursor& cursor = node->cursor;
+        if (cursor.dirty) ChainFlush(db, cursor);
+        // The head's length word lags whenever the cursor left the head block while the stream
+        // grew, also when no header field changed (a long name at creation): store it now.
+        const bool headerDirty = node->header.headerMark == 1;
+        if (headerDirty || cursor.length != cursor.storedLength) {
+            uint8_t block[kBlockSize];
+            if (BlockRead(db, keyId, block) == 0) {
+                SetBlockWord(block, 0, cursor.length);
+                if (headerDirty) std::memcpy(block + 8, &node->header, sizeof(KeyHeader));
+                BlockWrite(db, keyId, block);
+            }
         }
     }
     NodeFree(db, node);
+}
+
+ReachedKey::ReachedKey(DatabaseRecord& db, uint32_t keyId)
+    : db_(db), keyId_(keyId), node_(NodeFind(db, keyId)), loadedHere_(false) {
+    if (node_) return;
+    if (NodeLoad(db, keyId) != 0) return;
+    node_ = NodeFind(db, keyId);
+    loadedHere_ = node_ != nullptr;
+}
+
+ReachedKey::~ReachedKey() {
+    if (loadedHere_) NodeRelease(db_, keyId_);
+}
+
+int32_t DatabaseManager::HdbOpenKey(int32_t handle, uint32_t key) {
+    return RunOnDatabase(handle, false, -1, [&](DatabaseRecord& db) { return NodeLoad(db, key); });
+}
+
+void DatabaseManager::HdbCloseKey(int32_t handle, uint32_t key) {
+    RunOnDatabase(handle, false, 0, [&](DatabaseRecord& db) {
+        NodeRelease(db, key);
+        return 0;
+    });
 }

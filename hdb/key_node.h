@@ -5,8 +5,7 @@
 #include <cstdint>
 
 #include "hdb/chain.h"
-
-struct DatabaseRecord;
+#include "hdb/database_record.h"
 
 // 28 bytes at stream offset 0 of a key (little-endian).
 struct KeyHeader {
@@ -25,6 +24,12 @@ struct KeyHeader {
 };
 static_assert(sizeof(KeyHeader) == 28);
 
+constexpr uint32_t kKeyHeaderSize = 28;
+constexpr uint32_t kSubKeyEntrySize = 8;  // key id, name hash
+constexpr uint32_t kSubKeyListGrowth = 80;  // room for ten entries
+constexpr uint32_t kMaxField24 = 0xFFFFFF;  // value offset and sub-key count
+constexpr uint32_t kMaxField16 = 0xFFFF;    // sub-key list offset
+
 struct KeyNode {
     KeyHeader header;
     ChainCursor cursor;  // its first block is the key id
@@ -33,7 +38,53 @@ struct KeyNode {
     KeyNode* next;
 };
 
+// The 24-bit fields, each split over a 16-bit and an 8-bit part; every update sets both.
+uint32_t ValueOffset(const KeyHeader& header);
+void SetValueOffset(KeyHeader& header, uint32_t offset);
+uint32_t SubKeyCount(const KeyHeader& header);
+void SetSubKeyCount(KeyHeader& header, uint32_t count);
+inline void MarkHeaderDirty(KeyNode& node) { node.header.headerMark = 1; }
+
+uint32_t NameHash(const char* name);
+
 KeyNode* NodeFind(DatabaseRecord& db, uint32_t keyId);
 KeyNode* NodeNew(DatabaseRecord& db);
 void NodeFree(DatabaseRecord& db, KeyNode* node);
+// 0 when the key is open afterwards, -1 otherwise.
+int32_t NodeLoad(DatabaseRecord& db, uint32_t keyId);
 void NodeRelease(DatabaseRecord& db, uint32_t keyId);
+
+// A key reached by an operation: the open node, or one loaded for the operation and released
+// again when the object goes unless the operation keeps it open.
+class ReachedKey {
+public:
+    ReachedKey(DatabaseRecord& db, uint32_t keyId);
+    ~ReachedKey();
+    ReachedKey(const ReachedKey&) = delete;
+    ReachedKey& operator=(const ReachedKey&) = delete;
+
+    explicit operator bool() const { return node_ != nullptr; }
+    KeyNode& operator*() const { return *node_; }
+    KeyNode* operator->() const { return node_; }
+    void KeepOpen() { loadedHere_ = false; }
+
+private:
+    DatabaseRecord& db_;
+    uint32_t keyId_;
+    KeyNode* node_;
+    bool loadedHere_;
+};
+
+// The pattern of every key and value entry point: look the handle up, refuse changes to a
+// read-only database, and run the work under the database's lock.
+template <typename Result, typename Work>
+Result RunOnDatabase(int32_t handle, bool changes, Result failure, Work&& work) {
+    DatabaseRecord* db = LookupDatabase(handle);
+    if (!db) return failure;
+    if (changes && db->mode == ModeReadOnly) return failure;
+    LockDatabase(*db);
+    // A record whose file was lost in a failed mode change serves nothing.
+    const Result result = db->file < 0 ? failure : work(*db);
+    UnlockDatabase(*db);
+    return result;
+}

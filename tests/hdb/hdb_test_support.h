@@ -113,3 +113,63 @@ protected:
 };
 
 }  // namespace hdb_test
+
+namespace hdb_test {
+
+// A database with the engine's key and value entry points at hand.
+class KeyTest : public DatabaseTest {
+protected:
+    // Creates a key and closes it again; its id.
+    uint32_t Create(uint32_t parent, const std::string& name) {
+        const int64_t key = manager_.HdbCreateKey(handle_, parent, name.c_str());
+        EXPECT_GT(key, 0) << name;
+        manager_.HdbCloseKey(handle_, static_cast<uint32_t>(key));
+        return static_cast<uint32_t>(key);
+    }
+    uint32_t Root() { return Create(0, "Root"); }
+    void SetValue(uint32_t key, const std::vector<uint8_t>& bytes) {
+        ASSERT_EQ(manager_.HdbClearValue(handle_, key), 0);
+        ASSERT_EQ(manager_.HdbSeekValue(handle_, key, 0), 0);
+        ASSERT_EQ(manager_.HdbWriteValue(handle_, key, bytes.data(), static_cast<uint32_t>(bytes.size())),
+                  static_cast<int32_t>(bytes.size()));
+        manager_.HdbCloseKey(handle_, key);
+    }
+    std::vector<uint8_t> Value(uint32_t key) {
+        std::vector<uint8_t> bytes(manager_.HdbGetValueSize(handle_, key) + 100);
+        if (manager_.HdbSeekValue(handle_, key, 0) != 0) return {};
+        const int32_t got = manager_.HdbReadValue(handle_, key, bytes.data(), static_cast<uint32_t>(bytes.size()));
+        manager_.HdbCloseKey(handle_, key);
+        bytes.resize(got < 0 ? 0 : static_cast<size_t>(got));
+        return bytes;
+    }
+    std::string Name(uint32_t key) {
+        std::vector<char> buffer(70000);
+        const int32_t got = manager_.HdbGetKeyName(handle_, key, buffer.data(), static_cast<uint32_t>(buffer.size()));
+        return got < 0 ? std::string("<none>") : std::string(buffer.data(), static_cast<size_t>(got));
+    }
+    std::vector<uint32_t> SubKeys(uint32_t key) {
+        std::vector<uint32_t> keys;
+        for (int64_t sub = manager_.HdbFirstSubKey(handle_, key); sub >= 0 && keys.size() < 100000;
+             sub = manager_.HdbNextSubKey(handle_, key, static_cast<uint32_t>(sub)))
+            keys.push_back(static_cast<uint32_t>(sub));
+        return keys;
+    }
+};
+
+// The parsed header of a key in the file's bytes.
+struct RawKey {
+    uint32_t length;
+    uint32_t next;
+    std::vector<uint8_t> stream;
+    uint32_t Word(size_t offset) const { return WordAt(stream, offset); }
+    uint16_t Half(size_t offset) const { return static_cast<uint16_t>(stream.at(offset) | stream.at(offset + 1) << 8); }
+    uint32_t ValueOffset() const { return static_cast<uint32_t>(stream.at(18)) << 16 | Half(16); }
+    uint32_t SubKeyCount() const { return static_cast<uint32_t>(stream.at(19)) << 16 | Half(14); }
+};
+
+inline RawKey ReadRawKey(const std::vector<uint8_t>& file, uint32_t key) {
+    const RawChain chain = ReadRawChain(file, key);
+    return RawKey{WordAt(file, BlockOffset(key)), WordAt(file, BlockOffset(key) + 4), chain.stream};
+}
+
+}  // namespace hdb_test

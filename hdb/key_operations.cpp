@@ -1,0 +1,549 @@
+// Operations on the key tree: create, find, list, rename and delete keys, and their header
+// fields. Each key's sub-key list holds (key id, name hash) entries in the order of adding.
+#include <cstring>
+
+#include "hdb/block_storage.h"
+#include "hdb/database_manager.h"
+#include "hdb/key_node.h"
+#include "platform/platform.h"
+
+namespace {
+
+// A name must keep the list offset (28 + length + 1) and, at creation, the value offset (80
+// further) within their 16-bit fields.
+constexpr uint32_t kMaxNameAtCreate = kMaxField16 - kKeyHeaderSize - 1 - kSubKeyListGrowth;
+constexpr uint32_t kRootKey = 1;
+
+uint32_t EntryKey(const uint8_t* list, uint32_t index) { return BlockWord(list + index * kSubKeyEntrySize, 0); }
+uint32_t EntryHash(const uint8_t* list, uint32_t index) { return BlockWord(list + index * kSubKeyEntrySize, 1); }
+
+// A heap copy of a key's sub-key list; null when memory runs out or the list cannot be read.
+uint8_t* CopySubKeyList(DatabaseRecord& db, KeyNode& node, uint32_t& count) {
+    count = SubKeyCount(node.header);
+    const uint32_t bytes = count * kSubKeyEntrySize;
+    auto* list = static_cast<uint8_t*>(platform::Allocate(bytes));
+    if (!list) return nullptr;
+    if (ChainSeek(db, node.cursor, node.header.subKeyListOffset) != 0 ||
+        ChainRead(db, node.cursor, list, bytes) != static_cast<int32_t>(bytes)) {
+        platform::Free(list);
+        return nullptr;
+    }
+    return list;
+}
+
+int32_t WriteSubKeyList(DatabaseRecord& db, KeyNode& node, const uint8_t* list, uint32_t count) {
+    const uint32_t bytes = count * kSubKeyEntrySize;
+    if (ChainSeek(db, node.cursor, node.header.subKeyListOffset) != 0) return -1;
+    return ChainWrite(db, node.cursor, list, bytes) == static_cast<int32_t>(bytes) ? 0 : -1;
+}
+
+int32_t SubKeyAdd(DatabaseRecord& db, uint32_t parent, uint32_t keyId, const char* name) {
+    ReachedKey key(db, parent);
+    if (!key) return -1;
+    KeyHeader& header = key->header;
+    ChainCursor& cursor = key->cursor;
+    const uint32_t count = SubKeyCount(header);
+    uint32_t valueOffset = ValueOffset(header);
+    if (count >= kMaxField24) return -1;
+    if ((valueOffset - header.subKeyListOffset) / kSubKeyEntrySize <= count) {
+        // The list grows by ten entries. A list that cannot grow gets no entry: one written
+        // anyway would lie over the value's first bytes.
+        if (valueOffset + kSubKeyListGrowth > kMaxField24) return -1;
+        if (cursor.length > valueOffset) {
+            if (ChainShift(db, cursor, valueOffset, static_cast<int32_t>(kSubKeyListGrowth)) != 0) return -1;
+        } else {
+            static const uint8_t zeros[kSubKeyListGrowth] = {};
+            if (ChainSeek(db, cursor, valueOffset) != 0 ||
+                ChainWrite(db, cursor, zeros, kSubKeyListGrowth) != static_cast<int32_t>(kSubKeyListGrowth))
+                return -1;
+        }
+        valueOffset += kSubKeyListGrowth;
+        SetValueOffset(header, valueOffset);
+        MarkHeaderDirty(*key);
+    }
+    uint8_t entry[kSubKeyEntrySize];
+    SetBlockWord(entry, 0, keyId);
+    SetBlockWord(entry, 1, NameHash(name));
+    if (ChainSeek(db, cursor, header.subKeyListOffset + count * kSubKeyEntrySize) != 0 ||
+        ChainWrite(db, cursor, entry, kSubKeyEntrySize) != static_cast<int32_t>(kSubKeyEntrySize))
+        return -1;
+    SetSubKeyCount(header, count + 1);
+    MarkHeaderDirty(*key);
+    return 0;
+}
+
+int32_t SubKeyRemove(DatabaseRecord& db, uint32_t parent, uint32_t keyId) {
+    ReachedKey key(db, parent);
+    if (!key) return -1;
+    uint32_t count = 0;
+    uint8_t* list = CopySubKeyList(db, *key, count);
+    if (!list) return -1;
+    uint32_t index = 0;
+    while (index < count && EntryKey(list, index) != keyId) ++index;
+    int32_t result = index < count ? 0 : -1;
+    if (result == 0 && index + 1 < count) {
+        std::memmove(list + index * kSubKeyEntrySize, list + (index + 1) * kSubKeyEntrySize,
+                     (count - index - 1) * kSubKeyEntrySize);
+        result = WriteSubKeyList(db, *key, list, count - 1);
+    }
+    if (result == 0) {
+        // The room stays; the old last entry's bytes remain in it.
+        SetSubKeyCount(key->header, count - 1);
+        MarkHeaderDirty(*key);
+    }
+    platform::Free(list);
+    return result;
+}
+
+int32_t SubKeyRehash(DatabaseRecord& db, uint32_t parent, uint32_t keyId, const char* name) {
+    ReachedKey key(db, parent);
+    if (!key) return -1;
+    uint32_t count = 0;
+    uint8_t* list = CopySubKeyList(db, *key, count);
+    if (!list) return -1;
+    int32_t result = 0;
+    for (uint32_t index = 0; index < count; ++index) {
+        if (EntryKey(list, index) != keyId) continue;
+        SetBlockWord(list + index * kSubKeyEntrySize, 1, NameHash(name));
+        result = WriteSubKeyList(db, *key, list, count);
+        break;
+    }
+    platform::Free(list);
+    return result;
+}
+
+// Gives back every block of a key whose creation failed, and its node.
+void DiscardNewKey(DatabaseRecord& db, KeyNode* node) {
+    ChainCursor& cursor = node->cursor;
+    const bool flushed = !cursor.dirty || ChainFlush(db, cursor) == 0;
+    // Truncation checks the chain before it changes anything; when it cannot, the head block
+    // alone goes back.
+    if (!flushed || ChainTruncate(db, cursor, 0) != 0) BlockFree(db, cursor.firstBlock);
+    NodeFree(db, node);
+}
+
+int64_t CreateKey(DatabaseRecord& db, uint32_t parent, const char* name) {
+    const size_t length = std::strlen(name);
+    if (length > kMaxNameAtCreate) return -1;
+    DiscardSubKeyCache(db);
+    // The first key of a database is its root and enters no list. Any other needs a parent
+    // that is a key: reached before a block is taken, a released id cannot come back as the
+    // new key and name itself as its own parent.
+    const bool isRoot = db.header.keyCount == 0;
+    ReachedKey parentKey(db, isRoot ? 0 : parent);
+    if (!isRoot && !parentKey) return -1;
+    KeyNode* node = NodeNew(db);
+    if (!node) return -1;
+    const int64_t block = BlockAlloc(db);
+    if (block < 0) {
+        NodeFree(db, node);
+        return -1;
+    }
+    const auto keyId = static_cast<uint32_t>(block);
+    node->cursor.firstBlock = node->cursor.currentBlock = keyId;
+    KeyHeader& header = node->header;
+    header.parent = parent;
+    header.nameOffset = kKeyHeaderSize;
+    header.nameLength = static_cast<uint16_t>(length);
+    header.subKeyListOffset = static_cast<uint16_t>(kKeyHeaderSize + length + 1);
+    SetValueOffset(header, header.subKeyListOffset + kSubKeyListGrowth);
+
+    static const uint8_t room[kSubKeyListGrowth] = {};
+    const auto nameBytes = static_cast<uint32_t>(length + 1);
+    const bool written = ChainWrite(db, node->cursor, &header, kKeyHeaderSize) == static_cast<int32_t>(kKeyHeaderSize) &&
+                         ChainWrite(db, node->cursor, name, nameBytes) == static_cast<int32_t>(nameBytes) &&
+                         ChainWrite(db, node->cursor, room, kSubKeyListGrowth) == static_cast<int32_t>(kSubKeyListGrowth);
+    if (!written || (!isRoot && (keyId == parent || SubKeyAdd(db, parent, keyId, name) != 0))) {
+        DiscardNewKey(db, node);
+        return -1;
+    }
+    db.header.keyCount += 1;
+    return keyId;
+}
+
+// ---- Deletion ----
+
+// A growable stack of keys being deleted, with the copy of each one's sub-key list.
+struct DeleteFrame {
+    uint32_t keyId;
+    uint32_t count;
+    uint32_t next;
+    uint8_t* list;
+};
+
+class DeleteStack {
+public:
+    ~DeleteStack() {
+        for (uint32_t i = 0; i < size_; ++i) platform::Free(frames_[i].list);
+        platform::Free(frames_);
+    }
+    bool Push(const DeleteFrame& frame) {
+        if (size_ == capacity_) {
+            const uint32_t grown = capacity_ == 0 ? 16 : capacity_ * 2;
+            auto* bigger = static_cast<DeleteFrame*>(platform::Allocate(sizeof(DeleteFrame) * grown));
+            if (!bigger) return false;
+            if (size_) std::memcpy(bigger, frames_, sizeof(DeleteFrame) * size_);
+            platform::Free(frames_);
+            frames_ = bigger;
+            capacity_ = grown;
+        }
+        frames_[size_++] = frame;
+        return true;
+    }
+    void Pop() { platform::Free(frames_[--size_].list); }
+    DeleteFrame& Top() { return frames_[size_ - 1]; }
+    bool Empty() const { return size_ == 0; }
+    bool Holds(uint32_t keyId) const {
+        for (uint32_t i = 0; i < size_; ++i)
+            if (frames_[i].keyId == keyId) return true;
+        return false;
+    }
+
+private:
+    DeleteFrame* frames_ = nullptr;
+    uint32_t size_ = 0;
+    uint32_t capacity_ = 0;
+};
+
+// The keys above the one being deleted, by the parent fields, plus the root. A damaged list
+// that names one of them must not take it down with the subtree.
+class Ancestors {
+public:
+    Ancestors(DatabaseRecord& db, uint32_t keyId, uint32_t parent) {
+        if (keyId != kRootKey) Add(kRootKey);
+        for (uint32_t steps = 0; parent != 0 && parent != keyId && !Holds(parent) && steps < db.header.blockCount;
+             ++steps) {
+            if (!Add(parent)) break;
+            ReachedKey key(db, parent);
+            if (!key) break;
+            parent = key->header.parent;
+        }
+    }
+    ~Ancestors() { platform::Free(keys_); }
+    Ancestors(const Ancestors&) = delete;
+    Ancestors& operator=(const Ancestors&) = delete;
+    bool Holds(uint32_t keyId) const {
+        for (uint32_t i = 0; i < count_; ++i)
+            if (keys_[i] == keyId) return true;
+        return false;
+    }
+
+private:
+    bool Add(uint32_t keyId) {
+        if (count_ == capacity_) {
+            const uint32_t grown = capacity_ == 0 ? 8 : capacity_ * 2;
+            auto* bigger = static_cast<uint32_t*>(platform::Allocate(sizeof(uint32_t) * grown));
+            if (!bigger) return false;
+            if (count_) std::memcpy(bigger, keys_, sizeof(uint32_t) * count_);
+            platform::Free(keys_);
+            keys_ = bigger;
+            capacity_ = grown;
+        }
+        keys_[count_++] = keyId;
+        return true;
+    }
+    uint32_t* keys_ = nullptr;
+    uint32_t count_ = 0;
+    uint32_t capacity_ = 0;
+};
+
+// Opens a key for deletion (it stays in memory until it is finished) and stacks it with a copy
+// of its sub-key list. A list that cannot be copied leaves its sub-keys unreachable in the file.
+bool StackForDeletion(DatabaseRecord& db, DeleteStack& stack, uint32_t keyId) {
+    if (NodeLoad(db, keyId) != 0) return false;
+    KeyNode* node = NodeFind(db, keyId);
+    uint32_t count = 0;
+    uint8_t* list = CopySubKeyList(db, *node, count);
+    if (!list) count = 0;
+    if (stack.Push(DeleteFrame{keyId, count, 0, list})) return true;
+    platform::Free(list);
+    return false;
+}
+
+// Releases every block of a key whose sub-keys are gone, and forgets its node unwritten.
+void FinishDeletion(DatabaseRecord& db, uint32_t keyId) {
+    KeyNode* node = NodeFind(db, keyId);
+    if (!node) return;
+    // The chain is cut as linked on disk, so the cursor's block goes there first.
+    if (!node->cursor.dirty || ChainFlush(db, node->cursor) == 0) ChainTruncate(db, node->cursor, 0);
+    NodeFree(db, node);
+    if (db.header.keyCount > 0) db.header.keyCount -= 1;
+}
+
+// Deletes a key and its subtree, children before their parent, in list order. The walk keeps
+// its own stack, so neither a deep tree nor a list that names a key being deleted (or one
+// above it) can recurse without end.
+int32_t DeleteKey(DatabaseRecord& db, uint32_t keyId) {
+    DiscardSubKeyCache(db);
+    DeleteStack stack;
+    if (NodeFind(db, keyId) == nullptr && NodeLoad(db, keyId) != 0) return -1;
+    const uint32_t parent = NodeFind(db, keyId)->header.parent;
+    const Ancestors above(db, keyId, parent);
+    SubKeyRemove(db, parent, keyId);  // the root key is in no list
+    if (!StackForDeletion(db, stack, keyId)) {
+        FinishDeletion(db, keyId);
+        return 0;
+    }
+    while (!stack.Empty()) {
+        DeleteFrame& top = stack.Top();
+        if (top.next == top.count) {
+            const uint32_t done = top.keyId;
+            stack.Pop();
+            FinishDeletion(db, done);
+            continue;
+        }
+        const uint32_t child = EntryKey(top.list, top.next++);
+        const uint32_t owner = top.keyId;
+        if (stack.Holds(child) || above.Holds(child)) continue;
+        if (NodeFind(db, child) == nullptr && NodeLoad(db, child) != 0) continue;  // gone already
+        // Entries in the list of a key being deleted vanish with it; a sub-key that names
+        // another parent is taken out of that parent's list.
+        const uint32_t childParent = NodeFind(db, child)->header.parent;
+        if (childParent != owner) SubKeyRemove(db, childParent, child);
+        if (!StackForDeletion(db, stack, child)) FinishDeletion(db, child);
+    }
+    return 0;
+}
+
+// ---- Lookup ----
+
+// Whether the key's name is `name` (of `length` bytes), exactly or ignoring ASCII case.
+bool NameMatches(DatabaseRecord& db, uint32_t keyId, const char* name, uint32_t length, char* buffer, bool noCase) {
+    ReachedKey key(db, keyId);
+    if (!key || key->header.nameLength != length) return false;
+    if (ChainSeek(db, key->cursor, key->header.nameOffset) != 0 ||
+        ChainRead(db, key->cursor, buffer, length) != static_cast<int32_t>(length))
+        return false;
+    for (uint32_t i = 0; i < length; ++i) {
+        auto a = static_cast<unsigned char>(buffer[i]);
+        auto b = static_cast<unsigned char>(name[i]);
+        if (noCase) {
+            if (a >= 'A' && a <= 'Z') a = static_cast<unsigned char>(a - 'A' + 'a');
+            if (b >= 'A' && b <= 'Z') b = static_cast<unsigned char>(b - 'A' + 'a');
+        }
+        if (a != b) return false;
+    }
+    return true;
+}
+
+int64_t FindKey(DatabaseRecord& db, uint32_t parent, const char* name, bool noCase) {
+    ReachedKey key(db, parent);
+    if (!key) return -1;
+    const size_t length = std::strlen(name);
+    if (length > kMaxField16) return -1;  // no stored name is that long
+    uint32_t count = 0;
+    uint8_t* list = CopySubKeyList(db, *key, count);
+    if (!list) return -1;
+    auto* buffer = static_cast<char*>(platform::Allocate(length + 2));
+    int64_t found = -1;
+    if (buffer) {
+        const uint32_t hash = NameHash(name);
+        for (uint32_t index = 0; index < count && found < 0; ++index) {
+            if (EntryHash(list, index) != hash) continue;
+            const uint32_t candidate = EntryKey(list, index);
+            if (NameMatches(db, candidate, name, static_cast<uint32_t>(length), buffer, noCase)) found = candidate;
+        }
+    }
+    platform::Free(buffer);
+    platform::Free(list);
+    return found;
+}
+
+int32_t GetKeyName(DatabaseRecord& db, uint32_t keyId, char* buffer, uint32_t size) {
+    ReachedKey key(db, keyId);
+    if (!key) return -1;
+    const uint32_t wanted = key->header.nameLength < size - 1 ? key->header.nameLength : size - 1;
+    if (ChainSeek(db, key->cursor, key->header.nameOffset) != 0) return 0;
+    const int32_t got = ChainRead(db, key->cursor, buffer, wanted);
+    if (got < 0) {
+        buffer[0] = 0;
+        return 0;
+    }
+    buffer[got] = 0;
+    return got;
+}
+
+int64_t FirstSubKey(DatabaseRecord& db, uint32_t keyId) {
+    ReachedKey key(db, keyId);
+    if (!key || SubKeyCount(key->header) == 0) return -1;
+    uint8_t entry[kSubKeyEntrySize];
+    if (ChainSeek(db, key->cursor, key->header.subKeyListOffset) != 0 ||
+        ChainRead(db, key->cursor, entry, kSubKeyEntrySize) != static_cast<int32_t>(kSubKeyEntrySize))
+        return -1;
+    return EntryKey(entry, 0);
+}
+
+int64_t NextSubKey(DatabaseRecord& db, uint32_t keyId, uint32_t previous) {
+    ReachedKey key(db, keyId);
+    if (!key) return -1;
+    SubKeyCache& cache = db.subKeyCache;
+    const auto wantedKey = static_cast<int32_t>(keyId);
+    const auto previousId = static_cast<int32_t>(previous);
+    if (cache.cachedKey != wantedKey || cache.lastReturned != previousId || !cache.entries) {
+        DiscardSubKeyCache(db);
+        uint32_t count = 0;
+        uint8_t* list = CopySubKeyList(db, *key, count);
+        if (!list) return -1;
+        cache.cachedKey = wantedKey;
+        cache.entryCount = static_cast<int32_t>(count);
+        cache.entries = list;
+        cache.index = 0;
+        cache.lastReturned = -1;
+    }
+    // The copy may be older than the list; neither may be read beyond its end.
+    const uint32_t current = SubKeyCount(key->header);
+    const uint32_t n = current < static_cast<uint32_t>(cache.entryCount) ? current : static_cast<uint32_t>(cache.entryCount);
+    auto returnAt = [&](uint32_t index) -> int64_t {
+        cache.index = static_cast<int32_t>(index);
+        const uint32_t id = EntryKey(cache.entries, index);
+        cache.lastReturned = static_cast<int32_t>(id);
+        return id;
+    };
+    if (cache.lastReturned != -1 && previousId == cache.lastReturned) {
+        const auto next = static_cast<uint32_t>(cache.index) + 1;
+        return next < n ? returnAt(next) : -1;
+    }
+    for (uint32_t index = 0; index < n; ++index) {
+        if (EntryKey(cache.entries, index) != previous) continue;
+        if (index + 1 >= n) {
+            cache.index = static_cast<int32_t>(index);
+            return -1;
+        }
+        return returnAt(index + 1);
+    }
+    return -1;
+}
+
+int32_t RenameKey(DatabaseRecord& db, uint32_t keyId, const char* name) {
+    ReachedKey key(db, keyId);
+    if (!key) return -1;
+    KeyHeader& header = key->header;
+    const size_t length = std::strlen(name);
+    const uint32_t oldLength = header.nameLength;
+    if (length != oldLength) {
+        const int64_t delta = static_cast<int64_t>(length) - oldLength;
+        const int64_t listOffset = header.subKeyListOffset + delta;
+        const int64_t valueOffset = ValueOffset(header) + delta;
+        if (listOffset > kMaxField16 || valueOffset > kMaxField24) return -1;
+        // Without the room moved, the new name would be written over the list.
+        if (ChainShift(db, key->cursor, header.subKeyListOffset, static_cast<int32_t>(delta)) != 0) return -1;
+        header.nameLength = static_cast<uint16_t>(length);
+        header.subKeyListOffset = static_cast<uint16_t>(listOffset);
+        SetValueOffset(header, static_cast<uint32_t>(valueOffset));
+        MarkHeaderDirty(*key);
+    }
+    const auto nameBytes = static_cast<uint32_t>(length + 1);
+    if (ChainSeek(db, key->cursor, header.nameOffset) != 0 ||
+        ChainWrite(db, key->cursor, name, nameBytes) != static_cast<int32_t>(nameBytes))
+        return -1;
+    // The parent's entry carries the name's hash; a stale one would hide the key from lookups.
+    if (keyId != kRootKey && SubKeyRehash(db, header.parent, keyId, name) != 0) return -1;
+    return 0;
+}
+
+// Runs `read` on the key's header; `failure` when the key cannot be reached.
+template <typename Result, typename Read>
+Result ReadHeader(int32_t handle, uint32_t keyId, Result failure, Read&& read) {
+    return RunOnDatabase(handle, false, failure, [&](DatabaseRecord& db) -> Result {
+        ReachedKey key(db, keyId);
+        return key ? read(key->header) : failure;
+    });
+}
+
+template <typename Change>
+int32_t ChangeHeader(int32_t handle, uint32_t keyId, Change&& change) {
+    return RunOnDatabase(handle, true, -1, [&](DatabaseRecord& db) {
+        ReachedKey key(db, keyId);
+        if (!key) return -1;
+        change(key->header);
+        MarkHeaderDirty(*key);
+        return 0;
+    });
+}
+
+}  // namespace
+
+void DiscardSubKeyCache(DatabaseRecord& db) {
+    platform::Free(db.subKeyCache.entries);
+    db.subKeyCache = SubKeyCache{-1, -1, 0, nullptr, 0};
+}
+
+int64_t DatabaseManager::HdbCreateKey(int32_t handle, uint32_t parent, const char* name) {
+    if (!name) return -1;
+    return RunOnDatabase(handle, true, int64_t{-1}, [&](DatabaseRecord& db) { return CreateKey(db, parent, name); });
+}
+
+int32_t DatabaseManager::HdbDeleteKey(int32_t handle, uint32_t key) {
+    return RunOnDatabase(handle, true, -1, [&](DatabaseRecord& db) { return DeleteKey(db, key); });
+}
+
+int32_t DatabaseManager::HdbRenameKey(int32_t handle, uint32_t key, const char* name) {
+    if (!name) return -1;
+    return RunOnDatabase(handle, true, -1, [&](DatabaseRecord& db) { return RenameKey(db, key, name); });
+}
+
+int32_t DatabaseManager::HdbGetKeyName(int32_t handle, uint32_t key, char* buffer, uint32_t size) {
+    if (!buffer || size == 0) return -1;
+    buffer[0] = 0;  // terminated on every path
+    return RunOnDatabase(handle, false, -1, [&](DatabaseRecord& db) { return GetKeyName(db, key, buffer, size); });
+}
+
+int64_t DatabaseManager::HdbFindKey(int32_t handle, uint32_t parent, const char* name) {
+    if (!name) return -1;
+    return RunOnDatabase(handle, false, int64_t{-1}, [&](DatabaseRecord& db) { return FindKey(db, parent, name, false); });
+}
+
+int64_t DatabaseManager::HdbFindKeyNoCase(int32_t handle, uint32_t parent, const char* name) {
+    if (!name) return -1;
+    return RunOnDatabase(handle, false, int64_t{-1}, [&](DatabaseRecord& db) { return FindKey(db, parent, name, true); });
+}
+
+int64_t DatabaseManager::HdbFirstSubKey(int32_t handle, uint32_t key) {
+    return RunOnDatabase(handle, false, int64_t{-1}, [&](DatabaseRecord& db) { return FirstSubKey(db, key); });
+}
+
+int64_t DatabaseManager::HdbNextSubKey(int32_t handle, uint32_t key, uint32_t previous) {
+    return RunOnDatabase(handle, false, int64_t{-1}, [&](DatabaseRecord& db) { return NextSubKey(db, key, previous); });
+}
+
+int64_t DatabaseManager::HdbGetParentKey(int32_t handle, uint32_t key) {
+    return ReadHeader(handle, key, int64_t{-1}, [](const KeyHeader& h) -> int64_t { return h.parent; });
+}
+
+int32_t DatabaseManager::HdbGetSubKeyCount(int32_t handle, uint32_t key) {
+    return ReadHeader(handle, key, -1, [](const KeyHeader& h) { return static_cast<int32_t>(SubKeyCount(h)); });
+}
+
+int32_t DatabaseManager::HdbGetKeyInfo(int32_t handle, uint32_t key, uint32_t* parent, uint32_t* attributes,
+                                       uint16_t* nameOffset, uint16_t* nameLength, uint16_t* subKeyListOffset,
+                                       uint16_t* subKeyCountLow, uint16_t* valueOffsetLow, uint16_t* highBytes,
+                                       uint32_t* valueLength) {
+    return ReadHeader(handle, key, -1, [&](const KeyHeader& h) {
+        if (parent) *parent = h.parent;
+        if (attributes) *attributes = static_cast<uint32_t>(h.attr2) << 16 | h.attr1;
+        if (nameOffset) *nameOffset = h.nameOffset;
+        if (nameLength) *nameLength = h.nameLength;
+        if (subKeyListOffset) *subKeyListOffset = h.subKeyListOffset;
+        if (subKeyCountLow) *subKeyCountLow = h.subKeyCountLow;
+        if (valueOffsetLow) *valueOffsetLow = h.valueOffsetLow;
+        if (highBytes) *highBytes = static_cast<uint16_t>(h.subKeyCountHigh << 8 | h.valueOffsetHigh);
+        if (valueLength) *valueLength = h.valueLength;
+        return 0;
+    });
+}
+
+int32_t DatabaseManager::HdbSetKeyAttr1(int32_t handle, uint32_t key, uint32_t value) {
+    return ChangeHeader(handle, key, [&](KeyHeader& h) { h.attr1 = static_cast<uint16_t>(value); });
+}
+
+int32_t DatabaseManager::HdbSetKeyAttr2(int32_t handle, uint32_t key, uint32_t value) {
+    return ChangeHeader(handle, key, [&](KeyHeader& h) { h.attr2 = static_cast<uint16_t>(value); });
+}
+
+int32_t DatabaseManager::HdbGetKeyAttr1(int32_t handle, uint32_t key) {
+    return ReadHeader(handle, key, -1, [](const KeyHeader& h) { return static_cast<int32_t>(h.attr1); });
+}
+
+int32_t DatabaseManager::HdbGetKeyAttr2(int32_t handle, uint32_t key) {
+    return ReadHeader(handle, key, -1, [](const KeyHeader& h) { return static_cast<int32_t>(static_cast<int16_t>(h.attr2)); });
+}
