@@ -1,0 +1,45 @@
+#include "app/summary_reader.h"
+
+#include <cstring>
+
+#include "fileservice/file_service.h"
+
+int32_t ReadByte(FileService& files, int32_t file) {
+    uint8_t byte = 0;
+    if (files.FileRead(file, &byte, 1) != 1) return -1;
+    return byte;
+}
+
+int32_t ReadLine(FileService& files, int32_t file, char* line) {
+    int32_t stored = 0;
+    bool anyByte = false;
+    for (;;) {
+        const int32_t b = ReadByte(files, file);
+        if (b == -1) {
+            line[stored] = '\0';
+            return anyByte ? kReadLineDone : kReadLineEnd;
+        }
+        if (b == '\n') {
+            line[stored] = '\0';
+            return kReadLineDone;
+        }
+        if (b == '\r') continue;
+        anyByte = true;
+        if (stored < kLineCapacity) line[stored++] = static_cast<char>(b);
+    }
+}
+
+const char* FindUserName(const char* line) {
+    const char* label = std::strstr(line, kUserNameLabel);
+    if (label == nullptr) return nullptr;
+    // The character after the label is skipped whatever it is, but never the line's end.
+    const char* rest = label + sizeof kUserNameLabel - 1;
+    return *rest == '\0' ? rest : rest + 1;
+}
+
+const char* ReadUserName(FileService& files, int32_t file, char* line) {
+    while (ReadLine(files, file, line) != kReadLineEnd) {
+        if (const char* name = FindUserName(line)) return name;
+    }
+    return nullptr;
+}

@@ -1,0 +1,18 @@
+// The machine's names and addresses, as the server's configuration records them.
+#pragma once
+
+#include <cstdint>
+
+namespace platform {
+
+// Copies the computer's name as the system reports it, zero-terminated, into `buffer` of `size`
+// bytes. The length of the name, or -1 when there is none or it does not fit.
+int32_t ComputerName(char* buffer, uint32_t size);
+
+// The IPv4 addresses that the resolver gives for the local host's own name, in the resolver's
+// order; each is 4 bytes in network byte order. The first `capacity` of them are stored in
+// `addresses`. Returns how many the host has (possibly more than `capacity`, possibly 0), or -1
+// when the host's name cannot be obtained or does not resolve.
+int32_t LocalHostAddresses(uint32_t* addresses, int32_t capacity);
+
+}  // namespace platform
