@@ -6,9 +6,9 @@
 
 // The 8-byte key is part of the stored format: whatever reads or writes stored passwords must
 // use exactly these bytes.
-inline constexpr uint8_t kPasswordKey[8] = {0x5A, 0xC3, 0x1E, 0x97, 0x6B, 0xD4, 0x28, 0xF1};
+inline constexpr uint8_t kScramblingKey[8] = {0x5A, 0xC3, 0x1E, 0x97, 0x6B, 0xD4, 0x28, 0xF1};
 // The single key byte of the in-place forms.
-inline constexpr uint8_t kPasswordByteKey = 0xA7;
+inline constexpr uint8_t kScramblingByteKey = 0xA7;
 
 class PasswordScrambler {
 public:

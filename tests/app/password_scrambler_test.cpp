@@ -21,7 +21,7 @@ TEST(PasswordScramblerTest, EachByteIsCombinedWithTheKeyByteOfItsPosition) {
     const std::vector<uint8_t> out = Scrambled(text);
     ASSERT_EQ(out.size(), sizeof text);
     for (size_t p = 0; p + 1 < sizeof text; ++p)
-        EXPECT_EQ(out[p], static_cast<uint8_t>(text[p]) ^ kPasswordKey[p % 8]) << "position " << p;
+        EXPECT_EQ(out[p], static_cast<uint8_t>(text[p]) ^ kScramblingKey[p % 8]) << "position " << p;
     EXPECT_EQ(out.back(), 0) << "the terminating zero";
 }
 
@@ -45,7 +45,7 @@ TEST(PasswordScramblerTest, PositionsEightApartShareTheirKeyByte) {
 
 TEST(PasswordScramblerTest, CountedFormUndoesScrambleEvenThroughZeroBytes) {
     // The plain byte equal to its key byte scrambles to zero; the counted form must not stop there.
-    const char text[] = {'a', static_cast<char>(kPasswordKey[1]), 'b', 'c', 'd', 'e', 'f', 'g', 'h', 0};
+    const char text[] = {'a', static_cast<char>(kScramblingKey[1]), 'b', 'c', 'd', 'e', 'f', 'g', 'h', 0};
     const std::vector<uint8_t> scrambled = Scrambled(text);
     ASSERT_EQ(scrambled[1], 0);
     std::vector<uint8_t> plain(sizeof text, 0xEE);
@@ -68,10 +68,10 @@ TEST(PasswordScramblerTest, CountedFormKeepsTheLengthAndIgnoresNonPositiveCounts
 }
 
 TEST(PasswordScramblerTest, InPlaceFormsUseTheSingleKeyByteAndUndoEachOther) {
-    uint8_t bytes[] = {0x00, 0x41, kPasswordByteKey, 0xFF};
+    uint8_t bytes[] = {0x00, 0x41, kScramblingByteKey, 0xFF};
     scrambler.MaskInPlace(bytes, 4);
-    EXPECT_EQ(bytes[0], kPasswordByteKey);
-    EXPECT_EQ(bytes[1], 0x41 ^ kPasswordByteKey);
+    EXPECT_EQ(bytes[0], kScramblingByteKey);
+    EXPECT_EQ(bytes[1], 0x41 ^ kScramblingByteKey);
     EXPECT_EQ(bytes[2], 0);
     scrambler.UnmaskInPlace(bytes, 4);
     EXPECT_EQ(bytes[1], 0x41);
