@@ -103,7 +103,7 @@ void RebuildWorker() {
         return;
     }
 
-    WriteServerTemplate(databases, run.databasePath.c_str());
+    WriteServerTemplate(databases, files, run.databasePath.c_str());
 
     const int32_t handle = databases.OpenDatabase(run.databasePath.c_str(), ModeReadWrite);
     if (handle < 0) {
