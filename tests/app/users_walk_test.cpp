@@ -58,7 +58,7 @@ protected:
     }
 
     // The status lines the walk must produce: one per entry, in the order the system lists
-    // the users folder.
+    // the users folder; none of these entries has a summary, so each also reports that.
     std::vector<std::string> ExpectedLines() const {
         std::vector<std::string> lines;
         platform::FindData data;
@@ -67,7 +67,12 @@ protected:
         if (!search) return lines;
         do {
             if (std::strcmp(data.name, ".") != 0 && std::strcmp(data.name, "..") != 0)
+            {
                 lines.push_back(std::string("Processing user ID \"") + data.name + "\"...");
+                const std::string summary = Users() + platform::kPathSeparator + data.name +
+                                            platform::kPathSeparator + "UserSummary.rtf";
+                lines.push_back("ERROR - Cannot open summary file \"" + summary + "\" repair is incomplete.");
+            }
         } while (platform::FindNext(search, &data));
         platform::FindClose(search);
         return lines;
@@ -92,7 +97,7 @@ private:
 TEST_F(UsersWalk, EachUserFolderGetsItsLineInDirectoryOrderThenTheRunCompletes) {
     for (const char* name : {"00000003", "0000000a", "00000002"}) MakeUserFolder(name);
     const std::vector<std::string> expected = ExpectedLines();
-    ASSERT_EQ(expected.size(), 3u);
+    ASSERT_EQ(expected.size(), 6u);
 
     Run();
     EXPECT_EQ(host.lines, expected);
@@ -122,7 +127,7 @@ TEST_F(UsersWalk, FilesAndLongNamesAreTakenWhole) {
     ASSERT_GT(Users().size() + longName.size() + std::strlen("/UserSummary.rtf"), kMaxPathChars);
 
     const std::vector<std::string> expected = ExpectedLines();
-    ASSERT_EQ(expected.size(), 3u);
+    ASSERT_EQ(expected.size(), 6u);
     Run();
     EXPECT_EQ(host.lines, expected);
     EXPECT_NE(std::find(host.lines.begin(), host.lines.end(), "Processing user ID \"" + longName + "\"..."),

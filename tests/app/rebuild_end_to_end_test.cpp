@@ -1,0 +1,150 @@
+// Whole rebuilds of real repositories: the sample one shipped with the project and ones made
+// from summaries written by word processors. The database must hold the template and exactly
+// one account per readable summary, in the order the users folder is walked.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "app/local_addresses.h"
+#include "app/rebuild_run.h"
+#include "fileservice/file_service.h"
+#include "hdb/database_manager.h"
+#include "platform/platform.h"
+#include "test_support.h"
+#include "user_config_tree.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using testing_support::ExpectedAccount;
+using testing_support::ExpectedTemplate;
+using testing_support::KeyEntry;
+using testing_support::OpenKeyReports;
+using testing_support::ReadDatabaseTree;
+using testing_support::ScratchDir;
+using testing_support::StubAddresses;
+using testing_support::StubList;
+
+const fs::path kSourceRoot = fs::path(__FILE__).parent_path().parent_path().parent_path();
+
+class RecordingHost : public RunHost {
+public:
+    void AddStatusLine(const char* text) override { lines.emplace_back(text); }
+    void ShowMessage(const char* text, const char* caption) override {
+        messages.push_back(std::string(caption) + ": " + text);
+    }
+    std::vector<std::string> lines;
+    std::vector<std::string> messages;
+};
+
+std::string ReadFile(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+class RebuildEndToEnd : public testing::Test {
+protected:
+    void SetUp() override {
+        SetHostAddressSource(StubAddresses);
+        RebuildRun& run = SharedRun();
+        saved_ = {run.host, run.fileService, run.databaseManager, run.repositoryPath};
+        run.host = &host;
+        run.fileService = &files;
+        run.databaseManager = &databases;
+        ASSERT_TRUE(SetRepositoryPath(repository.path().string()));
+    }
+    void TearDown() override {
+        SetHostAddressSource(nullptr);
+        RebuildRun& run = SharedRun();
+        run.host = saved_.host;
+        run.fileService = saved_.fileService;
+        run.databaseManager = saved_.databaseManager;
+        SetRepositoryPath(saved_.repositoryPath);
+    }
+
+    fs::path Users() const { return repository.path() / "users"; }
+
+    // The users folder's entries in the order the system lists them.
+    std::vector<std::string> DirectoryOrder() const {
+        std::vector<std::string> names;
+        platform::FindData data;
+        const std::string pattern = (Users() / "*.*").string();
+        platform::FindHandle search = platform::FindFirst(pattern.c_str(), &data);
+        if (!search) return names;
+        do {
+            if (std::strcmp(data.name, ".") != 0 && std::strcmp(data.name, "..") != 0) names.emplace_back(data.name);
+        } while (platform::FindNext(search, &data));
+        platform::FindClose(search);
+        return names;
+    }
+
+    // Runs the rebuild and checks its lines and its database against `names` (folder -> user
+    // name; folders missing from it have no readable summary).
+    void RunAndCheck(const std::vector<std::pair<std::string, std::string>>& names, const char* counter) {
+        OpenKeyReports reports;
+        RebuildWorker();
+        EXPECT_EQ(reports.count(), 0) << "a key was left open at a close";
+        EXPECT_EQ(host.messages,
+                  std::vector<std::string>{std::string(kCompletionCaption) + ": " + kCompletionText});
+
+        std::vector<std::string> lines;
+        std::vector<KeyEntry> expected = ExpectedTemplate(StubList(1));
+        for (KeyEntry& key : expected)
+            if (key.path == "User Configuration Root\\Config\\Next User ID") key.value = counter;
+        for (const std::string& entry : DirectoryOrder()) {
+            lines.push_back("Processing user ID \"" + entry + "\"...");
+            const auto named = std::find_if(names.begin(), names.end(), [&](const auto& n) { return n.first == entry; });
+            if (named == names.end()) {
+                const std::string summary = (Users() / entry / "UserSummary.rtf").string();
+                lines.push_back("ERROR - Cannot open summary file \"" + summary + "\" repair is incomplete.");
+                continue;
+            }
+            const std::vector<KeyEntry> account = ExpectedAccount(entry, named->second);
+            expected.insert(expected.end(), account.begin(), account.end());
+        }
+        EXPECT_EQ(host.lines, lines);
+        EXPECT_EQ(ReadDatabaseTree(repository / "UserConfig.hdb"), expected);
+        EXPECT_FALSE(fs::exists(repository / "UserConfig.hdb.mirror")) << "a clean close removes the mirror";
+    }
+
+    RecordingHost host;
+    FileService files;
+    DatabaseManager databases;
+    ScratchDir repository;
+
+private:
+    struct {
+        RunHost* host;
+        FileService* fileService;
+        DatabaseManager* databaseManager;
+        std::string repositoryPath;
+    } saved_;
+};
+
+TEST_F(RebuildEndToEnd, SampleRepository) {
+    fs::copy(kSourceRoot / "examples" / "repository", repository.path(), fs::copy_options::recursive);
+    RunAndCheck({{"00000002", "carol\\par"}, {"00000003", "dave\\par}"}, {"00000004", "erin}"}}, "00000005");
+}
+
+TEST_F(RebuildEndToEnd, RepositoryOfWordProcessorSummaries) {
+    const fs::path data = kSourceRoot / "tests" / "data";
+    fs::create_directories(Users() / "0000002a");
+    fs::copy_file(data / "libreoffice_erin.rtf", Users() / "0000002a" / "UserSummary.rtf");
+    // The same summary as a Windows editor saves it: CR LF line ends give the same name.
+    std::string crlf;
+    for (char c : ReadFile(data / "pandoc_dave.rtf")) crlf += c == '\n' ? std::string("\r\n") : std::string(1, c);
+    fs::create_directories(Users() / "00000005");
+    testing_support::WriteText((Users() / "00000005" / "UserSummary.rtf").string(), crlf);
+    fs::create_directories(Users() / "00000007");  // no summary
+    testing_support::WriteText((Users() / "00000009").string(), "a file, not a user folder");
+
+    RunAndCheck({{"0000002a", "erin}"}, {"00000005", "dave\\par}"}}, "0000002b");
+}
+
+}  // namespace
