@@ -3,10 +3,14 @@
 
 namespace platform {
 
-// True when `name` matches `pattern` as a Windows directory search matches it: case-free for
-// ASCII letters; '*' any run of characters; '?' one character, or none at a dot or at the end
-// of the name; a '.' that is followed only by '*', '?' and '.' also matches the end of a name
-// without a dot, so "*.*" matches every name and "readme.*" matches "readme".
+// True when `name` matches `pattern` as a Windows directory search matches it. The search turns
+// the pattern into the file system's DOS wildcards first: "*.*" becomes "*"; every '?' matches
+// one character, or none at a dot or at the end of the name; a '*' before a dot stops at the
+// name's last dot; a dot before '*' or '?' also matches the end of a name that has no more dots.
+// So "*.*" matches every name, "readme.*" matches "readme", "a?" matches "a" and "ab" but not
+// "a.b", and "*.?" matches names with a one-character extension or none. Letters are compared
+// case-free (ASCII). Trailing dots of the pattern are dropped, as Windows drops them from the
+// last element of every path.
 bool WildcardMatch(const char* pattern, const char* name);
 
 // True when the text holds '*' or '?'.

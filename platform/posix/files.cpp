@@ -1,13 +1,17 @@
 // Files on POSIX with Win32 semantics. Every open asks for share-read only; we emulate that with
 // open-file-description locks: a read open holds a shared lock, a write open an exclusive one,
 // and a conflict is the sharing violation. OFD locks belong to the open description, so two
-// opens in one process conflict just as two processes do.
+// opens in one process conflict just as two processes do. The compatibility open shares reading
+// and writing but not deleting or renaming, so it locks only a byte far beyond the share range:
+// writers are not stopped, and the test for an opener sees it.
 #include "platform/platform.h"
 #include "platform/fault_injection.h"
 #include "platform/posix/errors.h"
 
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
+#include <string>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -20,13 +24,23 @@ thread_local uint32_t t_lastError = 0;
 int FdOf(FileHandle file) { return static_cast<int>(file - 1); }
 FileHandle HandleOf(int fd) { return static_cast<FileHandle>(fd) + 1; }
 
-bool TakeShareLock(int fd, bool write) {
+// The share locks cover [0, kPresenceByte); the compatibility open locks kPresenceByte alone.
+constexpr off_t kPresenceByte = static_cast<off_t>(1) << 62;
+
+bool TakeLock(int fd, short type, off_t start, off_t length) {
     struct flock lock {};
-    lock.l_type = write ? F_WRLCK : F_RDLCK;
+    lock.l_type = type;
     lock.l_whence = SEEK_SET;
-    lock.l_start = 0;
-    lock.l_len = 0;
+    lock.l_start = start;
+    lock.l_len = length;
     return fcntl(fd, F_OFD_SETLK, &lock) == 0;
+}
+
+bool TakeShareLock(int fd, bool write) { return TakeLock(fd, write ? F_WRLCK : F_RDLCK, 0, kPresenceByte); }
+
+bool IsFolder(const std::string& path) {
+    struct stat st {};
+    return stat(path.empty() ? "." : path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
 bool ReadOnlyByMode(const struct stat& st) { return (st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0; }
@@ -59,6 +73,24 @@ bool FailWithErrno(bool mustExist) {
     return false;
 }
 
+bool FailWithErrnoFor(const char* name) {
+    if (errno != ENOENT) return FailWithErrno();
+    const char* slash = std::strrchr(name, '/');
+    const std::string folder = slash ? std::string(name, static_cast<size_t>(slash - name) + 1) : std::string();
+    return Fail(IsFolder(folder) ? kErrorFileNotFound : kErrorPathNotFound);
+}
+
+const char* WindowsName(const char* name, std::string& storage) {
+    const char* slash = std::strrchr(name, '/');
+    const char* last = slash ? slash + 1 : name;
+    size_t end = std::strlen(last);
+    while (end > 0 && (last[end - 1] == '.' || last[end - 1] == ' ')) --end;
+    // "." and ".." name folders; an element of dots and blanks only is left alone.
+    if (end == 0 || last[end] == '\0') return name;
+    storage.assign(name, static_cast<size_t>(last - name) + end);
+    return storage.c_str();
+}
+
 bool Fail(uint32_t error) {
     t_lastError = error;
     return false;
@@ -70,6 +102,8 @@ bool IsHeldOpen(const char* name) {
     struct flock lock {};
     lock.l_type = F_WRLCK;
     lock.l_whence = SEEK_SET;
+    lock.l_start = 0;
+    lock.l_len = 0;  // the share range and the compatibility byte
     bool held = fcntl(fd, F_OFD_GETLK, &lock) == 0 && lock.l_type != F_UNLCK;
     close(fd);
     return held;
@@ -85,28 +119,36 @@ FileHandle OpenFile(const char* name, FileAccess access, FileCreation creation, 
         posix::Fail(f->error);
         return 0;
     }
+    std::string storage;
+    name = posix::WindowsName(name, storage);
     const bool write = access == FileAccess::ReadWrite;
     struct stat st {};
     const bool exists = stat(name, &st) == 0;
-    if (exists && S_ISDIR(st.st_mode) && (!privileged || write)) {
-        posix::Fail(kErrorAccessDenied);  // a folder opens only with backup semantics, for reading
+    const bool folder = exists && S_ISDIR(st.st_mode);
+    if (folder && !privileged) {
+        posix::Fail(kErrorAccessDenied);  // a folder opens only with backup semantics
         return 0;
     }
-    if (exists && write && ReadOnlyByMode(st)) {
+    if (folder && creation == FileCreation::CreateAlways) {
+        posix::Fail(kErrorFileExists);  // a folder is never replaced by a file
+        return 0;
+    }
+    if (exists && !folder && write && ReadOnlyByMode(st)) {
         posix::Fail(kErrorAccessDenied);  // read-only attribute, refused even to administrators
         return 0;
     }
-    int flags = (write ? O_RDWR : O_RDONLY) | O_CLOEXEC;
+    // A folder handle serves queries only; it is opened for reading whatever the access asked.
+    int flags = (write && !folder ? O_RDWR : O_RDONLY) | O_CLOEXEC;
     if (creation != FileCreation::OpenExisting) flags |= O_CREAT;
     int fd;
     do {
         fd = open(name, flags, 0666);
     } while (fd < 0 && errno == EINTR);
     if (fd < 0) {
-        posix::FailWithErrno(creation == FileCreation::OpenExisting);
+        posix::FailWithErrnoFor(name);
         return 0;
     }
-    if (!TakeShareLock(fd, write)) {
+    if (!TakeShareLock(fd, write && !folder)) {
         close(fd);
         posix::Fail(kErrorSharingViolation);
         return 0;
@@ -125,11 +167,15 @@ FileHandle OpenFileCompat(const char* name) {
         posix::Fail(f->error);
         return 0;
     }
+    std::string storage;
+    name = posix::WindowsName(name, storage);
     int fd = open(name, O_RDONLY | O_CLOEXEC);
     if (fd < 0) {
-        posix::FailWithErrno();
+        posix::FailWithErrnoFor(name);
         return 0;
     }
+    // Marks the file as open without stopping readers or writers (see the top of this file).
+    TakeLock(fd, F_RDLCK, kPresenceByte, 1);
     return HandleOf(fd);
 }
 
@@ -196,45 +242,52 @@ bool CloseFile(FileHandle file) {
 
 bool DeleteFile(const char* name) {
     if (const Fault* f = fault_detail::Check(CallKind::Delete)) return posix::Fail(f->error);
+    std::string storage;
+    name = posix::WindowsName(name, storage);
     struct stat st {};
-    if (lstat(name, &st) != 0) return posix::FailWithErrno();
+    if (lstat(name, &st) != 0) return posix::FailWithErrnoFor(name);
     if (S_ISDIR(st.st_mode)) return posix::Fail(kErrorAccessDenied);
     if (!S_ISLNK(st.st_mode) && ReadOnlyByMode(st)) return posix::Fail(kErrorAccessDenied);
     if (posix::IsHeldOpen(name)) return posix::Fail(kErrorSharingViolation);
-    if (unlink(name) != 0) return posix::FailWithErrno();
+    if (unlink(name) != 0) return posix::FailWithErrnoFor(name);
     return true;
 }
 
 bool MoveFile(const char* source, const char* target) {
     if (const Fault* f = fault_detail::Check(CallKind::Rename)) return posix::Fail(f->error);
+    std::string sourceStorage, targetStorage;
+    source = posix::WindowsName(source, sourceStorage);
+    target = posix::WindowsName(target, targetStorage);
     struct stat st {};
-    if (lstat(source, &st) != 0) return posix::FailWithErrno();
+    if (lstat(source, &st) != 0) return posix::FailWithErrnoFor(source);
     if (S_ISREG(st.st_mode) && posix::IsHeldOpen(source)) return posix::Fail(kErrorSharingViolation);
     if (renameat2(AT_FDCWD, source, AT_FDCWD, target, RENAME_NOREPLACE) == 0) return true;
     if (errno != EINVAL && errno != ENOSYS) {
         if (errno == EEXIST) return posix::Fail(kErrorAlreadyExists);
-        return posix::FailWithErrno(false);
+        return posix::FailWithErrnoFor(target);
     }
     // The file system cannot rename without replacing: link and unlink keep "never replace"
     // exact for files; folders fall back to a test before the rename.
     if (!S_ISDIR(st.st_mode)) {
         if (link(source, target) != 0) {
             if (errno == EEXIST) return posix::Fail(kErrorAlreadyExists);
-            return posix::FailWithErrno(false);
+            return posix::FailWithErrnoFor(target);
         }
         unlink(source);
         return true;
     }
     struct stat targetStat {};
     if (lstat(target, &targetStat) == 0) return posix::Fail(kErrorAlreadyExists);
-    if (rename(source, target) != 0) return posix::FailWithErrno(false);
+    if (rename(source, target) != 0) return posix::FailWithErrnoFor(target);
     return true;
 }
 
 bool SetFileAttributesNormal(const char* name) {
     if (const Fault* f = fault_detail::Check(CallKind::Attributes)) return posix::Fail(f->error);
+    std::string storage;
+    name = posix::WindowsName(name, storage);
     struct stat st {};
-    if (stat(name, &st) != 0) return posix::FailWithErrno();
+    if (stat(name, &st) != 0) return posix::FailWithErrnoFor(name);
     if (!ReadOnlyByMode(st)) return true;
     if (chmod(name, st.st_mode | S_IWUSR) != 0) return posix::FailWithErrno();
     return true;
@@ -242,8 +295,10 @@ bool SetFileAttributesNormal(const char* name) {
 
 bool SetFileReadOnly(const char* name) {
     if (const Fault* f = fault_detail::Check(CallKind::Attributes)) return posix::Fail(f->error);
+    std::string storage;
+    name = posix::WindowsName(name, storage);
     struct stat st {};
-    if (stat(name, &st) != 0) return posix::FailWithErrno();
+    if (stat(name, &st) != 0) return posix::FailWithErrnoFor(name);
     if (chmod(name, st.st_mode & ~(S_IWUSR | S_IWGRP | S_IWOTH)) != 0) return posix::FailWithErrno();
     return true;
 }

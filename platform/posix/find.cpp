@@ -59,6 +59,8 @@ FindHandle FindFirst(const char* pattern, FindData* data) {
         posix::Fail(f->error);
         return 0;
     }
+    std::string storage;
+    pattern = posix::WindowsName(pattern, storage);
     const char* slash = std::strrchr(pattern, '/');
     const char* last = slash ? slash + 1 : pattern;
     if (*last == '\0') {
@@ -74,7 +76,7 @@ FindHandle FindFirst(const char* pattern, FindData* data) {
     search->pattern = last;
     if (!HasWildcards(last)) {
         if (!Describe(pattern, last, data)) {
-            posix::FailWithErrno();
+            posix::FailWithErrnoFor(pattern);
             delete search;
             return 0;
         }
