@@ -18,10 +18,14 @@ ScratchDir::ScratchDir() {
 
 ScratchDir::~ScratchDir() {
     std::error_code ignored;
-    // Read-only files left by a test must not keep the folder alive.
-    for (auto& entry : std::filesystem::recursive_directory_iterator(path_, ignored))
-        std::filesystem::permissions(entry.path(), std::filesystem::perms::owner_write,
+    // Read-only files left by a test must not keep the folder alive. The walk steps with an
+    // error code: a destructor must not throw, also not on a name the system cannot reach.
+    std::filesystem::recursive_directory_iterator it(path_, ignored), end;
+    for (; it != end; it.increment(ignored)) {
+        std::filesystem::permissions(it->path(), std::filesystem::perms::owner_write,
                                      std::filesystem::perm_options::add, ignored);
+        if (ignored) ignored.clear();
+    }
     std::filesystem::remove_all(path_, ignored);
 }
 
