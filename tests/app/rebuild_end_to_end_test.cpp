@@ -16,6 +16,7 @@
 #include "fileservice/file_service.h"
 #include "hdb/database_manager.h"
 #include "platform/platform.h"
+#include "run_test_support.h"
 #include "test_support.h"
 #include "user_config_tree.h"
 
@@ -27,21 +28,12 @@ using testing_support::ExpectedTemplate;
 using testing_support::KeyEntry;
 using testing_support::OpenKeyReports;
 using testing_support::ReadDatabaseTree;
+using testing_support::RecordingHost;
 using testing_support::ScratchDir;
 using testing_support::StubAddresses;
 using testing_support::StubList;
 
 const fs::path kSourceRoot = fs::path(__FILE__).parent_path().parent_path().parent_path();
-
-class RecordingHost : public RunHost {
-public:
-    void AddStatusLine(const char* text) override { lines.emplace_back(text); }
-    void ShowMessage(const char* text, const char* caption) override {
-        messages.push_back(std::string(caption) + ": " + text);
-    }
-    std::vector<std::string> lines;
-    std::vector<std::string> messages;
-};
 
 std::string ReadFile(const fs::path& path) {
     std::ifstream in(path, std::ios::binary);
@@ -52,21 +44,9 @@ class RebuildEndToEnd : public testing::Test {
 protected:
     void SetUp() override {
         SetHostAddressSource(StubAddresses);
-        RebuildRun& run = SharedRun();
-        saved_ = {run.host, run.fileService, run.databaseManager, run.repositoryPath};
-        run.host = &host;
-        run.fileService = &files;
-        run.databaseManager = &databases;
         ASSERT_TRUE(SetRepositoryPath(repository.path().string()));
     }
-    void TearDown() override {
-        SetHostAddressSource(nullptr);
-        RebuildRun& run = SharedRun();
-        run.host = saved_.host;
-        run.fileService = saved_.fileService;
-        run.databaseManager = saved_.databaseManager;
-        SetRepositoryPath(saved_.repositoryPath);
-    }
+    void TearDown() override { SetHostAddressSource(nullptr); }
 
     fs::path Users() const { return repository.path() / "users"; }
 
@@ -117,14 +97,7 @@ protected:
     FileService files;
     DatabaseManager databases;
     ScratchDir repository;
-
-private:
-    struct {
-        RunHost* host;
-        FileService* fileService;
-        DatabaseManager* databaseManager;
-        std::string repositoryPath;
-    } saved_;
+    testing_support::SharedRunScope scope{host, files, databases};
 };
 
 TEST_F(RebuildEndToEnd, SampleRepository) {

@@ -7,37 +7,20 @@
 #include "fileservice/file_service.h"
 #include "hdb/database_manager.h"
 #include "platform/platform.h"
+#include "run_test_support.h"
 #include "test_support.h"
 
 namespace {
 
 using testing_support::ReadBytes;
+using testing_support::RecordingHost;
 using testing_support::ScratchDir;
 using testing_support::WordAt;
 using testing_support::WriteText;
 
-class RecordingHost : public RunHost {
-public:
-    void AddStatusLine(const char* text) override { lines.emplace_back(text); }
-    void ShowMessage(const char* text, const char* caption) override {
-        messages.push_back(std::string(caption) + ": " + text);
-        stateDuringMessage = platform::AtomicLoad(&SharedRun().runState);
-    }
-    std::vector<std::string> lines;
-    std::vector<std::string> messages;
-    int32_t stateDuringMessage = -1;
-};
-
 class RebuildRunTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        RebuildRun& run = SharedRun();
-        run.host = &host;
-        run.fileService = &files;
-        run.databaseManager = &databases;
-        ASSERT_TRUE(SetRepositoryPath(dir.path().string()));
-    }
-    void TearDown() override { SharedRun().host = nullptr; }
+    void SetUp() override { ASSERT_TRUE(SetRepositoryPath(dir.path().string())); }
 
     std::string Database() const { return dir / "UserConfig.hdb"; }
     std::string OldName(const std::string& suffix) const { return Database() + suffix; }
@@ -60,6 +43,7 @@ protected:
     FileService files;
     DatabaseManager databases;
     RecordingHost host;
+    testing_support::SharedRunScope scope{host, files, databases};
 };
 
 TEST_F(RebuildRunTest, NoOldDatabaseNothingSetAside) {

@@ -16,6 +16,7 @@
 #include "fileservice/file_service.h"
 #include "hdb/database_manager.h"
 #include "platform/fault_injection.h"
+#include "run_test_support.h"
 #include "test_support.h"
 
 namespace {
@@ -23,6 +24,7 @@ namespace {
 using testing_support::KeyEntry;
 using testing_support::OpenKeyReports;
 using testing_support::ReadDatabaseTree;
+using testing_support::RecordingHost;
 using testing_support::ScratchDir;
 using testing_support::WriteText;
 
@@ -37,34 +39,18 @@ int32_t OneAddress(uint32_t* addresses, int32_t) {
     return 1;
 }
 
-class RecordingHost : public RunHost {
-public:
-    void AddStatusLine(const char* text) override { lines.emplace_back(text); }
-    void ShowMessage(const char*, const char*) override {}
-    std::vector<std::string> lines;
-};
-
 // A database holding the template, open for writing, with the run's objects pointing at this
 // fixture's.
 class UserImportTest : public ::testing::Test {
 protected:
     void SetUp() override {
         SetHostAddressSource(OneAddress);
-        RebuildRun& run = SharedRun();
-        saved_ = {run.host, run.fileService, run.databaseManager};
-        run.host = &host;
-        run.fileService = &files;
-        run.databaseManager = &db;
         Fresh();
     }
     void TearDown() override {
         if (database >= 0) db.CloseDatabase(database);
         platform::ClearFaults();
         SetHostAddressSource(nullptr);
-        RebuildRun& run = SharedRun();
-        run.host = saved_.host;
-        run.fileService = saved_.fileService;
-        run.databaseManager = saved_.databaseManager;
     }
 
     // A new database holding only the template, open for writing.
@@ -115,13 +101,7 @@ protected:
     std::string path = scratch / "UserConfig.hdb";
     int32_t database = -1;
     std::vector<KeyEntry> template_;
-
-private:
-    struct {
-        RunHost* host;
-        FileService* fileService;
-        DatabaseManager* databaseManager;
-    } saved_;
+    testing_support::SharedRunScope scope{host, files, db};
 };
 
 TEST_F(UserImportTest, AccountsAreAddedInOrderAndTheCounterOnlyRises) {

@@ -11,42 +11,20 @@
 #include "hdb/database_manager.h"
 #include "platform/fault_injection.h"
 #include "platform/platform.h"
+#include "run_test_support.h"
 #include "test_support.h"
 
 namespace {
 
+using testing_support::RecordingHost;
 using testing_support::ScratchDir;
 using testing_support::WriteText;
 namespace fs = std::filesystem;
 
-class RecordingHost : public RunHost {
-public:
-    void AddStatusLine(const char* text) override { lines.emplace_back(text); }
-    void ShowMessage(const char* text, const char* caption) override {
-        messages.push_back(std::string(caption) + ": " + text);
-    }
-    std::vector<std::string> lines;
-    std::vector<std::string> messages;
-};
-
 // Drives the worker on the test thread against a scratch repository.
 class UsersWalk : public testing::Test {
 protected:
-    void SetUp() override {
-        RebuildRun& run = SharedRun();
-        saved_ = {run.host, run.fileService, run.databaseManager, run.repositoryPath};
-        run.host = &host;
-        run.fileService = &files;
-        run.databaseManager = &databases;
-        ASSERT_TRUE(SetRepositoryPath(repository.path().string()));
-    }
-    void TearDown() override {
-        RebuildRun& run = SharedRun();
-        run.host = saved_.host;
-        run.fileService = saved_.fileService;
-        run.databaseManager = saved_.databaseManager;
-        SetRepositoryPath(saved_.repositoryPath);
-    }
+    void SetUp() override { ASSERT_TRUE(SetRepositoryPath(repository.path().string())); }
 
     std::string Users() const { return repository / "users"; }
     void MakeUserFolder(const std::string& name) { fs::create_directories(fs::path(Users()) / name); }
@@ -84,14 +62,7 @@ protected:
     FileService files;
     DatabaseManager databases;
     ScratchDir repository;
-
-private:
-    struct {
-        RunHost* host;
-        FileService* fileService;
-        DatabaseManager* databaseManager;
-        std::string repositoryPath;
-    } saved_;
+    testing_support::SharedRunScope scope{host, files, databases};
 };
 
 TEST_F(UsersWalk, EachUserFolderGetsItsLineInDirectoryOrderThenTheRunCompletes) {

@@ -12,15 +12,7 @@ macro(check condition message)
   endif()
 endmacro()
 
-# The path as the program must be given it: under an emulator a Windows path on drive Z:.
-function(native_path path out)
-  if(EMULATOR)
-    string(REPLACE "/" "\\" windows "${path}")
-    set(${out} "Z:${windows}" PARENT_SCOPE)
-  else()
-    set(${out} "${path}" PARENT_SCOPE)
-  endif()
-endfunction()
+include(${CMAKE_CURRENT_LIST_DIR}/native_path.cmake)
 
 function(run_pellucor)
   execute_process(COMMAND ${EMULATOR} ${PROGRAM} ${ARGN}

@@ -4,14 +4,7 @@
 # Called by CTest: cmake -DPELLUCOR=... -DHDBTOOL=... -DSOURCE=... -DWORK=... [-DEMULATOR=...] -P ...
 cmake_minimum_required(VERSION 3.25)
 
-function(native_path path out)
-  if(EMULATOR)
-    string(REPLACE "/" "\\" windows "${path}")
-    set(${out} "Z:${windows}" PARENT_SCOPE)
-  else()
-    set(${out} "${path}" PARENT_SCOPE)
-  endif()
-endfunction()
+include(${CMAKE_CURRENT_LIST_DIR}/native_path.cmake)
 
 # The account blocks below Client List as one sorted list, each block joined into one line.
 function(normalise listing out)
