@@ -151,6 +151,13 @@ TEST_F(KeyOperationsTest, RootRenamesWithoutAParentList) {
     Root();
     ASSERT_EQ(manager_.HdbRenameKey(handle_, 1, "New root"), 0);
     EXPECT_EQ(Name(1), "New root");
+    // A root made after the first was deleted gets another block; its parent names no key.
+    Create(Create(1, "A"), "B");
+    ASSERT_EQ(manager_.HdbDeleteKey(handle_, 1), 0);
+    const uint32_t root = Create(0, "Again");
+    ASSERT_NE(root, 1u);
+    EXPECT_EQ(manager_.HdbRenameKey(handle_, root, "Renamed"), 0);
+    EXPECT_EQ(Name(root), "Renamed");
 }
 
 TEST_F(KeyOperationsTest, NamesBeyondTheFieldWidthsAreRefused) {
