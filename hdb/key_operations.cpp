@@ -207,12 +207,30 @@ private:
     uint32_t capacity_ = 0;
 };
 
+// Whether key 1 is the root, that is in no parent's list. It is not when the root was deleted
+// and made again: key 1 may then be an ordinary key anywhere in the tree.
+bool KeyOneIsRoot(DatabaseRecord& db) {
+    ReachedKey key(db, kRootKey);
+    if (!key) return false;
+    const uint32_t parent = key->header.parent;
+    if (parent == kRootKey) return true;
+    ReachedKey parentKey(db, parent);
+    if (!parentKey) return true;
+    uint32_t count = 0;
+    uint8_t* list = CopySubKeyList(db, *parentKey, count);
+    if (!list) return true;  // unknown: keep it safe from the deletion
+    bool listed = false;
+    for (uint32_t index = 0; index < count && !listed; ++index) listed = EntryKey(list, index) == kRootKey;
+    platform::Free(list);
+    return !listed;
+}
+
 // The keys above the one being deleted, by the parent fields, plus the root. A damaged list
 // that names one of them must not take it down with the subtree.
 class Ancestors {
 public:
     Ancestors(DatabaseRecord& db, uint32_t keyId, uint32_t parent) {
-        if (keyId != kRootKey) Add(kRootKey);
+        if (keyId != kRootKey && KeyOneIsRoot(db)) Add(kRootKey);
         for (uint32_t steps = 0; parent != 0 && parent != keyId && !Holds(parent) && steps < db.header.blockCount;
              ++steps) {
             if (!Add(parent)) break;

@@ -240,6 +240,26 @@ TEST_F(KeyOperationsTest, DeletingTheRootEmptiesTheDatabase) {
     EXPECT_EQ(db().header.freeCount, 3u);
 }
 
+// After the root was deleted and made again, key 1 can be an ordinary key deep in the tree; it
+// goes with its subtree like any other.
+TEST_F(KeyOperationsTest, KeyOneBelowANewRootIsDeletedWithItsSubtree) {
+    Root();
+    Create(Create(1, "A"), "B");
+    ASSERT_EQ(manager_.HdbDeleteKey(handle_, 1), 0);
+    const uint32_t root = Create(0, "Root");
+    const uint32_t upper = Create(root, "Upper");
+    Create(Create(upper, "Middle"), "Lower");
+    // Block 1 went to one of the new keys below the root.
+    std::vector<uint32_t> below{upper, static_cast<uint32_t>(manager_.HdbFindKey(handle_, upper, "Middle"))};
+    below.push_back(static_cast<uint32_t>(manager_.HdbFindKey(handle_, below[1], "Lower")));
+    ASSERT_NE(std::find(below.begin(), below.end(), 1u), below.end());
+    ASSERT_EQ(manager_.HdbDeleteKey(handle_, upper), 0);
+    EXPECT_EQ(manager_.GetKeyCount(handle_), 1);
+    EXPECT_EQ(db().header.freeCount, 3u);
+    EXPECT_EQ(manager_.HdbOpenKey(handle_, 1), -1);
+    EXPECT_EQ(SubKeys(root), std::vector<uint32_t>{});
+}
+
 // Damaged trees: lists that name the key itself, one of its ancestors or the root.
 class DamagedTreeTest : public KeyTest {
 protected:
