@@ -457,7 +457,9 @@ int32_t RenameKey(DatabaseRecord& db, uint32_t keyId, const char* name) {
         ChainWrite(db, key->cursor, name, nameBytes) != static_cast<int32_t>(nameBytes))
         return -1;
     // The parent's entry carries the name's hash; a stale one would hide the key from lookups.
-    if (keyId != kRootKey && SubKeyRehash(db, header.parent, keyId, name) != 0) return -1;
+    // Every key asks, key 1 too: after the root was made again it can be an ordinary key, and a
+    // root's parent field lists no such entry, so nothing is written for it.
+    if (SubKeyRehash(db, header.parent, keyId, name) != 0) return -1;
     return 0;
 }
 

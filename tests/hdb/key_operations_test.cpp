@@ -158,6 +158,13 @@ TEST_F(KeyOperationsTest, RootRenamesWithoutAParentList) {
     ASSERT_NE(root, 1u);
     EXPECT_EQ(manager_.HdbRenameKey(handle_, root, "Renamed"), 0);
     EXPECT_EQ(Name(root), "Renamed");
+    // Block 1 now goes to an ordinary key, which is found under its new name once renamed.
+    const uint32_t upper = Create(root, "Upper");
+    const uint32_t lower = Create(upper, "Lower");
+    ASSERT_TRUE(upper == 1 || lower == 1);
+    const uint32_t parent = upper == 1 ? root : upper;
+    ASSERT_EQ(manager_.HdbRenameKey(handle_, 1, "Key one"), 0);
+    EXPECT_EQ(manager_.HdbFindKey(handle_, parent, "Key one"), 1);
 }
 
 TEST_F(KeyOperationsTest, NamesBeyondTheFieldWidthsAreRefused) {
@@ -238,6 +245,18 @@ TEST_F(KeyOperationsTest, DeletingTheRootEmptiesTheDatabase) {
     ASSERT_EQ(manager_.HdbDeleteKey(handle_, 1), 0);
     EXPECT_EQ(manager_.GetKeyCount(handle_), 0);
     EXPECT_EQ(db().header.freeCount, 3u);
+}
+
+// A root made as the rebuild makes it, naming itself as its parent, with and without sub-keys.
+TEST_F(KeyOperationsTest, SelfParentedRootRenames) {
+    ASSERT_EQ(Create(1, "Root"), 1u);
+    ASSERT_EQ(manager_.HdbRenameKey(handle_, 1, "Bare"), 0);
+    EXPECT_EQ(Name(1), "Bare");
+    const uint32_t child = Create(1, "Child");
+    ASSERT_EQ(manager_.HdbRenameKey(handle_, 1, "Parent of one"), 0);
+    EXPECT_EQ(Name(1), "Parent of one");
+    EXPECT_EQ(SubKeys(1), std::vector<uint32_t>{child});
+    EXPECT_EQ(manager_.HdbFindKey(handle_, 1, "Child"), child);
 }
 
 // After the root was deleted and made again, key 1 can be an ordinary key deep in the tree; it
