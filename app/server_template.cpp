@@ -121,12 +121,16 @@ bool WriteNumber(DatabaseManager& db, int32_t database, uint32_t key, int32_t nu
 }
 
 // An address list is the count, then (only when that worked) the addresses; a count of 0 still
-// makes the second, empty write.
+// makes the second, empty write. A record holds at most kAddressListCapacity addresses: a count
+// outside 0..capacity is stored as the nearest bound, so the list stays consistent and nothing
+// is read past the record, and the write is reported as failed.
 bool WriteAddressList(DatabaseManager& db, int32_t database, uint32_t key, int32_t count, const uint32_t* addresses) {
+    const bool inRange = count >= 0 && count <= kAddressListCapacity;
+    const int32_t stored = count < 0 ? 0 : (count > kAddressListCapacity ? kAddressListCapacity : count);
     db.HdbClearValue(database, key);
-    if (db.HdbWriteValue(database, key, &count, sizeof count) < 0) return false;
-    const uint32_t size = count > 0 ? static_cast<uint32_t>(count) * 4 : 0;
-    return db.HdbWriteValue(database, key, addresses, size) >= 0;
+    if (db.HdbWriteValue(database, key, &stored, sizeof stored) < 0) return false;
+    const uint32_t size = static_cast<uint32_t>(stored) * 4;
+    return db.HdbWriteValue(database, key, addresses, size) >= 0 && inRange;
 }
 
 using SettingWriter = bool (*)(DatabaseManager& db, int32_t database, uint32_t key, const AccessSettings& s);

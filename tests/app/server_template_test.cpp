@@ -149,4 +149,38 @@ TEST_F(ServerTemplateTest, AccessSettingsUpdateExistingKeysAndAnyNonZeroWhichIsT
     EXPECT_EQ(tree.size(), ExpectedTemplate("").size()) << "no key was added";
 }
 
+// Counts that do not fit a record are stored as the nearest bound and reported; the list never
+// reaches past the record's addresses, and the other settings are written all the same.
+TEST_F(ServerTemplateTest, AddressCountsOutsideTheRecordAreBoundedAndReported) {
+    ASSERT_EQ(Write(), 0);
+    struct Case {
+        int32_t count;
+        int32_t stored;
+    } cases[] = {{-3, 0}, {kAddressListCapacity + 1, kAddressListCapacity}, {100000, kAddressListCapacity}};
+    for (const Case& c : cases) {
+        const int32_t database = databases.OpenDatabase(path.c_str(), ModeReadWrite);
+        ASSERT_GE(database, 0);
+        AccessSettings settings{};
+        settings.enabled = 1;
+        settings.port = 21;
+        settings.bindCount = c.count;
+        for (int32_t i = 0; i < kAddressListCapacity; ++i) settings.bindAddresses[i] = static_cast<uint32_t>(i);
+        EXPECT_EQ(WriteAccessSettings(databases, database, settings, 0), -1) << c.count;
+        databases.CloseDatabase(database);
+
+        std::string expected(4, '\0');
+        std::memcpy(expected.data(), &c.stored, 4);
+        expected.append(reinterpret_cast<const char*>(settings.bindAddresses), static_cast<size_t>(c.stored) * 4);
+        const std::string at = "User Configuration Root\\Config\\Remote Access Security\\System Admin Access\\";
+        std::string bindList = "<missing>", port = "<missing>";
+        for (const KeyEntry& key : ReadDatabaseTree(path)) {
+            if (key.path == at + "BindToIPList") bindList = key.value;
+            if (key.path == at + "Port") port = key.value;
+        }
+        EXPECT_EQ(bindList.substr(0, 4), expected.substr(0, 4)) << "stored count for " << c.count;
+        EXPECT_TRUE(bindList == expected) << "list of " << bindList.size() << " bytes for " << c.count;
+        EXPECT_EQ(port, "21") << c.count;
+    }
+}
+
 }  // namespace
