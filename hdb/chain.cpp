@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "hdb/block_storage.h"
+#include "hdb/counted_array.h"
 #include "hdb/database_record.h"
 #include "platform/platform.h"
 
@@ -75,26 +76,7 @@ void RaiseLengthToPosition(ChainCursor& cursor) {
     if (cursor.position > cursor.length) cursor.length = cursor.position;
 }
 
-// A growable list of block numbers from the counted heap.
-struct BlockList {
-    uint32_t* items = nullptr;
-    uint32_t count = 0;
-    uint32_t capacity = 0;
-    ~BlockList() { platform::Free(items); }
-    bool Append(uint32_t block) {
-        if (count == capacity) {
-            const uint32_t grown = capacity == 0 ? 64 : capacity * 2;
-            auto* bigger = static_cast<uint32_t*>(platform::Allocate(sizeof(uint32_t) * grown));
-            if (!bigger) return false;
-            if (count) std::memcpy(bigger, items, sizeof(uint32_t) * count);
-            platform::Free(items);
-            items = bigger;
-            capacity = grown;
-        }
-        items[count++] = block;
-        return true;
-    }
-};
+using BlockList = CountedArray<uint32_t>;
 
 // The blocks of a chain as linked on disk, checked before anything is changed: every block
 // after the first must link back to its predecessor, the head must not come round again, and
@@ -344,7 +326,7 @@ int32_t ChainShift(DatabaseRecord& db, ChainCursor& cursor, uint32_t at, int32_t
 }
 
 int32_t ChainTruncate(DatabaseRecord& db, ChainCursor& cursor, uint32_t keep) {
-    BlockList blocks;
+    BlockList blocks(64);
     uint8_t first[kBlockSize];
     uint8_t last[kBlockSize];
     if (CollectChain(db, cursor, keep, blocks, first, last) != 0) return -1;
@@ -353,17 +335,17 @@ int32_t ChainTruncate(DatabaseRecord& db, ChainCursor& cursor, uint32_t keep) {
     if (keep > 0) {
         SetBlockWord(first, 0, cursor.length);
         if (keep == 1) SetBlockWord(first, 1, 0);
-        if (BlockWrite(db, blocks.items[0], first) == 0) cursor.storedLength = cursor.length;
-        if (keep > 1 && keep <= blocks.count) {
+        if (BlockWrite(db, blocks[0], first) == 0) cursor.storedLength = cursor.length;
+        if (keep > 1 && keep <= blocks.Count()) {
             SetBlockWord(last, 1, 0);
-            BlockWrite(db, blocks.items[keep - 1], last);
+            BlockWrite(db, blocks[keep - 1], last);
         }
     }
     uint8_t released[kBlockSize] = {};
     SetBlockWord(released, 0, kReleasedBlockMark);
-    for (uint32_t place = keep; place < blocks.count; ++place) {
-        BlockWrite(db, blocks.items[place], released);
-        BlockFree(db, blocks.items[place]);
+    for (uint32_t place = keep; place < blocks.Count(); ++place) {
+        BlockWrite(db, blocks[place], released);
+        BlockFree(db, blocks[place]);
     }
     return 0;
 }

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "hdb/block_storage.h"
+#include "hdb/counted_array.h"
 #include "hdb/database_manager.h"
 #include "hdb/key_node.h"
 #include "platform/platform.h"
@@ -176,35 +177,23 @@ struct DeleteFrame {
 class DeleteStack {
 public:
     ~DeleteStack() {
-        for (uint32_t i = 0; i < size_; ++i) platform::Free(frames_[i].list);
-        platform::Free(frames_);
+        for (uint32_t i = 0; i < frames_.Count(); ++i) platform::Free(frames_[i].list);
     }
-    bool Push(const DeleteFrame& frame) {
-        if (size_ == capacity_) {
-            const uint32_t grown = capacity_ == 0 ? 16 : capacity_ * 2;
-            auto* bigger = static_cast<DeleteFrame*>(platform::Allocate(sizeof(DeleteFrame) * grown));
-            if (!bigger) return false;
-            if (size_) std::memcpy(bigger, frames_, sizeof(DeleteFrame) * size_);
-            platform::Free(frames_);
-            frames_ = bigger;
-            capacity_ = grown;
-        }
-        frames_[size_++] = frame;
-        return true;
+    bool Push(const DeleteFrame& frame) { return frames_.Append(frame); }
+    void Pop() {
+        platform::Free(frames_.Last().list);
+        frames_.RemoveLast();
     }
-    void Pop() { platform::Free(frames_[--size_].list); }
-    DeleteFrame& Top() { return frames_[size_ - 1]; }
-    bool Empty() const { return size_ == 0; }
+    DeleteFrame& Top() { return frames_.Last(); }
+    bool Empty() const { return frames_.Empty(); }
     bool Holds(uint32_t keyId) const {
-        for (uint32_t i = 0; i < size_; ++i)
+        for (uint32_t i = 0; i < frames_.Count(); ++i)
             if (frames_[i].keyId == keyId) return true;
         return false;
     }
 
 private:
-    DeleteFrame* frames_ = nullptr;
-    uint32_t size_ = 0;
-    uint32_t capacity_ = 0;
+    CountedArray<DeleteFrame> frames_{16};
 };
 
 // Whether key 1 is the root, that is in no parent's list. It is not when the root was deleted
@@ -239,32 +228,13 @@ public:
             parent = key->header.parent;
         }
     }
-    ~Ancestors() { platform::Free(keys_); }
     Ancestors(const Ancestors&) = delete;
     Ancestors& operator=(const Ancestors&) = delete;
-    bool Holds(uint32_t keyId) const {
-        for (uint32_t i = 0; i < count_; ++i)
-            if (keys_[i] == keyId) return true;
-        return false;
-    }
+    bool Holds(uint32_t keyId) const { return keys_.Contains(keyId); }
 
 private:
-    bool Add(uint32_t keyId) {
-        if (count_ == capacity_) {
-            const uint32_t grown = capacity_ == 0 ? 8 : capacity_ * 2;
-            auto* bigger = static_cast<uint32_t*>(platform::Allocate(sizeof(uint32_t) * grown));
-            if (!bigger) return false;
-            if (count_) std::memcpy(bigger, keys_, sizeof(uint32_t) * count_);
-            platform::Free(keys_);
-            keys_ = bigger;
-            capacity_ = grown;
-        }
-        keys_[count_++] = keyId;
-        return true;
-    }
-    uint32_t* keys_ = nullptr;
-    uint32_t count_ = 0;
-    uint32_t capacity_ = 0;
+    bool Add(uint32_t keyId) { return keys_.Append(keyId); }
+    CountedArray<uint32_t> keys_{8};
 };
 
 // Opens a key for deletion (it stays in memory until it is finished) and stacks it with a copy
