@@ -2,9 +2,12 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstring>
 #include <fstream>
 #include <iterator>
 #include <system_error>
+
+#include "platform/platform.h"
 
 namespace testing_support {
 
@@ -49,6 +52,18 @@ void WriteText(const std::string& path, const std::string& text) {
 uint32_t WordAt(const std::vector<uint8_t>& bytes, size_t offset) {
     return static_cast<uint32_t>(bytes.at(offset)) | static_cast<uint32_t>(bytes.at(offset + 1)) << 8 |
            static_cast<uint32_t>(bytes.at(offset + 2)) << 16 | static_cast<uint32_t>(bytes.at(offset + 3)) << 24;
+}
+
+std::vector<std::string> SystemListing(const std::string& pattern) {
+    std::vector<std::string> names;
+    platform::FindData data;
+    platform::FindHandle search = platform::FindFirst(pattern.c_str(), &data);
+    if (!search) return names;
+    do {
+        if (std::strcmp(data.name, ".") != 0 && std::strcmp(data.name, "..") != 0) names.emplace_back(data.name);
+    } while (platform::FindNext(search, &data));
+    platform::FindClose(search);
+    return names;
 }
 
 }  // namespace testing_support

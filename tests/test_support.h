@@ -29,4 +29,7 @@ void WriteBytes(const std::string& path, const std::vector<uint8_t>& bytes);
 void WriteText(const std::string& path, const std::string& text);
 uint32_t WordAt(const std::vector<uint8_t>& bytes, size_t offset);
 
+// What the system itself lists for a search pattern, in its order, without "." and "..".
+std::vector<std::string> SystemListing(const std::string& pattern);
+
 }  // namespace testing_support

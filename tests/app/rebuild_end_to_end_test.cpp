@@ -52,16 +52,7 @@ protected:
 
     // The users folder's entries in the order the system lists them.
     std::vector<std::string> DirectoryOrder() const {
-        std::vector<std::string> names;
-        platform::FindData data;
-        const std::string pattern = (Users() / "*.*").string();
-        platform::FindHandle search = platform::FindFirst(pattern.c_str(), &data);
-        if (!search) return names;
-        do {
-            if (std::strcmp(data.name, ".") != 0 && std::strcmp(data.name, "..") != 0) names.emplace_back(data.name);
-        } while (platform::FindNext(search, &data));
-        platform::FindClose(search);
-        return names;
+        return testing_support::SystemListing((Users() / "*.*").string());
     }
 
     // Runs the rebuild and checks its lines and its database against `names` (folder -> user

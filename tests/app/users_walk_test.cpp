@@ -39,20 +39,12 @@ protected:
     // the users folder; none of these entries has a summary, so each also reports that.
     std::vector<std::string> ExpectedLines() const {
         std::vector<std::string> lines;
-        platform::FindData data;
-        const std::string pattern = Users() + platform::kPathSeparator + "*.*";
-        platform::FindHandle search = platform::FindFirst(pattern.c_str(), &data);
-        if (!search) return lines;
-        do {
-            if (std::strcmp(data.name, ".") != 0 && std::strcmp(data.name, "..") != 0)
-            {
-                lines.push_back(std::string("Processing user ID \"") + data.name + "\"...");
-                const std::string summary = Users() + platform::kPathSeparator + data.name +
-                                            platform::kPathSeparator + "UserSummary.rtf";
-                lines.push_back("ERROR - Cannot open summary file \"" + summary + "\" repair is incomplete.");
-            }
-        } while (platform::FindNext(search, &data));
-        platform::FindClose(search);
+        for (const std::string& name : testing_support::SystemListing(Users() + platform::kPathSeparator + "*.*")) {
+            lines.push_back("Processing user ID \"" + name + "\"...");
+            const std::string summary =
+                Users() + platform::kPathSeparator + name + platform::kPathSeparator + "UserSummary.rtf";
+            lines.push_back("ERROR - Cannot open summary file \"" + summary + "\" repair is incomplete.");
+        }
         return lines;
     }
 

@@ -41,19 +41,6 @@ protected:
         return names;
     }
 
-    // What the system itself lists, in its order, without "." and "..".
-    static std::vector<std::string> SystemListing(const std::string& pattern) {
-        std::vector<std::string> names;
-        platform::FindData data;
-        platform::FindHandle search = platform::FindFirst(pattern.c_str(), &data);
-        if (!search) return names;
-        do {
-            if (std::strcmp(data.name, ".") != 0 && std::strcmp(data.name, "..") != 0) names.push_back(data.name);
-        } while (platform::FindNext(search, &data));
-        platform::FindClose(search);
-        return names;
-    }
-
     FileService files;
     ScratchDir dir;
 };
@@ -89,7 +76,7 @@ TEST_F(DirectorySearch, ListsEverythingButDotEntriesInTheSystemsOrder) {
     const std::string pattern = dir / "*.*";
 
     const std::vector<std::string> listed = ListAll(pattern);
-    EXPECT_EQ(listed, SystemListing(pattern));
+    EXPECT_EQ(listed, testing_support::SystemListing(pattern));
     std::vector<std::string> sorted = listed;
     std::sort(sorted.begin(), sorted.end());
     EXPECT_EQ(sorted, (std::vector<std::string>{".hidden", "0000002a", "C.DAT", "a", "b.txt", "sub"}));
