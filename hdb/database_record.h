@@ -8,6 +8,7 @@
 #include "hdb/chain.h"
 #include "support/spin_lock.h"
 
+class BlockCache;
 class FileService;
 struct KeyNode;
 
@@ -57,6 +58,10 @@ struct DatabaseRecord {
     ChainCursor freeListCursor;
     int32_t freeListBusy;
     SubKeyCache subKeyCache;
+    BlockCache* cache;  // null: every block transfer goes to the file
+    // 1 once a transfer of the file failed while the database was open for writing. From then
+    // on nothing more changes it, and the final close leaves the file marked as open by a writer.
+    int32_t transferFailed;
 };
 
 void LockDatabase(DatabaseRecord& db);

@@ -13,7 +13,10 @@ namespace {
 
 using namespace hdb_test;
 
-class FileBytesTest : public KeyTest {
+// Without a cache, under a tiny one and under the default one.
+class FileBytesTest : public KeyTest, public ::testing::WithParamInterface<uint32_t> {
+    CacheLimitScope limit_{GetParam()};
+
 protected:
     // Creates `count` keys under `parent`, each with a value of a size that varies from none to
     // several blocks; their ids.
@@ -30,7 +33,7 @@ protected:
     }
 };
 
-TEST_F(FileBytesTest, ChurnThroughTheFreeListGivesTheRecordedFile) {
+TEST_P(FileBytesTest, ChurnThroughTheFreeListGivesTheRecordedFile) {
     const uint32_t root = Root();
     std::vector<uint32_t> parents;
     for (int p = 0; p < 12; ++p) parents.push_back(Create(root, "parent " + std::to_string(p)));
@@ -55,5 +58,8 @@ TEST_F(FileBytesTest, ChurnThroughTheFreeListGivesTheRecordedFile) {
     Close();
     EXPECT_EQ(testing_support::Digest(File()), "436224:ac7e3af07c49f8fd");
 }
+
+INSTANTIATE_TEST_SUITE_P(CacheLimits, FileBytesTest, ::testing::Values(0u, 3u, kDefaultBlockCacheLimit),
+                         [](const auto& info) { return "Blocks" + std::to_string(info.param); });
 
 }  // namespace
