@@ -187,8 +187,35 @@ TEST_F(FileServiceTest, ExistsFindsFilesFoldersAndPatterns) {
     EXPECT_EQ(fs.FileExists((dir / "*.hdb").c_str()), 1);
     EXPECT_EQ(fs.FileExists((dir / "*.old*").c_str()), 0);
     EXPECT_EQ(fs.FileExists((dir / "UserConfig.hdb.old").c_str()), 0);
+    EXPECT_EQ(fs.FileExists((dir / "no/such/folder/UserConfig.hdb").c_str()), 0);
+    // Only "not found" means absent; any other failed search leaves the question open.
+    const std::string present = dir / "UserConfig.hdb";
     platform::InjectFault(platform::CallKind::Find, 1);
-    EXPECT_EQ(fs.FileExists((dir / "UserConfig.hdb").c_str()), 0);
+    EXPECT_EQ(fs.FileExists(present.c_str()), -1);
+    platform::InjectFault(platform::CallKind::Find, 1, {.error = platform::kErrorAccessDenied});
+    EXPECT_EQ(fs.FileExists(present.c_str()), -1);
+    platform::InjectFault(platform::CallKind::Find, 1, {.error = platform::kErrorFileNotFound});
+    EXPECT_EQ(fs.FileExists(present.c_str()), 0);
+    platform::InjectFault(platform::CallKind::Find, 1, {.error = platform::kErrorPathNotFound});
+    EXPECT_EQ(fs.FileExists(present.c_str()), 0);
+}
+
+TEST_F(FileServiceTest, NewFileOnlyNeverTakesOverAnExistingFile) {
+    const std::string name = dir / "precious";
+    WriteText(name, "keep me");
+    for (uint32_t mode : {OpenCreate, OpenReadWrite}) {
+        EXPECT_EQ(fs.FileOpen(name.c_str(), mode | OpenNewFileOnly), -1) << mode;
+        EXPECT_EQ(platform::LastError(), platform::kErrorFileExists) << mode;
+    }
+    const auto kept = ReadBytes(name);
+    EXPECT_EQ(std::string(kept.begin(), kept.end()), "keep me");
+
+    const std::string fresh = dir / "fresh";
+    const int32_t f = fs.FileOpen(fresh.c_str(), OpenCreate | OpenNewFileOnly);
+    ASSERT_GE(f, 0);
+    EXPECT_EQ(fs.FileWrite(f, "new", 3), 3);
+    fs.FileClose(f);
+    EXPECT_EQ(ReadBytes(fresh).size(), 3u);
 }
 
 TEST_F(FileServiceTest, Delete) {
