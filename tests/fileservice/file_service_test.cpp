@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/fault_injection.h"
@@ -304,6 +305,37 @@ TEST_F(FileServiceTest, NameCopyFailureStillOpens) {
     EXPECT_GE(f, 0);
     EXPECT_EQ(fs.FileWrite(f, "x", 1), 1);
     fs.FileClose(f);
+}
+
+// Threads opening, writing and closing at once never receive the same index: each file ends up
+// with exactly its own bytes.
+TEST_F(FileServiceTest, ConcurrentOpensGetDistinctEntries) {
+    constexpr int kThreads = 4, kFiles = 50;
+    std::vector<int> failures(kThreads, 0);
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t) {
+        threads.emplace_back([&, t] {
+            FileService own;
+            for (int i = 0; i < kFiles; ++i) {
+                const std::string name = dir / ("f" + std::to_string(t) + "-" + std::to_string(i));
+                const int32_t f = own.FileOpen(name.c_str(), OpenCreate);
+                if (f < 0 || own.FileWrite(f, name.c_str(), static_cast<uint32_t>(name.size())) !=
+                                 static_cast<int32_t>(name.size()))
+                    ++failures[t];
+                if (f >= 0) own.FileClose(f);
+            }
+        });
+    }
+    for (std::thread& thread : threads) thread.join();
+    for (int t = 0; t < kThreads; ++t) {
+        EXPECT_EQ(failures[t], 0) << "thread " << t;
+        for (int i = 0; i < kFiles; ++i) {
+            const std::string name = dir / ("f" + std::to_string(t) + "-" + std::to_string(i));
+            const auto bytes = ReadBytes(name);
+            EXPECT_EQ(std::string(bytes.begin(), bytes.end()), name);
+        }
+    }
+    EXPECT_EQ(OpenFileCount(), 0);
 }
 
 TEST(FileServiceObjects, CountFollowsConstructionAndDestruction) {
