@@ -196,6 +196,18 @@ private:
     CountedArray<DeleteFrame> frames_{16};
 };
 
+// Whether the key's sub-key list names `keyId`. A list that cannot be read counts as naming
+// it: a deletion then spares a key rather than take one it might have to keep.
+bool ListsKey(DatabaseRecord& db, KeyNode& key, uint32_t keyId) {
+    uint32_t count = 0;
+    uint8_t* list = CopySubKeyList(db, key, count);
+    if (!list) return true;
+    bool listed = false;
+    for (uint32_t index = 0; index < count && !listed; ++index) listed = EntryKey(list, index) == keyId;
+    platform::Free(list);
+    return listed;
+}
+
 // Whether key 1 is the root, that is in no parent's list. It is not when the root was deleted
 // and made again: key 1 may then be an ordinary key anywhere in the tree.
 bool KeyOneIsRoot(DatabaseRecord& db) {
@@ -204,27 +216,23 @@ bool KeyOneIsRoot(DatabaseRecord& db) {
     const uint32_t parent = key->header.parent;
     if (parent == kRootKey) return true;
     ReachedKey parentKey(db, parent);
-    if (!parentKey) return true;
-    uint32_t count = 0;
-    uint8_t* list = CopySubKeyList(db, *parentKey, count);
-    if (!list) return true;  // unknown: keep it safe from the deletion
-    bool listed = false;
-    for (uint32_t index = 0; index < count && !listed; ++index) listed = EntryKey(list, index) == kRootKey;
-    platform::Free(list);
-    return !listed;
+    return !parentKey || !ListsKey(db, *parentKey, kRootKey);
 }
 
 // The keys above the one being deleted, by the parent fields, plus the root. A damaged list
-// that names one of them must not take it down with the subtree.
+// that names one of them must not take it down with the subtree. The walk ends at the root,
+// the key its parent field's key does not list: that field holds whatever the root's creator
+// passed and may name any key, also one inside the subtree.
 class Ancestors {
 public:
     Ancestors(DatabaseRecord& db, uint32_t keyId, uint32_t parent) {
         if (keyId != kRootKey && KeyOneIsRoot(db)) Add(kRootKey);
+        uint32_t below = keyId;
         for (uint32_t steps = 0; parent != 0 && parent != keyId && !Holds(parent) && steps < db.header.blockCount;
              ++steps) {
-            if (!Add(parent)) break;
             ReachedKey key(db, parent);
-            if (!key) break;
+            if (!key || !ListsKey(db, *key, below) || !Add(parent)) break;
+            below = parent;
             parent = key->header.parent;
         }
     }

@@ -279,6 +279,40 @@ TEST_F(KeyOperationsTest, KeyOneBelowANewRootIsDeletedWithItsSubtree) {
     EXPECT_EQ(SubKeys(root), std::vector<uint32_t>{});
 }
 
+// A root's parent field holds whatever its creator passed; the walk above a deleted key ends at
+// the root, so a field that names a key inside the subtree cannot shield that key.
+TEST_F(KeyOperationsTest, RootWhoseParentFieldNamesAGrandchildGoesWithItsTree) {
+    ASSERT_EQ(Create(3, "Root"), 1u);
+    ASSERT_EQ(Create(Create(1, "Child"), "Grandchild"), 3u);
+    ASSERT_EQ(manager_.HdbDeleteKey(handle_, 1), 0);
+    EXPECT_EQ(manager_.GetKeyCount(handle_), 0);
+    EXPECT_EQ(db().header.freeCount, 3u);
+    EXPECT_EQ(db().nodeHead, nullptr);
+    for (const uint32_t gone : {1u, 2u, 3u}) EXPECT_EQ(manager_.HdbOpenKey(handle_, gone), -1) << gone;
+    // With the count back at 0 the next key is a root again.
+    const int64_t root = manager_.HdbCreateKey(handle_, 0, "Again");
+    EXPECT_GT(root, 0);
+    EXPECT_EQ(manager_.GetKeyCount(handle_), 1);
+    manager_.HdbCloseKey(handle_, static_cast<uint32_t>(root));
+}
+
+TEST_F(KeyOperationsTest, SubtreeHoldingKeyOneUnderARootMadeWithParentOne) {
+    Root();
+    Create(Create(1, "A"), "B");
+    ASSERT_EQ(manager_.HdbDeleteKey(handle_, 1), 0);  // frees 3, 2, 1 in that order
+    const uint32_t root = Create(1, "Root");
+    const uint32_t upper = Create(root, "Upper");
+    ASSERT_EQ(Create(upper, "Middle"), 1u);
+    Create(1, "Lower");
+    ASSERT_EQ(manager_.GetKeyCount(handle_), 4);
+    ASSERT_EQ(manager_.HdbDeleteKey(handle_, upper), 0);
+    EXPECT_EQ(manager_.GetKeyCount(handle_), 1);
+    EXPECT_EQ(db().header.freeCount, 3u);
+    EXPECT_EQ(manager_.HdbOpenKey(handle_, 1), -1);
+    EXPECT_EQ(SubKeys(root), std::vector<uint32_t>{});
+    EXPECT_EQ(Name(root), "Root");
+}
+
 // Damaged trees: lists that name the key itself, one of its ancestors or the root.
 class DamagedTreeTest : public KeyTest {
 protected:
