@@ -115,9 +115,15 @@ int32_t SubKeyRehash(DatabaseRecord& db, uint32_t parent, uint32_t keyId, const 
     return result;
 }
 
-// Gives back every block of a key whose creation failed, and its node.
+// Gives back every block of a key whose creation failed, and its node. A key still in its first
+// block has written nothing: that block goes back as it is.
 void DiscardNewKey(DatabaseRecord& db, KeyNode* node) {
     ChainCursor& cursor = node->cursor;
+    if (cursor.currentBlock == cursor.firstBlock && cursor.nextBlock == 0) {
+        BlockFree(db, cursor.firstBlock);
+        NodeFree(db, node);
+        return;
+    }
     const bool flushed = !cursor.dirty || ChainFlush(db, cursor) == 0;
     // Truncation checks the chain before it changes anything; when it cannot, the head block
     // alone goes back.
@@ -129,12 +135,6 @@ int64_t CreateKey(DatabaseRecord& db, uint32_t parent, const char* name) {
     const size_t length = std::strlen(name);
     if (length > kMaxNameAtCreate) return -1;
     DiscardSubKeyCache(db);
-    // The first key of a database is its root and enters no list. Any other needs a parent
-    // that is a key: reached before a block is taken, a released id cannot come back as the
-    // new key and name itself as its own parent.
-    const bool isRoot = db.header.keyCount == 0;
-    ReachedKey parentKey(db, isRoot ? 0 : parent);
-    if (!isRoot && !parentKey) return -1;
     KeyNode* node = NodeNew(db);
     if (!node) return -1;
     const int64_t block = BlockAlloc(db);
@@ -156,6 +156,10 @@ int64_t CreateKey(DatabaseRecord& db, uint32_t parent, const char* name) {
     const bool written = ChainWrite(db, node->cursor, &header, kKeyHeaderSize) == static_cast<int32_t>(kKeyHeaderSize) &&
                          ChainWrite(db, node->cursor, name, nameBytes) == static_cast<int32_t>(nameBytes) &&
                          ChainWrite(db, node->cursor, room, kSubKeyListGrowth) == static_cast<int32_t>(kSubKeyListGrowth);
+    // The first key of a database is its root and enters no list. Any other is entered in its
+    // parent's list, reached only now that the block is taken: a released parent's id can come
+    // back from the free list as the new key's own, which must not list itself.
+    const bool isRoot = db.header.keyCount == 0;
     if (!written || (!isRoot && (keyId == parent || SubKeyAdd(db, parent, keyId, name) != 0))) {
         DiscardNewKey(db, node);
         return -1;

@@ -471,6 +471,46 @@ INSTANTIATE_TEST_SUITE_P(Faults, FailedGrowthTest,
                                            GrowthFault{"ShiftRead", CallKind::Read, 1}),
                          [](const auto& info) { return std::string(info.param.name); });
 
+// A create takes its block before it reaches the parent, growing the file if need be, and gives
+// the block back when the parent cannot take the entry: later ids follow from that order.
+TEST_F(KeyOperationsTest, FailedCreateTakesItsBlockFirstAndGivesItBack) {
+    Root();
+    EXPECT_EQ(manager_.HdbCreateKey(handle_, 77, "orphan"), -1);  // no such parent
+    EXPECT_EQ(db().header.blockCount, 3u);
+    EXPECT_EQ(db().header.freeCount, 1u);
+    EXPECT_EQ(manager_.GetKeyCount(handle_), 1);
+    EXPECT_EQ(db().nodeHead, nullptr);
+    Close();
+    auto file = File();
+    EXPECT_EQ(file.size(), BlockOffset(3));
+    EXPECT_EQ(RawFreeList(file), std::vector<uint32_t>{2});
+    // Nothing of the failed key reached its block: it is as the file's growth left it.
+    EXPECT_EQ(std::vector<uint8_t>(file.begin() + BlockOffset(2), file.end()), std::vector<uint8_t>(256, 0));
+    ASSERT_GE(Open(ModeReadWrite), 0);
+    EXPECT_EQ(Create(1, "Next"), 2u);
+
+    // A released parent's id comes back from the free list as the new key's own; the create
+    // fails and the id goes to the back of the list.
+    const uint32_t a = Create(1, "A");
+    const uint32_t b = Create(1, "B");
+    ASSERT_EQ(manager_.HdbDeleteKey(handle_, a), 0);
+    ASSERT_EQ(manager_.HdbDeleteKey(handle_, b), 0);
+    EXPECT_EQ(manager_.HdbCreateKey(handle_, a, "x"), -1);
+    EXPECT_EQ(manager_.GetKeyCount(handle_), 2);
+    EXPECT_EQ(manager_.HdbOpenKey(handle_, a), -1);
+    EXPECT_EQ(Create(1, "y"), b);
+    EXPECT_EQ(Create(1, "z"), a);
+
+    // A name long enough to link a second block: both go back, marked released.
+    const uint32_t blocks = db().header.blockCount;
+    EXPECT_EQ(manager_.HdbCreateKey(handle_, 77, std::string(200, 'n').c_str()), -1);
+    EXPECT_EQ(db().header.freeCount, 2u);
+    Close();
+    file = File();
+    EXPECT_EQ(RawFreeList(file), (std::vector<uint32_t>{blocks, blocks + 1}));
+    for (const uint32_t block : {blocks, blocks + 1}) EXPECT_EQ(WordAt(file, BlockOffset(block)), kReleasedBlockMark);
+}
+
 TEST_F(KeyOperationsTest, CreateWithoutABlockOrNodeFails) {
     Root();
     for (CallKind kind : {CallKind::Allocate, CallKind::Write}) {
