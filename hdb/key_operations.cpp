@@ -379,8 +379,8 @@ int64_t NextSubKey(DatabaseRecord& db, uint32_t keyId, uint32_t previous) {
     ReachedKey key(db, keyId);
     if (!key) return -1;
     SubKeyCache& cache = db.subKeyCache;
-    const auto wantedKey = static_cast<int32_t>(keyId);
-    const auto previousId = static_cast<int32_t>(previous);
+    const int64_t wantedKey = keyId;
+    const int64_t previousId = previous;
     if (cache.cachedKey != wantedKey || cache.lastReturned != previousId || !cache.entries) {
         DiscardSubKeyCache(db);
         uint32_t count = 0;
@@ -398,7 +398,7 @@ int64_t NextSubKey(DatabaseRecord& db, uint32_t keyId, uint32_t previous) {
     auto returnAt = [&](uint32_t index) -> int64_t {
         cache.index = static_cast<int32_t>(index);
         const uint32_t id = EntryKey(cache.entries, index);
-        cache.lastReturned = static_cast<int32_t>(id);
+        cache.lastReturned = id;
         return id;
     };
     if (cache.lastReturned != -1 && previousId == cache.lastReturned) {

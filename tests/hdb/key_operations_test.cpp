@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -389,6 +390,38 @@ TEST_F(KeyOperationsTest, SubKeyWalks) {
     // Two interleaved walks rebuild the cache in turn and both stay right.
     EXPECT_EQ(manager_.HdbNextSubKey(handle_, 1, parent), leaf);
     EXPECT_EQ(manager_.HdbNextSubKey(handle_, parent, children[6]), children[7]);
+}
+
+// A walk over a list that names 0xFFFFFFFF, the largest id, ends after the last entry like any
+// other: that id is no "nothing returned yet".
+TEST_F(KeyOperationsTest, SubKeyWalkEndsOverTheLargestId) {
+    constexpr uint32_t kLargest = 0xFFFFFFFFu;
+    for (const std::vector<uint32_t>& list : {std::vector<uint32_t>{kLargest, kLargest},
+                                              std::vector<uint32_t>{kLargest, 7, kLargest},
+                                              std::vector<uint32_t>{7, kLargest, kLargest, 9}}) {
+        SCOPED_TRACE(list.size());
+        Close();
+        // A 768-byte file: the header, the free list's block and the root, which lists `list`.
+        auto image = DatabaseImage(2);
+        PutWord(image, 56, 1);  // keyCount
+        const auto count = static_cast<uint32_t>(list.size());
+        const uint32_t listOffset = 28 + 5, valueOffset = listOffset + 80;
+        Link(image, 1, valueOffset, 0);
+        const size_t stream = BlockOffset(1) + 8;
+        PutWord(image, stream + 8, 28 | 4u << 16);               // name offset, name length
+        PutWord(image, stream + 12, listOffset | count << 16);   // list offset, count
+        PutWord(image, stream + 16, valueOffset);                // value offset
+        std::memcpy(image.data() + stream + 28, "Root", 5);
+        for (uint32_t i = 0; i < count; ++i) PutWord(image, stream + listOffset + 8 * i, list[i]);
+        ASSERT_EQ(image.size(), 768u);
+        WriteBytes(path_, image);
+        ASSERT_GE(Open(ModeReadOnly), 0);
+        std::vector<uint32_t> walked;
+        for (int64_t sub = manager_.HdbFirstSubKey(handle_, 1); sub >= 0 && walked.size() <= list.size();
+             sub = manager_.HdbNextSubKey(handle_, 1, static_cast<uint32_t>(sub)))
+            walked.push_back(static_cast<uint32_t>(sub));
+        EXPECT_EQ(walked, list);
+    }
 }
 
 TEST_F(KeyOperationsTest, HeaderFields) {
