@@ -39,9 +39,9 @@ bool ChainHoldsStream(DatabaseRecord& db, uint32_t first, uint32_t next, uint32_
 // stale when the stream did leave the head and the chain holds what the header describes; a
 // key that has only its head block always had its word written with it. -1: not a key.
 int64_t KeyStreamLength(DatabaseRecord& db, const KeyNode& node) {
+    if (!HeaderIsOrdered(node.header)) return -1;
     const ChainCursor& cursor = node.cursor;
     const uint32_t needed = ValueOffset(node.header);
-    if (!HeaderIsOrdered(node.header)) return -1;
     if (needed <= cursor.length) return cursor.length;
     if (cursor.nextBlock == 0 || !ChainHoldsStream(db, cursor.firstBlock, cursor.nextBlock, needed)) return -1;
     return needed;
