@@ -59,8 +59,9 @@ int32_t AddStatusLine(const char* text);
 bool StartRebuild();
 
 // The first free set-aside name for `databasePath`: ".old", else ".old0" to ".old999"; when all
-// are taken, the one ending in ".old999".
-std::string SetAsideName(FileService& files, const std::string& databasePath);
+// are taken, the one ending in ".old999". False when a name could not be checked (`name` is
+// then the name that could not be checked).
+bool SetAsideName(FileService& files, const std::string& databasePath, std::string& name);
 
 // Joins path elements with the system's separator.
 std::string JoinPath(const std::string& folder, const std::string& name);

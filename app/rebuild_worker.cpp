@@ -16,10 +16,14 @@ void WorkerThread(void*) {
     platform::EndThread();
 }
 
-// Moves an existing database out of the way. False when it is there and could not be moved.
+// Moves an existing database out of the way. False when it is there and could not be moved, or
+// when nobody can tell whether it is there: a failed check must never let the run write over it.
 bool SetAsideOldDatabase(FileService& files, const std::string& databasePath) {
-    if (files.FileExists(databasePath.c_str()) != 1) return true;
-    const std::string target = SetAsideName(files, databasePath);
+    const int32_t exists = files.FileExists(databasePath.c_str());
+    if (exists == 0) return true;
+    if (exists < 0) return false;
+    std::string target;
+    if (!SetAsideName(files, databasePath, target)) return false;
     return files.FileRename(target.c_str(), databasePath.c_str()) == 1;
 }
 
@@ -62,14 +66,16 @@ bool SetRepositoryPath(const std::string& repositoryPath) {
     return true;
 }
 
-std::string SetAsideName(FileService& files, const std::string& databasePath) {
-    std::string name = databasePath + ".old";
-    if (files.FileExists(name.c_str()) != 1) return name;
+bool SetAsideName(FileService& files, const std::string& databasePath, std::string& name) {
+    name = databasePath + ".old";
+    int32_t exists = files.FileExists(name.c_str());
+    if (exists <= 0) return exists == 0;
     for (int i = 0; i <= 999; ++i) {
         name = databasePath + ".old" + std::to_string(i);
-        if (files.FileExists(name.c_str()) != 1) break;
+        exists = files.FileExists(name.c_str());
+        if (exists <= 0) return exists == 0;
     }
-    return name;
+    return true;
 }
 
 int32_t AddStatusLine(const char* text) {

@@ -50,14 +50,16 @@ void NotifyEnd() {
     if (const FileActivityHooks* h = Hooks(); h && h->OnEnd) h->OnEnd();
 }
 
-platform::FileHandle OpenByMode(const char* name, uint32_t mode, bool privileged) {
+platform::FileHandle OpenByMode(const char* name, uint32_t mode, bool newFileOnly, bool privileged) {
     using platform::FileAccess;
     using platform::FileCreation;
     switch (mode) {
         case OpenCreate:
-            return platform::OpenFile(name, FileAccess::ReadWrite, FileCreation::CreateAlways, privileged);
+            return platform::OpenFile(name, FileAccess::ReadWrite,
+                                      newFileOnly ? FileCreation::CreateNew : FileCreation::CreateAlways, privileged);
         case OpenReadWrite:
-            return platform::OpenFile(name, FileAccess::ReadWrite, FileCreation::OpenAlways, privileged);
+            return platform::OpenFile(name, FileAccess::ReadWrite,
+                                      newFileOnly ? FileCreation::CreateNew : FileCreation::OpenAlways, privileged);
         case OpenAppend: {
             platform::FileHandle h =
                 platform::OpenFile(name, FileAccess::ReadWrite, FileCreation::OpenAlways, privileged);
@@ -171,7 +173,7 @@ int32_t FileService::FileOpen(const char* name, uint32_t request) {
     if (!quiet) NotifyBegin("FileOpen", name);
     const bool privileged = (request & (OpenPrivilegedAccess | OpenPrivilegedAccess2)) != 0 && isNT == 1;
 
-    platform::FileHandle handle = OpenByMode(name, mode, privileged);
+    platform::FileHandle handle = OpenByMode(name, mode, (request & OpenNewFileOnly) != 0, privileged);
     if (!handle) {
         const uint32_t error = platform::LastError();
         if (!quiet) NotifyEnd();
@@ -301,9 +303,13 @@ int32_t FileService::FileClose(int32_t index) {
 int32_t FileService::FileExists(const char* name) {
     platform::FindData data;
     platform::FindHandle search = platform::FindFirst(name, &data);
-    if (!search) return 0;
-    platform::FindClose(search);
-    return 1;
+    if (search) {
+        platform::FindClose(search);
+        return 1;
+    }
+    // Only the system's "not found" means absent; a failed search says nothing about the name.
+    const uint32_t error = platform::LastError();
+    return error == platform::kErrorFileNotFound || error == platform::kErrorPathNotFound ? 0 : -1;
 }
 
 int32_t FileService::FileDelete(const char* name) {

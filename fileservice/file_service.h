@@ -15,6 +15,9 @@ constexpr uint32_t OpenDetailedErrors = 0x00020000;    // -16 for a sharing viol
 constexpr uint32_t OpenPrivilegedAccess = 0x00040000;  // backup semantics on the NT family
 constexpr uint32_t OpenPrivilegedAccess2 = 0x00080000;
 constexpr uint32_t OpenQuiet = 0x00100000;  // no activity-hook notifications
+// With OpenCreate or OpenReadWrite: the file must not exist yet; the open fails when it does, so
+// a file that an earlier check took for missing is never emptied or taken over.
+constexpr uint32_t OpenNewFileOnly = 0x00200000;
 
 constexpr int32_t kOpenFileTableSize = 2048;
 constexpr int32_t kSearchTableSize = 2048;
@@ -49,6 +52,9 @@ public:
     int32_t FileFlush(int32_t index);
     int32_t FileClose(int32_t index);
 
+    // 1 when a search for the name finds an entry, 0 when the system says there is none (file
+    // or path not found), -1 when the search failed for any other reason: then nobody knows, and
+    // a caller must not act as if the name were free.
     int32_t FileExists(const char* name);
     int32_t FileDelete(const char* name);
     // The new name first, the existing name second. 1 on success, 0 on failure.

@@ -144,9 +144,11 @@ bool OpenExisting(DatabaseRecord& db, const char* path, int32_t mode) {
 }
 
 // Creates a new, empty database file into a new record. False when the record must be removed.
+// Only ModeCreate empties an existing file; every other creation happens because the file was
+// found missing, and must fail if it turns out to be there after all.
 bool CreateNew(DatabaseRecord& db, const char* path, int32_t mode) {
     FileService& fs = DatabaseFileService();
-    db.file = fs.FileOpen(path, OpenCreate);
+    db.file = fs.FileOpen(path, mode == ModeCreate ? OpenCreate : OpenCreate | OpenNewFileOnly);
     if (db.file < 0) return false;
     std::memcpy(db.header.signature, kDatabaseSignature, sizeof kDatabaseSignature);
     db.header.formatNumber = 1;
@@ -227,7 +229,7 @@ DatabaseManager::~DatabaseManager() {
 int32_t DatabaseManager::OpenDatabase(const char* path, int32_t mode) {
     if (!path || std::strlen(path) >= kDatabasePathBuffer) return -1;
     FileService& fs = DatabaseFileService();
-    if (mode == ModeReadOnly && fs.FileExists(path) == 0) return -1;
+    if (mode == ModeReadOnly && fs.FileExists(path) != 1) return -1;
 
     LockExclusive(kDatabaseTableLock);
     if (!g_table) {
@@ -266,8 +268,11 @@ int32_t DatabaseManager::OpenDatabase(const char* path, int32_t mode) {
     g_table[slot] = db;
     g_openDatabases += 1;
 
-    const bool opened = (fs.FileExists(path) == 1 && mode != ModeCreate) ? OpenExisting(*db, path, mode)
-                                                                         : CreateNew(*db, path, mode);
+    // A failed existence check decides nothing: taking the file for missing would empty it.
+    const int32_t exists = mode == ModeCreate ? 0 : fs.FileExists(path);
+    const bool opened = exists == 1   ? OpenExisting(*db, path, mode)
+                        : exists == 0 ? CreateNew(*db, path, mode)
+                                      : false;
     if (!opened) {
         RemoveRecord(slot);
         UnlockExclusive(kDatabaseTableLock);

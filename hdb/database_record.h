@@ -36,10 +36,11 @@ static_assert(sizeof(DatabaseHeader) == kHeaderImageSize);
 
 enum DatabaseMode : int32_t { ModeCreate = 0, ModeReadOnly = 1, ModeReadWrite = 2 };
 
-// The sub-key list cached by HdbNextSubKey, so that each step of a walk costs no I/O.
+// The sub-key list cached by HdbNextSubKey, so that each step of a walk costs no I/O. The two
+// ids are wider than a key id: every u32 id, 0xFFFFFFFF too, stays apart from -1.
 struct SubKeyCache {
-    int32_t cachedKey;     // key whose list is copied; -1 for none
-    int32_t lastReturned;  // sub-key id returned last; -1 for none
+    int64_t cachedKey;     // key whose list is copied; -1 for none
+    int64_t lastReturned;  // sub-key id returned last; -1 for none
     int32_t entryCount;
     uint8_t* entries;      // entryCount * 8 bytes, or null when nothing is cached
     int32_t index;         // place of the last returned entry

@@ -115,9 +115,15 @@ int32_t SubKeyRehash(DatabaseRecord& db, uint32_t parent, uint32_t keyId, const 
     return result;
 }
 
-// Gives back every block of a key whose creation failed, and its node.
+// Gives back every block of a key whose creation failed, and its node. A key still in its first
+// block has written nothing: that block goes back as it is.
 void DiscardNewKey(DatabaseRecord& db, KeyNode* node) {
     ChainCursor& cursor = node->cursor;
+    if (cursor.currentBlock == cursor.firstBlock && cursor.nextBlock == 0) {
+        BlockFree(db, cursor.firstBlock);
+        NodeFree(db, node);
+        return;
+    }
     const bool flushed = !cursor.dirty || ChainFlush(db, cursor) == 0;
     // Truncation checks the chain before it changes anything; when it cannot, the head block
     // alone goes back.
@@ -129,12 +135,6 @@ int64_t CreateKey(DatabaseRecord& db, uint32_t parent, const char* name) {
     const size_t length = std::strlen(name);
     if (length > kMaxNameAtCreate) return -1;
     DiscardSubKeyCache(db);
-    // The first key of a database is its root and enters no list. Any other needs a parent
-    // that is a key: reached before a block is taken, a released id cannot come back as the
-    // new key and name itself as its own parent.
-    const bool isRoot = db.header.keyCount == 0;
-    ReachedKey parentKey(db, isRoot ? 0 : parent);
-    if (!isRoot && !parentKey) return -1;
     KeyNode* node = NodeNew(db);
     if (!node) return -1;
     const int64_t block = BlockAlloc(db);
@@ -156,6 +156,10 @@ int64_t CreateKey(DatabaseRecord& db, uint32_t parent, const char* name) {
     const bool written = ChainWrite(db, node->cursor, &header, kKeyHeaderSize) == static_cast<int32_t>(kKeyHeaderSize) &&
                          ChainWrite(db, node->cursor, name, nameBytes) == static_cast<int32_t>(nameBytes) &&
                          ChainWrite(db, node->cursor, room, kSubKeyListGrowth) == static_cast<int32_t>(kSubKeyListGrowth);
+    // The first key of a database is its root and enters no list. Any other is entered in its
+    // parent's list, reached only now that the block is taken: a released parent's id can come
+    // back from the free list as the new key's own, which must not list itself.
+    const bool isRoot = db.header.keyCount == 0;
     if (!written || (!isRoot && (keyId == parent || SubKeyAdd(db, parent, keyId, name) != 0))) {
         DiscardNewKey(db, node);
         return -1;
@@ -196,6 +200,18 @@ private:
     CountedArray<DeleteFrame> frames_{16};
 };
 
+// Whether the key's sub-key list names `keyId`. A list that cannot be read counts as naming
+// it: a deletion then spares a key rather than take one it might have to keep.
+bool ListsKey(DatabaseRecord& db, KeyNode& key, uint32_t keyId) {
+    uint32_t count = 0;
+    uint8_t* list = CopySubKeyList(db, key, count);
+    if (!list) return true;
+    bool listed = false;
+    for (uint32_t index = 0; index < count && !listed; ++index) listed = EntryKey(list, index) == keyId;
+    platform::Free(list);
+    return listed;
+}
+
 // Whether key 1 is the root, that is in no parent's list. It is not when the root was deleted
 // and made again: key 1 may then be an ordinary key anywhere in the tree.
 bool KeyOneIsRoot(DatabaseRecord& db) {
@@ -204,27 +220,23 @@ bool KeyOneIsRoot(DatabaseRecord& db) {
     const uint32_t parent = key->header.parent;
     if (parent == kRootKey) return true;
     ReachedKey parentKey(db, parent);
-    if (!parentKey) return true;
-    uint32_t count = 0;
-    uint8_t* list = CopySubKeyList(db, *parentKey, count);
-    if (!list) return true;  // unknown: keep it safe from the deletion
-    bool listed = false;
-    for (uint32_t index = 0; index < count && !listed; ++index) listed = EntryKey(list, index) == kRootKey;
-    platform::Free(list);
-    return !listed;
+    return !parentKey || !ListsKey(db, *parentKey, kRootKey);
 }
 
 // The keys above the one being deleted, by the parent fields, plus the root. A damaged list
-// that names one of them must not take it down with the subtree.
+// that names one of them must not take it down with the subtree. The walk ends at the root,
+// the key its parent field's key does not list: that field holds whatever the root's creator
+// passed and may name any key, also one inside the subtree.
 class Ancestors {
 public:
     Ancestors(DatabaseRecord& db, uint32_t keyId, uint32_t parent) {
         if (keyId != kRootKey && KeyOneIsRoot(db)) Add(kRootKey);
+        uint32_t below = keyId;
         for (uint32_t steps = 0; parent != 0 && parent != keyId && !Holds(parent) && steps < db.header.blockCount;
              ++steps) {
-            if (!Add(parent)) break;
             ReachedKey key(db, parent);
-            if (!key) break;
+            if (!key || !ListsKey(db, *key, below) || !Add(parent)) break;
+            below = parent;
             parent = key->header.parent;
         }
     }
@@ -367,8 +379,8 @@ int64_t NextSubKey(DatabaseRecord& db, uint32_t keyId, uint32_t previous) {
     ReachedKey key(db, keyId);
     if (!key) return -1;
     SubKeyCache& cache = db.subKeyCache;
-    const auto wantedKey = static_cast<int32_t>(keyId);
-    const auto previousId = static_cast<int32_t>(previous);
+    const int64_t wantedKey = keyId;
+    const int64_t previousId = previous;
     if (cache.cachedKey != wantedKey || cache.lastReturned != previousId || !cache.entries) {
         DiscardSubKeyCache(db);
         uint32_t count = 0;
@@ -386,7 +398,7 @@ int64_t NextSubKey(DatabaseRecord& db, uint32_t keyId, uint32_t previous) {
     auto returnAt = [&](uint32_t index) -> int64_t {
         cache.index = static_cast<int32_t>(index);
         const uint32_t id = EntryKey(cache.entries, index);
-        cache.lastReturned = static_cast<int32_t>(id);
+        cache.lastReturned = id;
         return id;
     };
     if (cache.lastReturned != -1 && previousId == cache.lastReturned) {

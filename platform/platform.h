@@ -44,6 +44,7 @@ enum class FileCreation {
     CreateAlways,  // create, or truncate an existing file
     OpenAlways,    // open an existing file, or create it
     OpenExisting,  // the file must exist
+    CreateNew,     // create; fails (error 80) when the name exists
 };
 
 // Opens with share-read only: others may read the file but not write or delete it, and a file

@@ -133,6 +133,10 @@ FileHandle OpenFile(const char* name, FileAccess access, FileCreation creation, 
         posix::Fail(kErrorFileExists);  // a folder is never replaced by a file
         return 0;
     }
+    if (exists && creation == FileCreation::CreateNew) {
+        posix::Fail(kErrorFileExists);
+        return 0;
+    }
     if (exists && !folder && write && ReadOnlyByMode(st)) {
         posix::Fail(kErrorAccessDenied);  // read-only attribute, refused even to administrators
         return 0;
@@ -140,12 +144,14 @@ FileHandle OpenFile(const char* name, FileAccess access, FileCreation creation, 
     // A folder handle serves queries only; it is opened for reading whatever the access asked.
     int flags = (write && !folder ? O_RDWR : O_RDONLY) | O_CLOEXEC;
     if (creation != FileCreation::OpenExisting) flags |= O_CREAT;
+    if (creation == FileCreation::CreateNew) flags |= O_EXCL;  // the name may appear after the stat
     int fd;
     do {
         fd = open(name, flags, 0666);
     } while (fd < 0 && errno == EINTR);
     if (fd < 0) {
-        posix::FailWithErrnoFor(name);
+        if (errno == EEXIST) posix::Fail(kErrorFileExists);
+        else posix::FailWithErrnoFor(name);
         return 0;
     }
     if (!TakeShareLock(fd, write && !folder)) {

@@ -11,6 +11,7 @@ DWORD DispositionOf(FileCreation creation) {
     switch (creation) {
         case FileCreation::CreateAlways: return CREATE_ALWAYS;
         case FileCreation::OpenAlways: return OPEN_ALWAYS;
+        case FileCreation::CreateNew: return CREATE_NEW;
         case FileCreation::OpenExisting: break;
     }
     return OPEN_EXISTING;

@@ -1,11 +1,13 @@
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <string>
 #include <vector>
 
 #include "app/rebuild_run.h"
 #include "fileservice/file_service.h"
 #include "hdb/database_manager.h"
+#include "platform/fault_injection.h"
 #include "platform/platform.h"
 #include "run_test_support.h"
 #include "test_support.h"
@@ -16,6 +18,7 @@ using testing_support::ReadBytes;
 using testing_support::RecordingHost;
 using testing_support::ScratchDir;
 using testing_support::WordAt;
+using testing_support::WriteBytes;
 using testing_support::WriteText;
 
 class RebuildRunTest : public ::testing::Test {
@@ -86,7 +89,9 @@ TEST_F(RebuildRunTest, AllSetAsideNamesTakenLeavesTheDatabaseAlone) {
     WriteText(Database(), "precious");
     WriteText(OldName(".old"), "x");
     for (int i = 0; i <= 999; ++i) WriteText(OldName(".old" + std::to_string(i)), "x");
-    EXPECT_EQ(SetAsideName(files, Database()), OldName(".old999"));
+    std::string name;
+    EXPECT_TRUE(SetAsideName(files, Database(), name));
+    EXPECT_EQ(name, OldName(".old999"));
     Run();
     EXPECT_EQ(host.lines, std::vector<std::string>{kSetAsideFailedLine});
     EXPECT_TRUE(host.messages.empty());
@@ -104,6 +109,48 @@ TEST_F(RebuildRunTest, DatabaseInUseLeftAlone) {
     const auto kept = ReadBytes(Database());
     EXPECT_EQ(std::string(kept.begin(), kept.end()), "in use");
     EXPECT_FALSE(Exists(OldName(".old")));
+}
+
+// Every search of the run failing in turn, with an old database in place and one set-aside name
+// taken: the old database is never changed, wherever it ends up, and a run that completes has
+// written a new database beside it (an empty one when the template could not be written; the
+// console tells that loss from a complete run).
+TEST_F(RebuildRunTest, FailedSearchesNeverCostTheOldDatabase) {
+    const std::vector<uint8_t> old = {'o', 'l', 'd', ' ', 'd', 'b'};
+    platform::ResetCallCounts();
+    WriteBytes(Database(), old);
+    WriteText(OldName(".old"), "older");
+    Run();
+    const uint64_t searches = platform::CallCount(platform::CallKind::Find);
+    const auto expected = ReadBytes(Database());
+    ASSERT_GE(searches, 4u);
+    for (uint64_t nth = 1; nth <= searches; ++nth) {
+        std::filesystem::remove_all(dir.path());
+        std::filesystem::create_directories(dir.path());
+        WriteBytes(Database(), old);
+        WriteText(OldName(".old"), "older");
+        host.lines.clear();
+        host.messages.clear();
+        platform::InjectFault(platform::CallKind::Find, static_cast<uint32_t>(nth));
+        Run();
+        platform::ClearFaults();
+        const bool inPlace = ReadBytes(Database()) == old;
+        EXPECT_TRUE(inPlace || ReadBytes(OldName(".old0")) == old) << "search " << nth;
+        if (inPlace) {
+            EXPECT_EQ(host.lines, std::vector<std::string>{kSetAsideFailedLine}) << "search " << nth;
+            EXPECT_TRUE(host.messages.empty()) << "search " << nth;
+        }
+        if (!host.messages.empty()) {
+            const auto fresh = ReadBytes(Database());
+            ASSERT_GE(fresh.size(), 512u) << "search " << nth;
+            EXPECT_EQ(WordAt(fresh, 68), 0u) << "search " << nth << ": closed cleanly";
+            if (WordAt(fresh, 56) != 0) {
+                EXPECT_EQ(fresh, expected) << "search " << nth;
+            }
+        }
+        const auto older = ReadBytes(OldName(".old"));
+        EXPECT_EQ(std::string(older.begin(), older.end()), "older") << "search " << nth;
+    }
 }
 
 TEST_F(RebuildRunTest, RepositoryUnderAMissingFolder) {

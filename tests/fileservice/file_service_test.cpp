@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/fault_injection.h"
@@ -271,8 +272,35 @@ TEST_F(FileServiceTest, ExistsFindsFilesFoldersAndPatterns) {
     EXPECT_EQ(fs.FileExists((dir / "*.hdb").c_str()), 1);
     EXPECT_EQ(fs.FileExists((dir / "*.old*").c_str()), 0);
     EXPECT_EQ(fs.FileExists((dir / "UserConfig.hdb.old").c_str()), 0);
+    EXPECT_EQ(fs.FileExists((dir / "no/such/folder/UserConfig.hdb").c_str()), 0);
+    // Only "not found" means absent; any other failed search leaves the question open.
+    const std::string present = dir / "UserConfig.hdb";
     platform::InjectFault(platform::CallKind::Find, 1);
-    EXPECT_EQ(fs.FileExists((dir / "UserConfig.hdb").c_str()), 0);
+    EXPECT_EQ(fs.FileExists(present.c_str()), -1);
+    platform::InjectFault(platform::CallKind::Find, 1, {.error = platform::kErrorAccessDenied});
+    EXPECT_EQ(fs.FileExists(present.c_str()), -1);
+    platform::InjectFault(platform::CallKind::Find, 1, {.error = platform::kErrorFileNotFound});
+    EXPECT_EQ(fs.FileExists(present.c_str()), 0);
+    platform::InjectFault(platform::CallKind::Find, 1, {.error = platform::kErrorPathNotFound});
+    EXPECT_EQ(fs.FileExists(present.c_str()), 0);
+}
+
+TEST_F(FileServiceTest, NewFileOnlyNeverTakesOverAnExistingFile) {
+    const std::string name = dir / "precious";
+    WriteText(name, "keep me");
+    for (uint32_t mode : {OpenCreate, OpenReadWrite}) {
+        EXPECT_EQ(fs.FileOpen(name.c_str(), mode | OpenNewFileOnly), -1) << mode;
+        EXPECT_EQ(platform::LastError(), platform::kErrorFileExists) << mode;
+    }
+    const auto kept = ReadBytes(name);
+    EXPECT_EQ(std::string(kept.begin(), kept.end()), "keep me");
+
+    const std::string fresh = dir / "fresh";
+    const int32_t f = fs.FileOpen(fresh.c_str(), OpenCreate | OpenNewFileOnly);
+    ASSERT_GE(f, 0);
+    EXPECT_EQ(fs.FileWrite(f, "new", 3), 3);
+    fs.FileClose(f);
+    EXPECT_EQ(ReadBytes(fresh).size(), 3u);
 }
 
 TEST_F(FileServiceTest, Delete) {
@@ -361,6 +389,37 @@ TEST_F(FileServiceTest, NameCopyFailureStillOpens) {
     EXPECT_GE(f, 0);
     EXPECT_EQ(fs.FileWrite(f, "x", 1), 1);
     fs.FileClose(f);
+}
+
+// Threads opening, writing and closing at once never receive the same index: each file ends up
+// with exactly its own bytes.
+TEST_F(FileServiceTest, ConcurrentOpensGetDistinctEntries) {
+    constexpr int kThreads = 4, kFiles = 50;
+    std::vector<int> failures(kThreads, 0);
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t) {
+        threads.emplace_back([&, t] {
+            FileService own;
+            for (int i = 0; i < kFiles; ++i) {
+                const std::string name = dir / ("f" + std::to_string(t) + "-" + std::to_string(i));
+                const int32_t f = own.FileOpen(name.c_str(), OpenCreate);
+                if (f < 0 || own.FileWrite(f, name.c_str(), static_cast<uint32_t>(name.size())) !=
+                                 static_cast<int32_t>(name.size()))
+                    ++failures[t];
+                if (f >= 0) own.FileClose(f);
+            }
+        });
+    }
+    for (std::thread& thread : threads) thread.join();
+    for (int t = 0; t < kThreads; ++t) {
+        EXPECT_EQ(failures[t], 0) << "thread " << t;
+        for (int i = 0; i < kFiles; ++i) {
+            const std::string name = dir / ("f" + std::to_string(t) + "-" + std::to_string(i));
+            const auto bytes = ReadBytes(name);
+            EXPECT_EQ(std::string(bytes.begin(), bytes.end()), name);
+        }
+    }
+    EXPECT_EQ(OpenFileCount(), 0);
 }
 
 TEST(FileServiceObjects, CountFollowsConstructionAndDestruction) {

@@ -243,6 +243,30 @@ TEST_F(DatabaseManagerTest, FailedOpenOfAnExistingFile) {
     EXPECT_EQ(ReadBytes(path), original);
 }
 
+// An existence check that fails must not send the open down the creation path, and a creation
+// that finds the file there after all must not empty it.
+TEST_F(DatabaseManagerTest, FailedExistenceCheckNeverEmptiesTheFile) {
+    const std::string path = NewDatabase("kept.hdb");
+    const auto original = ReadBytes(path);
+    struct Case {
+        int32_t mode;
+        platform::Fault fault;
+        const char* what;
+    } cases[] = {
+        {ModeReadWrite, {}, "search failed"},
+        {ModeReadWrite, {.error = platform::kErrorAccessDenied}, "search refused"},
+        {ModeReadWrite, {.error = platform::kErrorFileNotFound}, "search wrongly says missing"},
+        {ModeReadOnly, {}, "read-only, search failed"},
+    };
+    for (const Case& c : cases) {
+        platform::InjectFault(CallKind::Find, 1, c.fault);
+        EXPECT_EQ(manager.OpenDatabase(path.c_str(), c.mode), -1) << c.what;
+        platform::ClearFaults();
+        EXPECT_EQ(ReadBytes(path), original) << c.what;
+        EXPECT_EQ(OpenDatabaseCount(), 0) << c.what;
+    }
+}
+
 TEST_F(DatabaseManagerTest, FailedModeChange) {
     const std::string path = NewDatabase("change.hdb");
     const int32_t reader = manager.OpenDatabase(path.c_str(), ModeReadOnly);
