@@ -128,18 +128,12 @@ int64_t BlockAlloc(DatabaseRecord& db) {
 uint32_t FreeListTake(DatabaseRecord& db) {
     if (db.freeListBusy == 1) return 0;  // the list is mid-append; its cursor must not move
     if (db.header.freeCount == 0) return 0;
+    // The front entry stands behind the ones taken before it; the cursor is usually there already.
     ChainCursor& list = db.freeListCursor;
-    if (ChainSeek(db, list, 0) != 0) return 0;
+    if (ChainSeek(db, list, 4 * db.freeListTaken) != 0) return 0;
     uint8_t entry[4];
     if (ChainRead(db, list, entry, 4) != 4) return 0;
-    if (ChainShift(db, list, 4, -4) != 0) {
-        // Part of the list may have moved down, leaving some entry twice in it; handing that
-        // block out twice would give one block to two owners. Give the listed blocks up
-        // instead: they become unreachable, as a block whose release fails does.
-        db.header.freeCount = 0;
-        list.length = 0;
-        return 0;
-    }
+    db.freeListTaken += 1;
     db.header.freeCount -= 1;
     const uint32_t block = BlockWord(entry, 0);
     // A damaged list may name block 0 or a block the file never had; such an entry is dropped.
@@ -147,8 +141,41 @@ uint32_t FreeListTake(DatabaseRecord& db) {
     return block;
 }
 
+int32_t SettleFreeList(DatabaseRecord& db) {
+    const uint32_t taken = db.freeListTaken;
+    if (taken == 0) return 0;
+    ChainCursor& list = db.freeListCursor;
+    const uint32_t end = list.length;  // 4 * (taken + freeCount)
+    const uint32_t listed = 4 * db.header.freeCount;
+    uint8_t last[4];
+    bool settled = ChainSeek(db, list, end - 4) == 0 && ChainRead(db, list, last, 4) == 4 &&
+                   ChainShift(db, list, 4 * taken, -static_cast<int32_t>(4 * taken)) == 0 &&
+                   ChainSeek(db, list, listed) == 0;
+    // Each rewrite of the list left its old last entry behind the new end.
+    uint8_t copies[4096];
+    for (uint32_t i = 0; i < sizeof copies; i += 4) std::memcpy(copies + i, last, 4);
+    for (uint32_t left = 4 * taken; settled && left > 0;) {
+        const uint32_t chunk = left < sizeof copies ? left : static_cast<uint32_t>(sizeof copies);
+        settled = ChainWrite(db, list, copies, chunk) == static_cast<int32_t>(chunk);
+        left -= chunk;
+    }
+    db.freeListTaken = 0;
+    if (!settled) {
+        // Part of the list may have moved, leaving some entry twice in it; handing that block out
+        // twice would give one block to two owners. Give the listed blocks up instead: they
+        // become unreachable, as a block whose release fails does.
+        db.header.freeCount = 0;
+        list.length = 0;
+        return -1;
+    }
+    list.length = listed;
+    list.fill = list.nextBlock != 0 ? static_cast<int32_t>(kChainPayload) : static_cast<int32_t>(listed % kChainPayload);
+    return ChainSeek(db, list, listed);
+}
+
 int32_t BlockFree(DatabaseRecord& db, uint32_t block) {
     if (block == 0 || block == db.header.freeListBlock || block >= db.header.blockCount) return -1;
+    if (SettleFreeList(db) != 0) return -1;
     ChainCursor& list = db.freeListCursor;
     if (ChainSeek(db, list, 4 * db.header.freeCount) != 0) return -1;
     uint8_t entry[4];

@@ -295,6 +295,7 @@ int32_t DatabaseManager::CloseDatabase(int32_t handle) {
     }
     LockDatabase(db);
     DiscardSubKeyCache(db);
+    if (db.mode != ModeReadOnly) SettleFreeList(db);
     ChainClose(db, db.freeListCursor);
     ReleaseOpenNodes(db);
     int32_t result = 0;

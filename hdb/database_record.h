@@ -58,6 +58,9 @@ struct DatabaseRecord {
     KeyNode* nodeTail;
     ChainCursor freeListCursor;
     int32_t freeListBusy;
+    // Entries taken from the front of the free-block list whose removal the list's stream does
+    // not show yet: they lie before the freeCount entries still listed (see SettleFreeList).
+    uint32_t freeListTaken;
     SubKeyCache subKeyCache;
     BlockCache* cache;  // null: every block transfer goes to the file
     // 1 once a transfer of the file failed while the database was open for writing. From then
