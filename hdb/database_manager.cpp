@@ -8,6 +8,7 @@
 #include "hdb/block_storage.h"
 #include "hdb/key_node.h"
 #include "hdb/mirror.h"
+#include "hdb/node_cache.h"
 #include "platform/platform.h"
 
 namespace {
@@ -29,6 +30,7 @@ bool SamePath(const char* a, const char* b) {
 
 void RemoveRecord(int32_t slot) {
     BlockCacheDestroy(g_table[slot]->cache);
+    NodeCacheDestroy(*g_table[slot]);
     platform::Free(g_table[slot]);
     g_table[slot] = nullptr;
     if (--g_openDatabases <= 0) {
@@ -97,6 +99,7 @@ int32_t ChangeMode(DatabaseManager& manager, int32_t slot, int32_t mode) {
     // The cache held the file as the read-only open saw it; the reopened file starts afresh.
     BlockCacheDestroy(db.cache);
     db.cache = BlockCacheCreate();
+    NodeCacheDestroy(db);
     db.openCount += 1;
     db.mode = reopenMode;
     db.header.openForWrite = 1;

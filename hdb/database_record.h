@@ -10,6 +10,7 @@
 
 class BlockCache;
 class FileService;
+class NodeCache;
 struct KeyNode;
 
 static_assert(std::endian::native == std::endian::little, "database words are stored little-endian");
@@ -63,6 +64,7 @@ struct DatabaseRecord {
     uint32_t freeListTaken;
     SubKeyCache subKeyCache;
     BlockCache* cache;  // null: every block transfer goes to the file
+    NodeCache* nodeCache;  // what is remembered about keys between loads; null for nothing
     // 1 once a transfer of the file failed while the database was open for writing. From then
     // on nothing more changes it, and the final close leaves the file marked as open by a writer.
     int32_t transferFailed;

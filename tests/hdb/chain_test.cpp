@@ -6,6 +6,7 @@
 
 #include "hdb/block_storage.h"
 #include "hdb/database_record.h"
+#include "hdb/node_cache.h"
 #include "hdb_test_support.h"
 #include "platform/fault_injection.h"
 
@@ -308,13 +309,24 @@ TEST_F(ChainTest, FailedReadLeavesTheCursorWhereItWas) {
 TEST_F(ChainTest, FailedSeekStopsAtABlockBoundary) {
     const auto bytes = Pattern(248 * 6);
     Fill(bytes);
+    std::vector<uint8_t> out(10);
+    // Places the cursor has seen are reached in one read; when it fails, the cursor stays.
+    ASSERT_EQ(ChainSeek(db(), chain_, 10), 0);
+    platform::InjectFault(CallKind::Read, 1);
+    EXPECT_EQ(ChainSeek(db(), chain_, 248 * 5 + 1), -1);
+    platform::ClearFaults();
+    EXPECT_EQ(chain_.position, 10u);
+    ASSERT_EQ(ChainRead(db(), chain_, out.data(), 10), 10);
+    EXPECT_TRUE(std::equal(out.begin(), out.end(), bytes.begin() + 10));
+
+    // A walk over the links that fails part-way stops at the start of the last block reached.
+    ForgetKey(db(), chain_.firstBlock);
     ASSERT_EQ(ChainSeek(db(), chain_, 10), 0);
     platform::InjectFault(CallKind::Read, 3);  // the third step forward
     EXPECT_EQ(ChainSeek(db(), chain_, 248 * 5 + 1), -1);
     platform::ClearFaults();
     EXPECT_EQ(chain_.position, 248u * 2);
     EXPECT_EQ(chain_.offset, 0);
-    std::vector<uint8_t> out(10);
     ASSERT_EQ(ChainRead(db(), chain_, out.data(), 10), 10);
     EXPECT_TRUE(std::equal(out.begin(), out.end(), bytes.begin() + 248 * 2));
 }
@@ -332,6 +344,7 @@ TEST_F(ChainTest, ShiftWithoutItsWorkBufferChangesNothing) {
 TEST_F(ChainTest, FailedShiftReportsTheFailure) {
     Fill(Pattern(40000));
     for (CallKind kind : {CallKind::Read, CallKind::Write, CallKind::Seek}) {
+        SCOPED_TRACE(static_cast<int>(kind));
         ASSERT_EQ(ChainSeek(db(), chain_, 0), 0);
         db().filePosition = kUnknownFilePosition;  // so the shift's first transfer seeks
         platform::InjectFault(kind, 2);
