@@ -8,7 +8,9 @@
 #include "hdb/chain.h"
 #include "support/spin_lock.h"
 
+class BlockCache;
 class FileService;
+class NodeCache;
 struct KeyNode;
 
 static_assert(std::endian::native == std::endian::little, "database words are stored little-endian");
@@ -57,7 +59,15 @@ struct DatabaseRecord {
     KeyNode* nodeTail;
     ChainCursor freeListCursor;
     int32_t freeListBusy;
+    // Entries taken from the front of the free-block list whose removal the list's stream does
+    // not show yet: they lie before the freeCount entries still listed (see SettleFreeList).
+    uint32_t freeListTaken;
     SubKeyCache subKeyCache;
+    BlockCache* cache;  // null: every block transfer goes to the file
+    NodeCache* nodeCache;  // what is remembered about keys between loads; null for nothing
+    // 1 once a transfer of the file failed while the database was open for writing. From then
+    // on nothing more changes it, and the final close leaves the file marked as open by a writer.
+    int32_t transferFailed;
 };
 
 void LockDatabase(DatabaseRecord& db);

@@ -380,7 +380,7 @@ TEST_F(KeyNodeTest, HandlesThatNameNoDatabase) {
     EXPECT_EQ(db().lockWord, 0);
 }
 
-TEST_F(KeyNodeTest, FailedLoadFreesItsNode) {
+TEST_F(UncachedKeyTest, FailedLoadFreesItsNode) {
     Root();
     const uint32_t key = Create(1, "Config");
     platform::InjectFault(CallKind::Read, 1);

@@ -106,7 +106,7 @@ TEST_F(KeyOperationsTest, GetKeyNameFitsTheBuffer) {
     EXPECT_EQ(none, 'x');
 }
 
-TEST_F(KeyOperationsTest, GetKeyNameTerminatesWhenTheReadFails) {
+TEST_F(UncachedKeyTest, GetKeyNameTerminatesWhenTheReadFails) {
     Root();
     const uint32_t key = Create(1, std::string(300, 'L'));
     std::vector<char> buffer(400, 'x');
@@ -466,7 +466,7 @@ struct GrowthFault {
     uint32_t nth;
 };
 
-class FailedGrowthTest : public KeyTest, public ::testing::WithParamInterface<GrowthFault> {};
+class FailedGrowthTest : public UncachedKeyTest, public ::testing::WithParamInterface<GrowthFault> {};
 
 TEST_P(FailedGrowthTest, CreateFailsAndGivesItsBlocksBack) {
     Root();
@@ -489,9 +489,15 @@ TEST_P(FailedGrowthTest, CreateFailsAndGivesItsBlocksBack) {
     EXPECT_EQ(manager_.HdbFindKey(handle_, parent, "eleventh"), -1);
     EXPECT_EQ(SubKeys(parent), children);
     manager_.HdbCloseKey(handle_, parent);
-    if (GetParam().kind == CallKind::Allocate) {
-        EXPECT_EQ(Value(parent), value);
+    if (GetParam().kind != CallKind::Allocate) {
+        // After a failed transfer nothing more changes the database, and its close says so.
+        EXPECT_EQ(manager_.HdbCreateKey(handle_, parent, "eleventh"), -1);
+        EXPECT_EQ(manager_.CloseDatabase(handle_), -1);
+        handle_ = -1;
+        EXPECT_EQ(WordAt(File(), 68), 1u) << "the file stays marked as open by a writer";
+        return;
     }
+    EXPECT_EQ(Value(parent), value);
     // The list grows once the fault is gone, and the released block is reused.
     children.push_back(Create(parent, "eleventh"));
     EXPECT_EQ(SubKeys(parent), children);
@@ -544,7 +550,7 @@ TEST_F(KeyOperationsTest, FailedCreateTakesItsBlockFirstAndGivesItBack) {
     for (const uint32_t block : {blocks, blocks + 1}) EXPECT_EQ(WordAt(file, BlockOffset(block)), kReleasedBlockMark);
 }
 
-TEST_F(KeyOperationsTest, CreateWithoutABlockOrNodeFails) {
+TEST_F(UncachedKeyTest, CreateWithoutABlockOrNodeFails) {
     Root();
     for (CallKind kind : {CallKind::Allocate, CallKind::Write}) {
         platform::InjectFault(kind, 1);
