@@ -39,8 +39,12 @@ public:
             return true;
         }
         if (key.depth > 1) path_ += kKeyPathSeparator;
-        AppendPathName(path_, key.name);
+        // A name holds no zero byte (keys are made from zero-ended names); a damaged one that
+        // does is written as the engine's lookups see it, up to the zero.
+        const size_t zero = key.name.find('\0');
+        AppendPathName(path_, std::string_view(key.name).substr(0, zero));
         ends_.push_back(path_.size());
+        if (zero != std::string::npos) errors_.push_back("[" + path_ + "]: its name holds a zero byte; it is written cut there");
 
         line_ = "[";
         line_ += path_;

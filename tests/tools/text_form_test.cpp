@@ -180,3 +180,35 @@ TEST_F(TextFormTest, AFailedWriteLeavesNoFile) {
 }
 
 }  // namespace
+
+namespace {
+
+using namespace tools_test;
+
+// Found by the fuzzer: a damaged name that holds a zero byte was exported as %00, which import
+// refuses. It is written cut at the zero, as lookups see it, and the export says so.
+TEST(TextFormDamageTest, ANameHoldingAZeroByteIsCutThereAndReported) {
+    ScratchDir scratch;
+    const std::string path = scratch / "zero.hdb";
+    {
+        DatabaseBuilder b(path);
+        const uint32_t root = b.Key(0, "Root");
+        b.Key(root, "Name", "v");
+    }
+    std::vector<uint8_t> bytes = ReadBytes(path);
+    bytes[BlockOffset(1) + 8 + 28 + 2] = 0;  // Ro\0t
+    WriteBytes(path, bytes);
+    DatabaseManager db;
+    const int32_t database = db.OpenDatabase(path.c_str(), ModeReadOnly);
+    StringSink out;
+    std::vector<std::string> errors;
+    EXPECT_EQ(ExportTextForm(db, database, out, errors), -1);
+    db.CloseDatabase(database);
+    EXPECT_EQ(out.text(), "hdbtool export 1\napp-value 0\n[Ro]\n[Ro\\Name] = \"v\"\n");
+    EXPECT_EQ(Joined(errors), "[Ro]: its name holds a zero byte; it is written cut there\n");
+    TextForm form;
+    std::string error;
+    EXPECT_TRUE(form.Parse(out.text(), error)) << error;
+}
+
+}  // namespace
