@@ -1,5 +1,6 @@
 #include "app/rebuild_run.h"
 
+#include "app/account_carry_over.h"
 #include "app/identifier_text.h"
 #include "app/server_template.h"
 #include "app/user_import.h"
@@ -17,10 +18,13 @@ void WorkerThread(void*) {
 }
 
 // Moves an existing database out of the way. False when it is there and could not be moved.
-bool SetAsideOldDatabase(FileService& files, const std::string& databasePath) {
+bool SetAsideOldDatabase(FileService& files, const std::string& databasePath, std::string& setAsidePath) {
+    setAsidePath.clear();
     if (files.FileExists(databasePath.c_str()) != 1) return true;
     const std::string target = SetAsideName(files, databasePath);
-    return files.FileRename(target.c_str(), databasePath.c_str()) == 1;
+    if (files.FileRename(target.c_str(), databasePath.c_str()) != 1) return false;
+    setAsidePath = target;
+    return true;
 }
 
 // Imports every entry of the users folder, files as well as folders, in the order the search
@@ -97,7 +101,7 @@ void RebuildWorker() {
 
     // A database that could not be moved stays exactly as it is: the template writer would
     // work on it, and delete it if it failed.
-    if (!SetAsideOldDatabase(files, run.databasePath)) {
+    if (!SetAsideOldDatabase(files, run.databasePath, run.setAsidePath)) {
         AddStatusLine(kSetAsideFailedLine);
         SetRunState(RunIdle);
         return;
@@ -112,6 +116,8 @@ void RebuildWorker() {
         return;
     }
     ImportUsers(files, handle, run.repositoryPath);
+    if (!run.keepFromPath.empty())
+        CarryOverFromOld(databases, handle, CarryOverSource(run.keepFromPath, run.databasePath, run.setAsidePath).c_str());
     databases.CloseDatabase(handle);
 
     if (run.host) run.host->ShowMessage(kCompletionText, kCompletionCaption);

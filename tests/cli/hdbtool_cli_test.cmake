@@ -1,5 +1,6 @@
 # Runs hdbtool as a program: on the rebuilt sample repository (verify, stat, an export and import
-# round trip), on a file that is not a database and on output that cannot be written.
+# round trip), on a file that is not a database and on output that cannot be written; and the
+# rebuild keeping the old database's accounts (pellucor --keep-from).
 # Called by CTest: cmake -DPELLUCOR=... -DHDBTOOL=... -DSOURCE=... -DWORK=... [-DEMULATOR=...] -P ...
 cmake_minimum_required(VERSION 3.25)
 
@@ -62,6 +63,17 @@ check("before STREQUAL after" "verify, stat and export leave the database unchan
 
 hdbtool(dump "${database}")
 check("rc EQUAL 0" "dump of the clean sample")
+
+# The rebuild asked to keep what the database it replaces knew, and asked with a wrong name.
+execute_process(COMMAND ${EMULATOR} ${PELLUCOR} --batch "${repo_arg}" --keep-from "${repo_arg}/nope.hdb"
+                OUTPUT_VARIABLE out ERROR_VARIABLE err RESULT_VARIABLE rc)
+check("rc EQUAL 2 AND out STREQUAL \"\" AND NOT EXISTS \"${repo}/UserConfig.hdb.old\"" "--keep-from a missing file changes nothing (${rc}: ${err})")
+execute_process(COMMAND ${EMULATOR} ${PELLUCOR} --batch "${repo_arg}" --keep-from "${database}" OUTPUT_VARIABLE out RESULT_VARIABLE rc)
+string(REPLACE "\r" "" out "${out}")
+string(REGEX MATCHALL "Kept from the old database: Client List.[0-9a-f]+: Password, NeedToSynchronizeClient" kept "${out}")
+list(LENGTH kept kept_count)
+check("rc EQUAL 0 AND kept_count EQUAL 3" "--keep-from the database itself keeps the three accounts (${rc}: ${out})")
+check("EXISTS \"${repo}/UserConfig.hdb.old\"" "the old database was set aside first")
 
 if(NOT EMULATOR)
   # POSIX devices: output that cannot be written, and a file that reads as endless zeros.
