@@ -379,7 +379,7 @@ private:
         text += target + ": " + std::to_string(report.keysWritten) + (report.keysWritten == 1 ? " key" : " keys") +
                 " written";
         if (!scan.problems.empty())
-            text += "; " + std::to_string(scan.problems.size()) + " problems in " + damaged +
+            text += "; " + std::to_string(scan.problems.size()) + (scan.problems.size() == 1 ? " problem in " : " problems in ") + damaged +
                     " ('hdbtool verify' lists them)";
         text += "\n";
         out_.Write(text);
