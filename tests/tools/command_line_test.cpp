@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "tools/key_text.h"
 #include "tools_test_support.h"
 
 namespace {
@@ -158,7 +159,9 @@ TEST_F(CommandLineTest, ExportImportVerifyAndSalvageThroughTheCommands) {
 
     o = Hdbtool({"verify", "--json", copy});
     EXPECT_EQ(o.status, 0);
-    EXPECT_EQ(o.out.find("{\"file\": \"" + copy + "\", \"sound\": true, \"problems\": []"), 0u) << o.out;
+    std::string file;
+    AppendJsonString(file, copy);
+    EXPECT_EQ(o.out.find("{\"file\": " + file + ", \"sound\": true, \"problems\": []"), 0u) << o.out;
     EXPECT_EQ(Hdbtool({"verify", copy}).out, copy + ": sound (2 keys, 3 blocks)\n");
 
     o = Hdbtool({"stat", "--json", copy});
