@@ -50,15 +50,23 @@ public:
         return bytes.size() == size;
     }
 
-    // The sub-keys in list order, each once, no more than the key counts.
+    // The sub-keys in list order, each once, asking for no more than the key counts.
     std::vector<uint32_t> SubKeys(uint32_t key) {
         std::vector<uint32_t> keys;
+        std::set<uint32_t> seen;
         const int32_t count = db_.HdbGetSubKeyCount(handle_, key);
-        for (int64_t sub = db_.HdbFirstSubKey(handle_, key); sub >= 0 && static_cast<int32_t>(keys.size()) < count;
-             sub = db_.HdbNextSubKey(handle_, key, static_cast<uint32_t>(sub)))
-            if (std::find(keys.begin(), keys.end(), static_cast<uint32_t>(sub)) == keys.end())
-                keys.push_back(static_cast<uint32_t>(sub));
+        int32_t asked = 0;
+        for (int64_t sub = db_.HdbFirstSubKey(handle_, key); sub >= 0 && asked < count;
+             sub = db_.HdbNextSubKey(handle_, key, static_cast<uint32_t>(sub)), ++asked)
+            if (seen.insert(static_cast<uint32_t>(sub)).second) keys.push_back(static_cast<uint32_t>(sub));
         return keys;
+    }
+
+    // The sub-keys by name; of equal names the first in the list, as a lookup finds it.
+    std::map<std::string, uint32_t> SubKeysByName(uint32_t key) {
+        std::map<std::string, uint32_t> byName;
+        for (const uint32_t sub : SubKeys(key)) byName.emplace(Name(sub), sub);
+        return byName;
     }
 
     // Every key below `top`, by its path of names from there, in tree order. Walked with a
@@ -154,13 +162,16 @@ void CarryAccounts(Tree& fresh, Tree& old) {
         Lost(list, "the old database has none");
         return;
     }
+    // One read of each list: a lookup per account would copy the whole list each time.
+    const std::map<std::string, uint32_t> oldAccounts = old.SubKeysByName(static_cast<uint32_t>(oldList));
     std::set<std::string> rebuilt;
     if (newList >= 0) {
         for (const uint32_t account : fresh.SubKeys(static_cast<uint32_t>(newList))) {
             const std::string name = fresh.Name(account);
             rebuilt.insert(name);
-            const int64_t oldAccount = old.Find(oldList, name);
-            if (oldAccount < 0) continue;
+            const auto match = oldAccounts.find(name);
+            if (match == oldAccounts.end()) continue;
+            const int64_t oldAccount = match->second;
             std::string carried, bytes;
             for (const char* field : {kPasswordKey, kSyncKey}) {
                 const int64_t oldKey = old.Find(oldAccount, field);
