@@ -132,8 +132,9 @@ const Command kCommands[] = {
      "of each value as can be read. Prints what was lost, by key path: keys that could not be\n"
      "read (with everything below them) and values cut short. DAMAGED is never changed. An\n"
      "existing NEWFILE is replaced only with --force.\n"
-     "Exit status: 0 when NEWFILE holds everything, 1 when something was lost or NEWFILE could\n"
-     "not be written (then no NEWFILE is left), 2 when DAMAGED cannot be read or NEWFILE exists.\n"},
+     "Exit status: 0 when NEWFILE holds everything, 1 when something was lost, DAMAGED is not a\n"
+     "database or NEWFILE could not be written (then no NEWFILE is left), 2 when DAMAGED cannot\n"
+     "be read or NEWFILE exists.\n"},
 };
 
 const Command* FindCommand(const std::string& name) {
@@ -369,6 +370,7 @@ private:
         RawDatabase raw(files_);
         ScanResult scan;
         if (const int status = Scan(raw, damaged, true, scan); status != kExitOk) return status;
+        if (!scan.refusal.empty()) Error(damaged, "warning: not a database: " + scan.refusal + "; what can be read is kept");
         SalvageReport report;
         std::string error;
         if (SalvageDatabase(databases_, files_, raw, scan, target.c_str(), report, error) != 0)
@@ -383,7 +385,7 @@ private:
                     " ('hdbtool verify' lists them)";
         text += "\n";
         out_.Write(text);
-        return report.lost.empty() && report.cut.empty() ? kExitOk : kExitDamaged;
+        return report.lost.empty() && report.cut.empty() && scan.refusal.empty() ? kExitOk : kExitDamaged;
     }
 
     OutputSink& out_;

@@ -240,7 +240,7 @@ private:
     // `parent` (-1 for the root). Its index, or -1 when it cannot be walked into.
     int64_t Reach(uint32_t id, int64_t parent, uint32_t entry, uint32_t hash, Frame& frame) {
         const bool root = parent < 0;
-        const std::string named = root ? "the root key, block " + std::to_string(id)
+        const std::string named = root ? "block " + std::to_string(id)
                                        : "sub-key entry " + std::to_string(entry) + " names block " + std::to_string(id);
         auto refuse = [&](const std::string& why, bool lost) {
             Problem(ProblemPlace::Key, parent, id, named + ", " + why);

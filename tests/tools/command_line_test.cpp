@@ -182,3 +182,18 @@ TEST_F(CommandLineTest, ExportImportVerifyAndSalvageThroughTheCommands) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(CommandLineTest, SalvageOfWhatIsNotADatabaseWarnsAndFails) {
+    const std::string zeros = scratch / "zeros.hdb", target = scratch / "new.hdb";
+    WriteBytes(zeros, std::vector<uint8_t>(4096, 0));
+    const Outcome o = Hdbtool({"salvage", zeros, target});
+    EXPECT_EQ(o.status, 1);
+    EXPECT_EQ(o.err, "hdbtool: " + zeros + ": warning: not a database: it holds no database signature (its first 256 "
+                     "bytes are all zero); what can be read is kept\n");
+    EXPECT_EQ(o.out.find(target + ": 0 keys written; "), 0u) << o.out;
+    EXPECT_EQ(ExportFile(target), "hdbtool export 1\napp-value 0\n");
+}
+
+}  // namespace

@@ -138,3 +138,18 @@ TEST_F(HdbDumpShapeTest, AKeyListedAgainIsShownOnceAndTheDumpFails) {
 }
 
 }  // namespace
+
+namespace {
+
+// A list that names the same id twice, here 0xFFFFFFFF: however the engine steps through such
+// a list, the walk asks for no more entries than the count and shows each id once.
+TEST_F(HdbDumpShapeTest, AListNamingOneIdTwiceEndsAfterItsCount) {
+    std::vector<uint8_t> bytes = ReadBytes(path);
+    const size_t list = hdb_test::BlockOffset(root) + 8 + 28 + 5;
+    for (size_t entry = 0; entry < 2; ++entry) hdb_test::PutWord(bytes, list + 8 * entry, 0xFFFFFFFFu);
+    testing_support::WriteBytes(path, bytes);
+    EXPECT_EQ(Dump(false), "Root\n  <key 4294967295 cannot be read>\n   <key 4294967295 listed again>\n");
+    EXPECT_EQ(result, -1);
+}
+
+}  // namespace
