@@ -137,6 +137,13 @@ int32_t DumpKeyTree(DatabaseManager& db, int32_t database, OutputSink& out) {
     return WalkKeyTree(db, database, dumper, kLargestValueShown);
 }
 
+int32_t DumpKeyTree(DatabaseManager& db, int32_t database, std::string& out) {
+    StringSink sink;
+    const int32_t result = DumpKeyTree(db, database, sink);
+    out += sink.text();
+    return result;
+}
+
 int32_t DumpKeyTreeJson(DatabaseManager& db, int32_t database, OutputSink& out) {
     JsonDumper dumper(out);
     if (!dumper.Begin()) return -1;

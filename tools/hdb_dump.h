@@ -17,6 +17,8 @@ constexpr uint32_t kDumpIndentDepth = 64;
 // -1 when a key of the tree cannot be read (what could be read is listed, and the line of the
 // unreadable key says so) or the output failed.
 int32_t DumpKeyTree(DatabaseManager& db, int32_t database, OutputSink& out);
+// The same, appended to a text.
+int32_t DumpKeyTree(DatabaseManager& db, int32_t database, std::string& out);
 
 // The same tree as one JSON object: {"keys": [key]}, each key {"name", "size", "text" or "hex",
 // "subkeys": [...]} on a line of its own; a key that cannot be read is {"id", "error"}.

@@ -61,11 +61,9 @@ struct RawKeyHeader {
           valueLength(RawWord(p + 20)) {}
 };
 
-// Why a header does not describe its stream ("" when it does): the name lies before the list,
-// the entries in use fit the list's room and the value starts inside the stream.
-std::string HeaderMisfit(const RawKeyHeader& h, uint32_t length) {
-    if (length < kKeyHeaderBytes)
-        return "its stream length " + std::to_string(length) + " is shorter than a key header (28 bytes)";
+// Why a header does not describe a key ("" when it does): the name lies before the list and the
+// entries in use fit the list's room.
+std::string HeaderMisfit(const RawKeyHeader& h) {
     if (h.nameOffset != kKeyHeaderBytes) return "its name offset is " + std::to_string(h.nameOffset) + ", not 28";
     if (kKeyHeaderBytes + h.nameLength + 1u > h.listOffset)
         return "its sub-key list offset " + std::to_string(h.listOffset) + " lies inside its name of " +
@@ -76,9 +74,6 @@ std::string HeaderMisfit(const RawKeyHeader& h, uint32_t length) {
     if (static_cast<uint64_t>(h.count) * kEntryBytes > h.valueOffset - h.listOffset)
         return "its " + std::to_string(h.count) + " sub-key entries do not fit the list's room of " +
                std::to_string(h.valueOffset - h.listOffset) + " bytes";
-    if (h.valueOffset > length)
-        return "its value offset " + std::to_string(h.valueOffset) + " lies beyond its stream length " +
-               std::to_string(length);
     return "";
 }
 
@@ -150,8 +145,8 @@ private:
 
     // Follows the chain whose first block `first` (its bytes in `head`, already checked) belongs
     // to `owner`, claiming each block, up to the first link that does not hold.
-    void WalkChain(uint32_t first, const uint8_t* head, uint32_t owner, ProblemPlace place, int64_t key,
-                   std::vector<uint32_t>& blocks) {
+    void WalkChain(uint32_t first, const uint8_t* head, uint64_t length, uint32_t owner, ProblemPlace place,
+                   int64_t key, std::vector<uint32_t>& blocks) {
         blocks.assign(1, first);
         owner_[first] = owner;
         uint32_t previous = first;
@@ -188,7 +183,6 @@ private:
             previous = next;
             next = RawWord(block + 4);
         }
-        const uint64_t length = RawWord(head);
         const uint64_t needed = length / kRawPayload + 1;
         if (blocks.size() < needed)
             Problem(place, key, first,
@@ -218,9 +212,41 @@ private:
             Problem(ProblemPlace::FreeList, -1, first, "its first block " + std::to_string(first) + " is a released block");
             return;
         }
-        WalkChain(first, head, kFreeChainOwner, ProblemPlace::FreeList, -1, freeChain_);
+        WalkChain(first, head, RawWord(head), kFreeChainOwner, ProblemPlace::FreeList, -1, freeChain_);
         r_.freeListBlocks = static_cast<uint32_t>(freeChain_.size());
         freeStreamLength_ = RawWord(head);
+    }
+
+    // Whether the chain from `first` (whose successor is `next`) links the blocks that a stream of
+    // `length` bytes holds, each naming the one before it. Reads, claims nothing.
+    bool ChainHoldsStream(uint32_t first, uint32_t next, uint32_t length) {
+        uint32_t current = first;
+        uint8_t block[kRawBlockSize];
+        for (uint32_t place = 1; place <= length / kRawPayload; ++place) {
+            if (next == 0 || next == first || next >= n_ || !raw_.ReadBlock(next, block) || RawWord(block) != current)
+                return false;
+            current = next;
+            next = RawWord(block + 4);
+        }
+        return true;
+    }
+
+    // The stream length of the key whose first block is `head`, or -1 (with `misfit` saying why)
+    // when the block holds no key. The server's own engine leaves the head's length word as it
+    // stood when the stream first left that block unless a header field changed before the key
+    // was released (names of about 139 bytes and more): a word shorter than the header needs is
+    // that stale word when the stream did leave the head and the chain holds what the header
+    // describes. Such a file is as the server writes it, so this is no problem of its own.
+    int64_t KeyStreamLength(uint32_t id, const uint8_t* head, std::string& misfit) {
+        const RawKeyHeader h(head + 8);
+        const uint32_t length = RawWord(head);
+        misfit = HeaderMisfit(h);
+        if (!misfit.empty()) return -1;
+        if (h.valueOffset <= length) return length;
+        if (RawWord(head + 4) != 0 && ChainHoldsStream(id, RawWord(head + 4), h.valueOffset)) return h.valueOffset;
+        misfit = "its value offset " + std::to_string(h.valueOffset) + " lies beyond its stream length " +
+                 std::to_string(length);
+        return -1;
     }
 
     // A lost key: its entry names no key, or its name cannot be read.
@@ -255,11 +281,12 @@ private:
         }
         uint8_t head[kRawBlockSize];
         if (!raw_.ReadBlock(id, head)) return refuse("which cannot be read", true);
-        const uint32_t length = RawWord(head);
-        if (length == kReleasedMark) return refuse("which is a released block", true);
+        if (RawWord(head) == kReleasedMark) return refuse("which is a released block", true);
         const RawKeyHeader h(head + 8);
-        if (const std::string misfit = HeaderMisfit(h, length); !misfit.empty())
-            return refuse("which holds no sound key header: " + misfit, true);
+        std::string misfit;
+        const int64_t streamLength = KeyStreamLength(id, head, misfit);
+        if (streamLength < 0) return refuse("which holds no sound key header: " + misfit, true);
+        const auto length = static_cast<uint32_t>(streamLength);
 
         const auto index = static_cast<int64_t>(r_.keys.size());
         r_.keys.emplace_back();
@@ -277,7 +304,7 @@ private:
         key.valueSize = length - h.valueOffset;
         r_.keysFound += 1;
         std::vector<uint32_t> blocks;
-        WalkChain(id, head, kKeyOwnerBase + static_cast<uint32_t>(index), ProblemPlace::Key, index, blocks);
+        WalkChain(id, head, length, kKeyOwnerBase + static_cast<uint32_t>(index), ProblemPlace::Key, index, blocks);
         r_.keyBlocks += static_cast<uint32_t>(blocks.size());
         // `key` may have moved with the vector: reach it by index from here on.
         ScannedKey& k = r_.keys[static_cast<size_t>(index)];
@@ -364,8 +391,8 @@ private:
         // A database whose root was deleted holds no tree; a root still in block 1 is one.
         uint8_t head[kRawBlockSize];
         if (owner_[kRootKey] != kNoOwner || !raw_.ReadBlock(kRootKey, head)) return false;
-        const uint32_t length = RawWord(head);
-        return length != kReleasedMark && HeaderMisfit(RawKeyHeader(head + 8), length).empty();
+        std::string misfit;
+        return RawWord(head) != kReleasedMark && KeyStreamLength(kRootKey, head, misfit) >= 0;
     }
 
     // Tree order with a stack of its own: a key is reached before its sub-keys, and a sub-key's

@@ -76,8 +76,8 @@ TEST_F(SalvageTest, ReportsWhatWasLostByKeyPath) {
     WriteBytes(path, bytes);
     const SalvageReport report = Salvage();
     EXPECT_EQ(Joined(report.lost),
-              "Root\\<sub-key 1, block " + N(bk) + ">: which holds no sound key header: its stream length 20 is "
-              "shorter than a key header (28 bytes)\n");
+              "Root\\<sub-key 1, block " + N(bk) + ">: which holds no sound key header: its value offset 110 lies "
+              "beyond its stream length 20\n");
     EXPECT_EQ(Joined(report.cut), "Root\\A: kept 386 of its value's 600 bytes\n");
     EXPECT_EQ(report.keysWritten, 4u);
     EXPECT_EQ(ExportFile(target), "hdbtool export 1\napp-value 0\n[Root]\n[Root\\A] = \"" + std::string(386, 'a') +

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <map>
 #include <random>
 #include <string>
@@ -181,6 +182,32 @@ TEST(SoundDatabaseTest, RandomChangesLeaveNoProblem) {
     EXPECT_EQ(Joined(ProblemLines(scan)), "");
     EXPECT_EQ(scan.keysFound, parents.size());
     EXPECT_GT(scan.freeBlocks, 0u);
+}
+
+}  // namespace
+
+namespace {
+
+// Keys with long names whose first length word the server's own engine leaves stale: the
+// chain holds what the header describes, so the file is as the server writes it.
+TEST(ServerWrittenFileTest, StaleLengthWordsOfLongNamesAreNoDamage) {
+    const std::string fixture =
+        (std::filesystem::path(__FILE__).parent_path().parent_path() / "data" / "long_names_stale_length.hdb").string();
+    const ScanResult scan = ScanFile(fixture);
+    EXPECT_EQ(Joined(ProblemLines(scan)), "");
+    EXPECT_EQ(scan.keysFound, 6u);
+
+    // Cut the chain the header's stream needs: the short word is damage again.
+    ScratchDir scratch;
+    const std::string path = scratch / "cut.hdb";
+    std::vector<uint8_t> bytes = ReadBytes(fixture);
+    ASSERT_LT(WordAt(bytes, BlockOffset(7)), 409u);  // N: its word is stale
+    PutWord(bytes, BlockOffset(7) + 4, 0);
+    WriteBytes(path, bytes);
+    const std::string lines = Joined(ProblemLines(ScanFile(path)));
+    EXPECT_NE(lines.find("which holds no sound key header: its value offset 409 lies beyond its stream length"),
+              std::string::npos)
+        << lines;
 }
 
 }  // namespace
