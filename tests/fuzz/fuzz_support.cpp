@@ -12,9 +12,14 @@ Scratch::Scratch() {
     std::random_device random;
     // Memory-backed where there is such a folder: every database written is flushed to disk,
     // and on a disk that, not the code, would set the pace.
+    // run-fuzz.sh names a folder of its own, which it removes: libFuzzer ends a run without
+    // running destructors.
     std::error_code ignored;
     const std::filesystem::path memory = "/dev/shm";
-    const auto base = std::filesystem::is_directory(memory, ignored) ? memory : std::filesystem::temp_directory_path();
+    const char* given = std::getenv("PELLUCOR_FUZZ_SCRATCH");
+    const auto base = given && *given ? std::filesystem::path(given)
+                      : std::filesystem::is_directory(memory, ignored) ? memory
+                                                                       : std::filesystem::temp_directory_path();
     const auto folder = base / ("pellucor-fuzz-" + std::to_string(random()));
     std::filesystem::create_directories(folder);
     folder_ = folder.string();

@@ -12,7 +12,12 @@ cmake --preset fuzz >/dev/null
 cmake --build --preset fuzz
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/pellucor-fuzz-run.XXXXXX")
-trap 'rm -rf "$work"' EXIT
+# The targets' files, in memory where there is such a folder (every database written is flushed).
+scratch_base=/dev/shm
+[ -d "$scratch_base" ] && [ -w "$scratch_base" ] || scratch_base=$work
+export PELLUCOR_FUZZ_SCRATCH
+PELLUCOR_FUZZ_SCRATCH=$(mktemp -d "$scratch_base/pellucor-fuzz-files.XXXXXX")
+trap 'rm -rf "$work" "$PELLUCOR_FUZZ_SCRATCH"' EXIT
 status=0
 for source in tests/fuzz/*_fuzz.cpp; do
   name=$(basename "$source" _fuzz.cpp)
