@@ -41,6 +41,10 @@ struct RebuildRun {
     RunHost* host = nullptr;
     FileService* fileService = nullptr;
     DatabaseManager* databaseManager = nullptr;
+    // When not empty, an old database whose passwords and settings the run carries over once
+    // the users are imported (account_carry_over.h); empty, the run is the plain rebuild.
+    std::string keepFromPath;
+    std::string setAsidePath;  // where this run moved the old database; empty when it moved none
 };
 
 RebuildRun& SharedRun();

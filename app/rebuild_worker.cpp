@@ -1,5 +1,6 @@
 #include "app/rebuild_run.h"
 
+#include "app/account_carry_over.h"
 #include "app/identifier_text.h"
 #include "app/server_template.h"
 #include "app/user_import.h"
@@ -16,15 +17,19 @@ void WorkerThread(void*) {
     platform::EndThread();
 }
 
-// Moves an existing database out of the way. False when it is there and could not be moved, or
-// when nobody can tell whether it is there: a failed check must never let the run write over it.
-bool SetAsideOldDatabase(FileService& files, const std::string& databasePath) {
+// Moves an existing database out of the way and says where it went (empty when there was none).
+// False when it is there and could not be moved, or when nobody can tell whether it is there: a
+// failed check must never let the run write over it.
+bool SetAsideOldDatabase(FileService& files, const std::string& databasePath, std::string& setAsidePath) {
+    setAsidePath.clear();
     const int32_t exists = files.FileExists(databasePath.c_str());
     if (exists == 0) return true;
     if (exists < 0) return false;
     std::string target;
     if (!SetAsideName(files, databasePath, target)) return false;
-    return files.FileRename(target.c_str(), databasePath.c_str()) == 1;
+    if (files.FileRename(target.c_str(), databasePath.c_str()) != 1) return false;
+    setAsidePath = target;
+    return true;
 }
 
 // Imports every entry of the users folder, files as well as folders, in the order the search
@@ -103,7 +108,7 @@ void RebuildWorker() {
 
     // A database that could not be moved stays exactly as it is: the template writer would
     // work on it, and delete it if it failed.
-    if (!SetAsideOldDatabase(files, run.databasePath)) {
+    if (!SetAsideOldDatabase(files, run.databasePath, run.setAsidePath)) {
         AddStatusLine(kSetAsideFailedLine);
         SetRunState(RunIdle);
         return;
@@ -118,6 +123,8 @@ void RebuildWorker() {
         return;
     }
     ImportUsers(files, handle, run.repositoryPath);
+    if (!run.keepFromPath.empty())
+        CarryOverFromOld(databases, handle, CarryOverSource(run.keepFromPath, run.databasePath, run.setAsidePath).c_str());
     databases.CloseDatabase(handle);
 
     if (run.host) run.host->ShowMessage(kCompletionText, kCompletionCaption);

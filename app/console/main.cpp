@@ -1,10 +1,12 @@
 // pellucor: the console front end of the rebuild utility.
 //   pellucor --batch REPOSITORY   rebuild REPOSITORY's UserConfig.hdb at once, printing each
 //                                 status line and the final message
+//   ... --keep-from OLDFILE       then carry passwords and settings over from OLDFILE
 #include <cstdio>
 #include <cstring>
 #include <string>
 
+#include "app/account_carry_over.h"
 #include "app/rebuild_run.h"
 #include "fileservice/file_service.h"
 #include "hdb/database_manager.h"
@@ -14,12 +16,15 @@
 namespace {
 
 constexpr char kUsage[] =
-    "Usage: pellucor --batch REPOSITORY\n"
+    "Usage: pellucor --batch REPOSITORY [--keep-from OLDFILE]\n"
     "Rebuilds REPOSITORY/UserConfig.hdb: sets the old file aside under a free .old name, writes\n"
     "the server's default configuration and adds one client account per folder in\n"
     "REPOSITORY/users.\n"
     "\n"
     "  --batch REPOSITORY  run at once and print each status line\n"
+    "  --keep-from OLDFILE after the rebuild, give each account its Password and\n"
+    "                      NeedToSynchronizeClient from the same account in OLDFILE, and keep\n"
+    "                      OLDFILE's value of every Config setting the new one has\n"
     "  --help              show this help\n"
     "  --version           show the version\n"
     "\n"
@@ -33,7 +38,9 @@ public:
     void AddStatusLine(const char* text) override {
         std::printf("%s\n", text);
         std::fflush(stdout);
-        if (std::strcmp(text, kOpenFailedLine) == 0 || std::strcmp(text, kSetAsideFailedLine) == 0) failed = true;
+        if (std::strcmp(text, kOpenFailedLine) == 0 || std::strcmp(text, kSetAsideFailedLine) == 0 ||
+            IsCarryOverFailure(text))
+            failed = true;
     }
     void ShowMessage(const char* text, const char* caption) override {
         std::printf("%s: %s\n", caption, text);
@@ -47,13 +54,18 @@ int UsageError(const char* message) {
     return 2;
 }
 
-int RunBatch(const std::string& repository) {
+int RunBatch(const std::string& repository, const std::string& keepFrom) {
     if (!SetRepositoryPath(repository)) {
         std::fprintf(stderr, "pellucor: repository path too long: the database path may have at most %zu characters\n",
                      kMaxPathChars);
         return 2;
     }
     FileService fileService;
+    // Checked before anything is moved: a mistyped name must not cost the old database.
+    if (!keepFrom.empty() && fileService.FileExists(keepFrom.c_str()) != 1) {
+        std::fprintf(stderr, "pellucor: %s: no such file\n", keepFrom.c_str());
+        return 2;
+    }
     auto* dateTime = new DateTimeConverter;
     auto* databases = new DatabaseManager;
     ConsoleHost host;
@@ -61,6 +73,7 @@ int RunBatch(const std::string& repository) {
     run.host = &host;
     run.fileService = &fileService;
     run.databaseManager = databases;
+    run.keepFromPath = keepFrom;
 
     int status = 0;
     if (!StartRebuild()) {
@@ -89,7 +102,9 @@ int main(int argc, char** argv) {
     }
     if (argc == 1) return UsageError("the interactive dialog is not available yet; use --batch REPOSITORY");
     if (std::strcmp(argv[1], "--batch") != 0) return UsageError((std::string("unknown option '") + argv[1] + "'").c_str());
-    if (argc != 3) return UsageError("--batch takes exactly one REPOSITORY");
+    const bool keepFrom = argc == 5 && std::strcmp(argv[3], "--keep-from") == 0;
+    if (argc != 3 && !keepFrom) return UsageError("--batch takes exactly one REPOSITORY, then --keep-from OLDFILE or nothing");
     if (argv[2][0] == '\0') return UsageError("the REPOSITORY path is empty");
-    return RunBatch(argv[2]);
+    if (keepFrom && argv[4][0] == '\0') return UsageError("the OLDFILE path is empty");
+    return RunBatch(argv[2], keepFrom ? argv[4] : "");
 }
