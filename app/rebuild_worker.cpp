@@ -1,6 +1,6 @@
 #include "app/rebuild_run.h"
 
-#include "app/identifier_text.h"
+#include "support/number_text.h"
 #include "app/server_template.h"
 #include "app/user_import.h"
 #include "fileservice/file_service.h"

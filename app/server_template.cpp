@@ -3,7 +3,7 @@
 #include <cstring>
 #include <string>
 
-#include "app/identifier_text.h"
+#include "support/number_text.h"
 #include "app/password_scrambler.h"
 #include "fileservice/file_service.h"
 #include "hdb/database_manager.h"

@@ -3,7 +3,7 @@
 #include <cstring>
 #include <string>
 
-#include "app/identifier_text.h"
+#include "support/number_text.h"
 #include "app/password_scrambler.h"
 #include "app/rebuild_run.h"
 #include "app/server_template.h"

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "app/identifier_text.h"
+#include "support/number_text.h"
 #include "app/local_addresses.h"
 #include "app/rebuild_run.h"
 #include "app/server_template.h"
