@@ -20,6 +20,8 @@ enum class CallKind : int {
     Find,
     Attributes,
     Allocate,
+    Registry,  // opening a registry key, reading a value
+    Profile,   // reading an initialisation file
     Count  // number of kinds, not a kind
 };
 
