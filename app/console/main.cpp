@@ -1,11 +1,14 @@
 // pellucor: the console front end of the rebuild utility.
-//   pellucor --batch REPOSITORY   rebuild REPOSITORY's UserConfig.hdb at once, printing each
-//                                 status line and the final message
+//   pellucor --batch [REPOSITORY]  rebuild REPOSITORY's UserConfig.hdb at once (without it, the
+//                                  repository the installation names), printing each status
+//                                  line and the final message
+//   pellucor --where               print the repository path a run would use
 #include <cstdio>
 #include <cstring>
 #include <string>
 
 #include "app/rebuild_run.h"
+#include "app/repository_location.h"
 #include "fileservice/file_service.h"
 #include "hdb/database_manager.h"
 #include "platform/platform.h"
@@ -14,16 +17,21 @@
 namespace {
 
 constexpr char kUsage[] =
-    "Usage: pellucor --batch REPOSITORY\n"
+    "Usage: pellucor --batch [REPOSITORY]\n"
+    "       pellucor --where\n"
     "Rebuilds REPOSITORY/UserConfig.hdb: sets the old file aside under a free .old name, writes\n"
     "the server's default configuration and adds one client account per folder in\n"
-    "REPOSITORY/users.\n"
+    "REPOSITORY/users. Without REPOSITORY, the repository is the one the server's installation\n"
+    "names (its uninstall entry in the registry and its RepositoryConfig.ini).\n"
     "\n"
-    "  --batch REPOSITORY  run at once and print each status line\n"
-    "  --help              show this help\n"
-    "  --version           show the version\n"
+    "  --batch [REPOSITORY]  run at once and print each status line\n"
+    "  --where               print the repository path a run would use, and on stderr how it\n"
+    "                        was found\n"
+    "  --help                show this help\n"
+    "  --version             show the version\n"
     "\n"
-    "Exit status: 0 when the rebuild completed, 1 when it failed, 2 on a usage error.\n";
+    "Exit status: 0 when the rebuild completed, 1 when it failed, 2 on a usage error.\n"
+    "--where: 0, or 1 when no installation was found and the path is the default one.\n";
 
 constexpr char kVersion[] = "pellucor 0.1.0\n";
 
@@ -47,12 +55,29 @@ int UsageError(const char* message) {
     return 2;
 }
 
-int RunBatch(const std::string& repository) {
-    if (!SetRepositoryPath(repository)) {
-        std::fprintf(stderr, "pellucor: repository path too long: the database path may have at most %zu characters\n",
-                     kMaxPathChars);
-        return 2;
-    }
+// Sets the shared paths from `repository` (null: from the installation); false when refused.
+bool LocateRepository(const char* repository, RepositoryFinding* finding) {
+    SharedRun().repositoryPath = repository ? repository : "";
+    FindRepository(finding);
+    if (finding->source != RepositorySource::Refused) return true;
+    std::fprintf(stderr, "pellucor: %s\n", finding->problem.c_str());
+    return false;
+}
+
+int Where() {
+    RepositoryFinding finding;
+    const int32_t found = FindRepository(&finding);
+    std::printf("%s\n", SharedRun().repositoryPath.c_str());
+    std::fprintf(stderr, "pellucor: %s\n", DescribeFinding(finding).c_str());
+    return found == 0 ? 0 : 1;
+}
+
+int RunBatch(const char* repository) {
+    RepositoryFinding finding;
+    if (!LocateRepository(repository, &finding)) return repository ? 2 : 1;
+    if (!repository)
+        std::fprintf(stderr, "pellucor: repository %s: %s\n", SharedRun().repositoryPath.c_str(),
+                     DescribeFinding(finding).c_str());
     FileService fileService;
     auto* dateTime = new DateTimeConverter;
     auto* databases = new DatabaseManager;
@@ -87,9 +112,10 @@ int main(int argc, char** argv) {
         std::fputs(kVersion, stdout);
         return 0;
     }
-    if (argc == 1) return UsageError("the interactive dialog is not available yet; use --batch REPOSITORY");
+    if (argc == 2 && std::strcmp(argv[1], "--where") == 0) return Where();
+    if (argc == 1) return UsageError("the interactive dialog is not available yet; use --batch [REPOSITORY]");
     if (std::strcmp(argv[1], "--batch") != 0) return UsageError((std::string("unknown option '") + argv[1] + "'").c_str());
-    if (argc != 3) return UsageError("--batch takes exactly one REPOSITORY");
-    if (argv[2][0] == '\0') return UsageError("the REPOSITORY path is empty");
-    return RunBatch(argv[2]);
+    if (argc > 3) return UsageError("--batch takes at most one REPOSITORY");
+    if (argc == 3 && argv[2][0] == '\0') return UsageError("the REPOSITORY path is empty");
+    return RunBatch(argc == 3 ? argv[2] : nullptr);
 }

@@ -26,6 +26,7 @@ protected:
     void SetUp() override { SelectWinePrefix(prefix.path().string().c_str()); }
     void TearDown() override {
         DeleteMachineKey(kTestKey);
+        DeleteMachineKey("SOFTWARE\\Pellucor Tests");
         ClearFaults();
         SelectWinePrefix(nullptr);
     }
