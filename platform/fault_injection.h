@@ -22,6 +22,7 @@ enum class CallKind : int {
     Allocate,
     Registry,  // opening a registry key, reading a value
     Profile,   // reading an initialisation file
+    Random,    // the system's generator for keys
     Count  // number of kinds, not a kind
 };
 
