@@ -112,7 +112,8 @@ int main(int argc, char** argv) {
         std::fputs(kVersion, stdout);
         return 0;
     }
-    if (argc == 2 && std::strcmp(argv[1], "--where") == 0) return Where();
+    if (argc >= 2 && std::strcmp(argv[1], "--where") == 0)
+        return argc == 2 ? Where() : UsageError("--where takes no arguments");
     if (argc == 1) return UsageError("the interactive dialog is not available yet; use --batch [REPOSITORY]");
     if (std::strcmp(argv[1], "--batch") != 0) return UsageError((std::string("unknown option '") + argv[1] + "'").c_str());
     if (argc > 3) return UsageError("--batch takes at most one REPOSITORY");

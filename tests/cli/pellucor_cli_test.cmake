@@ -36,6 +36,8 @@ run_pellucor()
 check("rc EQUAL 2 AND NOT err STREQUAL \"\" AND out STREQUAL \"\"" "no arguments: usage error on stderr, exit 2")
 run_pellucor(--frobnicate)
 check("rc EQUAL 2 AND err MATCHES \"--frobnicate\"" "unknown option: exit 2, named on stderr")
+run_pellucor(--where extra)
+check("rc EQUAL 2 AND err MATCHES \"no arguments\"" "--where with an argument: exit 2")
 run_pellucor(--batch one two)
 check("rc EQUAL 2 AND err MATCHES \"at most one\"" "--batch with two repositories: exit 2")
 
