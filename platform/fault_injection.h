@@ -20,6 +20,9 @@ enum class CallKind : int {
     Find,
     Attributes,
     Allocate,
+    Registry,  // opening a registry key, reading a value
+    Profile,   // reading an initialisation file
+    Random,    // the system's generator for keys
     Count  // number of kinds, not a kind
 };
 

@@ -121,6 +121,13 @@ void AtomicStore(volatile int32_t* target, int32_t value);
 
 void Sleep(uint32_t milliseconds);
 
+// Milliseconds since the system started (GetTickCount); wraps after 49.7 days.
+uint32_t TickCount();
+
+// Fills `buffer` from the system's generator for keys (RtlGenRandom on Windows, getrandom on
+// Linux). False when the system cannot give the bytes.
+bool RandomBytes(void* buffer, size_t size);
+
 using ThreadEntry = void (*)(void* argument);
 // Starts a thread with the default stack size; false when it cannot be started.
 bool StartThread(ThreadEntry entry, void* argument);

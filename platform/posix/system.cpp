@@ -8,6 +8,7 @@
 #include <ctime>
 #include <new>
 #include <pthread.h>
+#include <sys/random.h>
 
 namespace platform {
 
@@ -29,6 +30,27 @@ void Sleep(uint32_t milliseconds) {
     };
     while (nanosleep(&wait, &wait) != 0 && errno == EINTR) {
     }
+}
+
+uint32_t TickCount() {
+    struct timespec now {};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<uint32_t>(static_cast<uint64_t>(now.tv_sec) * 1000u + static_cast<uint64_t>(now.tv_nsec) / 1000000u);
+}
+
+bool RandomBytes(void* buffer, size_t size) {
+    if (const Fault* f = fault_detail::Check(CallKind::Random)) return posix::Fail(f->error);
+    auto* bytes = static_cast<uint8_t*>(buffer);
+    while (size > 0) {
+        const ssize_t got = getrandom(bytes, size, 0);
+        if (got < 0) {
+            if (errno == EINTR) continue;
+            return posix::FailWithErrno();
+        }
+        bytes += got;
+        size -= static_cast<size_t>(got);
+    }
+    return true;
 }
 
 namespace {
