@@ -20,6 +20,7 @@ enum class CallKind : int {
     Find,
     Attributes,
     Allocate,
+    Thread,  // thread starts
     Count  // number of kinds, not a kind
 };
 
