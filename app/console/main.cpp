@@ -1,10 +1,12 @@
 // pellucor: the console front end of the rebuild utility.
+//   pellucor [REPOSITORY]         the main dialog in the terminal
 //   pellucor --batch REPOSITORY   rebuild REPOSITORY's UserConfig.hdb at once, printing each
 //                                 status line and the final message
 #include <cstdio>
 #include <cstring>
 #include <string>
 
+#include "app/console/terminal_dialog.h"
 #include "app/rebuild_run.h"
 #include "fileservice/file_service.h"
 #include "hdb/database_manager.h"
@@ -14,11 +16,13 @@
 namespace {
 
 constexpr char kUsage[] =
-    "Usage: pellucor --batch REPOSITORY\n"
+    "Usage: pellucor [REPOSITORY]\n"
+    "       pellucor --batch REPOSITORY\n"
     "Rebuilds REPOSITORY/UserConfig.hdb: sets the old file aside under a free .old name, writes\n"
     "the server's default configuration and adds one client account per folder in\n"
     "REPOSITORY/users.\n"
     "\n"
+    "  (no option)         the dialog in the terminal: Start, Browse or Close\n"
     "  --batch REPOSITORY  run at once and print each status line\n"
     "  --help              show this help\n"
     "  --version           show the version\n"
@@ -41,6 +45,9 @@ public:
     }
     volatile bool failed = false;
 };
+
+// Until the installation lookup exists: the command line's path, or none.
+int32_t FindRepositoryFromCommandLine() { return SetRepositoryPath(SharedRun().repositoryPath) ? 0 : -1; }
 
 int UsageError(const char* message) {
     std::fprintf(stderr, "pellucor: %s\nTry 'pellucor --help'.\n", message);
@@ -87,7 +94,8 @@ int main(int argc, char** argv) {
         std::fputs(kVersion, stdout);
         return 0;
     }
-    if (argc == 1) return UsageError("the interactive dialog is not available yet; use --batch REPOSITORY");
+    if (argc == 1) return RunTerminalDialog("", &FindRepositoryFromCommandLine);
+    if (argc == 2 && std::strncmp(argv[1], "--", 2) != 0) return RunTerminalDialog(argv[1], &FindRepositoryFromCommandLine);
     if (std::strcmp(argv[1], "--batch") != 0) return UsageError((std::string("unknown option '") + argv[1] + "'").c_str());
     if (argc != 3) return UsageError("--batch takes exactly one REPOSITORY");
     if (argv[2][0] == '\0') return UsageError("the REPOSITORY path is empty");
