@@ -19,7 +19,6 @@
 #ifndef WIN32_LEAN_AND_MEAN
 #define WIN32_LEAN_AND_MEAN
 #endif
-#include <io.h>
 #include <windows.h>
 #else
 #include <csignal>
@@ -96,7 +95,9 @@ void Print(const std::string& text) {
 
 bool InputIsTerminal() {
 #ifdef _WIN32
-    return _isatty(_fileno(stdin)) != 0;
+    // Only a console has a console mode; _isatty would also take the NUL device for one.
+    DWORD mode = 0;
+    return GetConsoleMode(GetStdHandle(STD_INPUT_HANDLE), &mode) != FALSE;
 #else
     return isatty(STDIN_FILENO) == 1;
 #endif
