@@ -40,7 +40,9 @@ std::string RepositoryPathProblem(const std::string& repositoryPath);
 // and the configuration file become host paths (platform::HostPath). 0 when the paths come from
 // the command line or the installation; -1 when the uninstall entry or its value cannot be
 // read, or a path is refused, and the default paths are in place.
-int32_t FindRepository(RepositoryFinding* finding = nullptr);
+int32_t FindRepository(RepositoryFinding* finding);
+// The same without the account of how; the form start-up calls.
+inline int32_t FindRepository() { return FindRepository(nullptr); }
 
 // One line saying where the paths came from.
 std::string DescribeFinding(const RepositoryFinding& finding);

@@ -23,6 +23,7 @@ enum class CallKind : int {
     Registry,  // opening a registry key, reading a value
     Profile,   // reading an initialisation file
     Random,    // the system's generator for keys
+    Thread,    // thread starts
     Count  // number of kinds, not a kind
 };
 

@@ -118,6 +118,8 @@ int32_t AtomicIncrement(volatile int32_t* target);
 int32_t AtomicDecrement(volatile int32_t* target);
 int32_t AtomicLoad(const volatile int32_t* target);
 void AtomicStore(volatile int32_t* target, int32_t value);
+// Stores `value` only when the word holds `expected`; returns the value it held before.
+int32_t AtomicCompareExchange(volatile int32_t* target, int32_t value, int32_t expected);
 
 void Sleep(uint32_t milliseconds);
 

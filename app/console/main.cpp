@@ -1,4 +1,5 @@
 // pellucor: the console front end of the rebuild utility.
+//   pellucor [REPOSITORY]          the main dialog in the terminal
 //   pellucor --batch [REPOSITORY]  rebuild REPOSITORY's UserConfig.hdb at once (without it, the
 //                                  repository the installation names), printing each status
 //                                  line and the final message
@@ -9,6 +10,7 @@
 #include <string>
 
 #include "app/account_carry_over.h"
+#include "app/console/terminal_dialog.h"
 #include "app/rebuild_run.h"
 #include "app/repository_location.h"
 #include "fileservice/file_service.h"
@@ -19,13 +21,15 @@
 namespace {
 
 constexpr char kUsage[] =
-    "Usage: pellucor --batch [REPOSITORY] [--keep-from OLDFILE]\n"
+    "Usage: pellucor [REPOSITORY]\n"
+    "       pellucor --batch [REPOSITORY] [--keep-from OLDFILE]\n"
     "       pellucor --where\n"
     "Rebuilds REPOSITORY/UserConfig.hdb: sets the old file aside under a free .old name, writes\n"
     "the server's default configuration and adds one client account per folder in\n"
     "REPOSITORY/users. Without REPOSITORY, the repository is the one the server's installation\n"
     "names (its uninstall entry in the registry and its RepositoryConfig.ini).\n"
     "\n"
+    "  (no option)           the dialog in the terminal: Start, Browse or Close\n"
     "  --batch [REPOSITORY]  run at once and print each status line\n"
     "  --keep-from OLDFILE   after the rebuild, give each account its Password and\n"
     "                        NeedToSynchronizeClient from the same account in OLDFILE, and keep\n"
@@ -127,7 +131,8 @@ int main(int argc, char** argv) {
     }
     if (argc >= 2 && std::strcmp(argv[1], "--where") == 0)
         return argc == 2 ? Where() : UsageError("--where takes no arguments");
-    if (argc == 1) return UsageError("the interactive dialog is not available yet; use --batch [REPOSITORY]");
+    if (argc == 1) return RunTerminalDialog("", &FindRepository);
+    if (argc == 2 && std::strncmp(argv[1], "--", 2) != 0) return RunTerminalDialog(argv[1], &FindRepository);
     if (std::strcmp(argv[1], "--batch") != 0) return UsageError((std::string("unknown option '") + argv[1] + "'").c_str());
     // --batch [REPOSITORY] [--keep-from OLDFILE]
     const char* repository = nullptr;

@@ -19,6 +19,10 @@ int32_t AtomicIncrement(volatile int32_t* target) { return __atomic_add_fetch(ta
 int32_t AtomicDecrement(volatile int32_t* target) { return __atomic_sub_fetch(target, 1, __ATOMIC_SEQ_CST); }
 int32_t AtomicLoad(const volatile int32_t* target) { return __atomic_load_n(target, __ATOMIC_SEQ_CST); }
 void AtomicStore(volatile int32_t* target, int32_t value) { __atomic_store_n(target, value, __ATOMIC_SEQ_CST); }
+int32_t AtomicCompareExchange(volatile int32_t* target, int32_t value, int32_t expected) {
+    __atomic_compare_exchange_n(target, &expected, value, false, __ATOMIC_SEQ_CST, __ATOMIC_SEQ_CST);
+    return expected;
+}
 
 void Sleep(uint32_t milliseconds) {
     if (milliseconds == 0) {
@@ -68,6 +72,10 @@ void* RunThread(void* start) {
 }  // namespace
 
 bool StartThread(ThreadEntry entry, void* argument) {
+    if (const Fault* f = fault_detail::Check(CallKind::Thread)) {
+        posix::Fail(f->error);
+        return false;
+    }
     auto* start = new (std::nothrow) ThreadStart{entry, argument};
     if (!start) return false;
     pthread_t thread;

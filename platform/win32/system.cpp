@@ -22,6 +22,9 @@ int32_t AtomicIncrement(volatile int32_t* target) { return ::InterlockedIncremen
 int32_t AtomicDecrement(volatile int32_t* target) { return ::InterlockedDecrement(AsLong(target)); }
 int32_t AtomicLoad(const volatile int32_t* target) { return __atomic_load_n(target, __ATOMIC_SEQ_CST); }
 void AtomicStore(volatile int32_t* target, int32_t value) { ::InterlockedExchange(AsLong(target), value); }
+int32_t AtomicCompareExchange(volatile int32_t* target, int32_t value, int32_t expected) {
+    return ::InterlockedCompareExchange(AsLong(target), value, expected);
+}
 
 void Sleep(uint32_t milliseconds) { ::Sleep(milliseconds); }
 
@@ -41,6 +44,7 @@ bool RandomBytes(void* buffer, size_t size) {
 }
 
 bool StartThread(ThreadEntry entry, void* argument) {
+    if (const Fault* f = fault_detail::Check(CallKind::Thread)) return win32::Fail(f->error);
     // _beginthread (not CreateThread) so that the C runtime is set up for the new thread.
     return ::_beginthread(entry, 0, argument) != static_cast<uintptr_t>(-1);
 }
