@@ -99,7 +99,9 @@ std::string FormatValue(const uint8_t* bytes, uint32_t size) {
         return text;
     }
     static constexpr char kHex[] = "0123456789abcdef";
-    text = "<" + std::to_string(size) + (size == 1 ? " byte>" : " bytes>");
+    text += '<';  // text is empty here
+    text += std::to_string(size);
+    text += size == 1 ? " byte>" : " bytes>";
     for (uint32_t i = 0; i < size; ++i) {
         text += ' ';
         text += kHex[bytes[i] >> 4];
