@@ -61,8 +61,8 @@ void MakeRepository(const fs::path& root, long users, const std::vector<SummaryT
     }
 }
 
-constexpr const char* kKindNames[] = {"open", "read",   "write", "seek", "flush",      "close",
-                                      "rename", "delete", "copy", "find", "attributes", "allocate"};
+constexpr const char* kKindNames[] = {"open",   "read",   "write", "seek", "flush",      "close",       "rename",
+                                      "delete", "copy",   "find",  "attributes", "allocate", "folder read"};
 static_assert(std::size(kKindNames) == static_cast<size_t>(platform::CallKind::Count));
 
 int Measure(long users, const std::vector<SummaryTemplate>& templates) {

@@ -20,7 +20,8 @@ enum class CallKind : int {
     Find,
     Attributes,
     Allocate,
-    Count  // number of kinds, not a kind
+    FolderRead,  // a folder read to find a name case-free (POSIX only; Windows needs none)
+    Count        // number of kinds, not a kind
 };
 
 // What the armed call does.
