@@ -13,7 +13,6 @@ namespace platform {
 namespace {
 
 constexpr int64_t kTicksPerSecond = 10000000;
-constexpr int64_t kSecondsFrom1601To1970 = 11644473600;
 constexpr int64_t kDaysFrom1601To1970 = 134774;
 // Win32 refuses file times with the top bit set and years beyond 30827.
 constexpr uint64_t kLargestFileTime = 0x7FFFFFFFFFFFFFFFull;
