@@ -16,7 +16,7 @@ namespace {
 DatabaseRecord** g_table = nullptr;  // kDatabaseTableSize slots while any database is open
 int32_t g_openDatabases = 0;
 FileService* g_fileService = nullptr;
-volatile int32_t g_managerCount = 0;
+int32_t g_managerCount = 0;  // under g_fileServiceLock
 SpinLockWord g_fileServiceLock = 0;  // the count and the shared file service change together
 
 int32_t IgnoreReport(const char*, const char*) { return 0; }
