@@ -22,6 +22,12 @@ constexpr uint32_t kErrorNegativeSeek = 131;
 constexpr uint32_t kErrorAlreadyExists = 183;
 constexpr uint32_t kErrorNoMoreFiles = 18;
 constexpr uint32_t kErrorGenFailure = 31;
+constexpr uint32_t kErrorTooManyOpenFiles = 4;
+constexpr uint32_t kErrorInvalidName = 123;
+
+// The error in words, the same on every system (never null): "access denied", ... Unknown
+// numbers get a general text; callers show the number beside it.
+const char* ErrorText(uint32_t error);
 
 // The error of the calling thread's last failed platform call (GetLastError on Windows).
 uint32_t LastError();
@@ -110,6 +116,13 @@ bool SetFileAttributesNormal(const char* name);
 // Sets the read-only attribute (clears write permission on POSIX). For tests and tools.
 bool SetFileReadOnly(const char* name);
 
+// An exclusive claim on the lock file `name` (created when missing) for as long as the handle
+// lives: a second claim, from this process or another, fails with the sharing violation (32)
+// until ReleaseLockFile, which also removes the file. Counted as an open for fault injection.
+// 0 on failure with LastError() set.
+FileHandle AcquireLockFile(const char* name);
+void ReleaseLockFile(FileHandle lock, const char* name);
+
 // ---- Atomics, time, threads, system ----------------------------------------------------------
 
 // All with full ordering; results are the old value (exchange) or the new value (inc/dec).
@@ -118,6 +131,8 @@ int32_t AtomicIncrement(volatile int32_t* target);
 int32_t AtomicDecrement(volatile int32_t* target);
 int32_t AtomicLoad(const volatile int32_t* target);
 void AtomicStore(volatile int32_t* target, int32_t value);
+// Stores `desired` only when the word holds `expected`; returns the value it held.
+int32_t AtomicCompareExchange(volatile int32_t* target, int32_t expected, int32_t desired);
 
 void Sleep(uint32_t milliseconds);
 

@@ -5,6 +5,7 @@
 #include "platform/posix/errors.h"
 #include "platform/wildcard.h"
 
+#include <cerrno>
 #include <cstring>
 #include <dirent.h>
 #include <new>
@@ -43,13 +44,16 @@ bool Describe(const std::string& path, const char* name, FindData* data) {
     return true;
 }
 
+// False at the end of the listing (error 18) and when the listing itself fails (its error).
 bool NextMatch(Search* search, FindData* data) {
-    while (struct dirent* entry = readdir(search->dir)) {
+    for (;;) {
+        errno = 0;
+        struct dirent* entry = readdir(search->dir);
+        if (!entry) return errno == 0 ? posix::Fail(kErrorNoMoreFiles) : posix::FailWithErrno();
         if (std::strlen(entry->d_name) >= sizeof data->name) continue;
         if (!WildcardMatch(search->pattern.c_str(), entry->d_name)) continue;
         if (Describe(search->folder + entry->d_name, entry->d_name, data)) return true;
     }
-    return posix::Fail(kErrorNoMoreFiles);
 }
 
 }  // namespace
@@ -89,9 +93,10 @@ FindHandle FindFirst(const char* pattern, FindData* data) {
         return 0;
     }
     if (!NextMatch(search, data)) {
+        const uint32_t error = LastError();
         closedir(search->dir);
         delete search;
-        posix::Fail(kErrorFileNotFound);
+        posix::Fail(error == kErrorNoMoreFiles ? kErrorFileNotFound : error);
         return 0;
     }
     return reinterpret_cast<FindHandle>(search);

@@ -18,6 +18,10 @@ int32_t AtomicIncrement(volatile int32_t* target) { return __atomic_add_fetch(ta
 int32_t AtomicDecrement(volatile int32_t* target) { return __atomic_sub_fetch(target, 1, __ATOMIC_SEQ_CST); }
 int32_t AtomicLoad(const volatile int32_t* target) { return __atomic_load_n(target, __ATOMIC_SEQ_CST); }
 void AtomicStore(volatile int32_t* target, int32_t value) { __atomic_store_n(target, value, __ATOMIC_SEQ_CST); }
+int32_t AtomicCompareExchange(volatile int32_t* target, int32_t expected, int32_t desired) {
+    __atomic_compare_exchange_n(target, &expected, desired, false, __ATOMIC_SEQ_CST, __ATOMIC_SEQ_CST);
+    return expected;
+}
 
 void Sleep(uint32_t milliseconds) {
     if (milliseconds == 0) {

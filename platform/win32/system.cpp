@@ -21,6 +21,9 @@ int32_t AtomicIncrement(volatile int32_t* target) { return ::InterlockedIncremen
 int32_t AtomicDecrement(volatile int32_t* target) { return ::InterlockedDecrement(AsLong(target)); }
 int32_t AtomicLoad(const volatile int32_t* target) { return __atomic_load_n(target, __ATOMIC_SEQ_CST); }
 void AtomicStore(volatile int32_t* target, int32_t value) { ::InterlockedExchange(AsLong(target), value); }
+int32_t AtomicCompareExchange(volatile int32_t* target, int32_t expected, int32_t desired) {
+    return ::InterlockedCompareExchange(AsLong(target), desired, expected);
+}
 
 void Sleep(uint32_t milliseconds) { ::Sleep(milliseconds); }
 
