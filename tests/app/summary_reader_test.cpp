@@ -37,8 +37,10 @@ protected:
 
     // The user name the file yields, or "<none>".
     std::string NameIn(int32_t file) {
-        const char* name = ReadUserName(files, file, line);
-        std::string result = name ? name : "<none>";
+        const char* name = nullptr;
+        const int32_t read = ReadUserName(files, file, line, &name);
+        std::string result = read == kReadLineError ? "<read error>" : name ? name : "<none>";
+        EXPECT_EQ(name != nullptr, read == kReadLineDone);
         files.FileClose(file);
         return result;
     }
@@ -139,19 +141,34 @@ TEST_F(SummaryReaderTest, EachByteIsOneReadAndNothingAfterTheNameLineIsRead) {
     EXPECT_EQ(platform::CallCount(platform::CallKind::Read), head.size());
 }
 
-TEST_F(SummaryReaderTest, ReadErrorsEndTheLineLikeTheEndOfTheFile) {
-    const int32_t file = OpenText("User Name: alice\n");
-    platform::InjectFault(platform::CallKind::Read, 1, {}, 1000);
-    EXPECT_EQ(ReadByte(files, file), -1);
-    EXPECT_EQ(NameIn(file), "<none>");
-    platform::ClearFaults();
+TEST_F(SummaryReaderTest, ReadErrorsAreToldFromTheEndOfTheFile) {
+    // A failure anywhere before the name line is complete gives no name, not a shorter one.
+    for (uint32_t nth : {1u, 5u, 14u}) {
+        const int32_t file = OpenText("ab\nUser Name: alice\n");
+        platform::InjectFault(platform::CallKind::Read, nth);
+        EXPECT_EQ(NameIn(file), "<read error>") << "read " << nth;
+        platform::ClearFaults();
+    }
 
-    // A short read of nothing is an end as well.
+    const int32_t file = OpenText("abc\nd");
+    platform::InjectFault(platform::CallKind::Read, 3);
+    EXPECT_EQ(ReadLine(files, file, line), kReadLineError);
+    EXPECT_STREQ(line, "ab") << "the line so far is kept, terminated";
+    EXPECT_EQ(ReadByte(files, file), 'c') << "a failed read moves nothing";
+    platform::InjectFault(platform::CallKind::Read, 1);
+    EXPECT_EQ(ReadByte(files, file), kReadByteError);
+    EXPECT_EQ(ReadLine(files, file, line), kReadLineDone);
+    EXPECT_EQ(ReadLine(files, file, line), kReadLineDone);
+    EXPECT_STREQ(line, "d");
+    EXPECT_EQ(ReadLine(files, file, line), kReadLineEnd);
+    files.FileClose(file);
+
+    // A short read of nothing is the end.
     const int32_t again = OpenText("x");
     platform::InjectFault(platform::CallKind::Read, 1, platform::Fault{.shortCount = 0});
-    EXPECT_EQ(ReadByte(files, again), -1);
+    EXPECT_EQ(ReadByte(files, again), kReadByteEnd);
     EXPECT_EQ(ReadByte(files, again), 'x');
-    EXPECT_EQ(ReadByte(files, again), -1);
+    EXPECT_EQ(ReadByte(files, again), kReadByteEnd);
     files.FileClose(again);
 }
 
