@@ -2,94 +2,47 @@
 //   pellucor --batch REPOSITORY   rebuild REPOSITORY's UserConfig.hdb at once, printing each
 //                                 status line and the final message
 #include <cstdio>
-#include <cstring>
 #include <string>
+#include <vector>
 
-#include "app/rebuild_run.h"
-#include "fileservice/file_service.h"
-#include "hdb/database_manager.h"
-#include "platform/platform.h"
-#include "support/date_time_converter.h"
+#include "app/console/arguments.h"
+#include "app/console/batch_run.h"
+#include "app/console/console_streams.h"
+#include "app/console/exit_codes.h"
+#include "app/console/signals.h"
 
 namespace {
 
-constexpr char kUsage[] =
-    "Usage: pellucor --batch REPOSITORY\n"
-    "Rebuilds REPOSITORY/UserConfig.hdb: sets the old file aside under a free .old name, writes\n"
-    "the server's default configuration and adds one client account per folder in\n"
-    "REPOSITORY/users.\n"
-    "\n"
-    "  --batch REPOSITORY  run at once and print each status line\n"
-    "  --help              show this help\n"
-    "  --version           show the version\n"
-    "\n"
-    "Exit status: 0 when the rebuild completed, 1 when it failed, 2 on a usage error.\n";
+#ifdef _WIN32
+constexpr bool kSlashHelp = true;
+#else
+constexpr bool kSlashHelp = false;
+#endif
 
-constexpr char kVersion[] = "pellucor 0.1.0\n";
-
-// Prints each status line as the worker adds it; remembers whether the run failed.
-class ConsoleHost : public RunHost {
-public:
-    void AddStatusLine(const char* text) override {
-        std::printf("%s\n", text);
-        std::fflush(stdout);
-        if (std::strcmp(text, kOpenFailedLine) == 0 || std::strcmp(text, kSetAsideFailedLine) == 0) failed = true;
-    }
-    void ShowMessage(const char* text, const char* caption) override {
-        std::printf("%s: %s\n", caption, text);
-        std::fflush(stdout);
-    }
-    volatile bool failed = false;
-};
-
-int UsageError(const char* message) {
-    std::fprintf(stderr, "pellucor: %s\nTry 'pellucor --help'.\n", message);
-    return 2;
+int UsageError(const std::string& message) {
+    std::fprintf(stderr, "pellucor: %s\nTry 'pellucor --help'.\n", message.c_str());
+    return kExitUsage;
 }
 
-int RunBatch(const std::string& repository) {
-    if (!SetRepositoryPath(repository)) {
-        std::fprintf(stderr, "pellucor: repository path too long: the database path may have at most %zu characters\n",
-                     kMaxPathChars);
-        return 2;
-    }
-    FileService fileService;
-    auto* dateTime = new DateTimeConverter;
-    auto* databases = new DatabaseManager;
-    ConsoleHost host;
-    RebuildRun& run = SharedRun();
-    run.host = &host;
-    run.fileService = &fileService;
-    run.databaseManager = databases;
-
-    int status = 0;
-    if (!StartRebuild()) {
-        std::fprintf(stderr, "pellucor: cannot start the rebuild thread\n");
-        status = 1;
-    } else {
-        while (platform::AtomicLoad(&run.runState) != RunIdle) platform::Sleep(10);
-        status = host.failed ? 1 : 0;
-    }
-    run.host = nullptr;
-    delete databases;
-    delete dateTime;
-    return status;
+int Print(const std::string& text) {
+    const bool written = std::fputs(text.c_str(), stdout) != EOF && std::fflush(stdout) == 0;
+    return written ? kExitComplete : kExitOutputFailed;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc == 2 && std::strcmp(argv[1], "--help") == 0) {
-        std::fputs(kUsage, stdout);
-        return 0;
+    InstallCloseHandlers();
+    const ConsoleArguments arguments = ParseArguments(std::vector<std::string>(argv + 1, argv + argc), kSlashHelp);
+    switch (arguments.action) {
+        case ConsoleAction::Help: return Print(UsageText());
+        case ConsoleAction::Version: return Print(kVersionText);
+        case ConsoleAction::Usage: return UsageError(arguments.error);
+        case ConsoleAction::Dialog:
+            return UsageError("the interactive dialog is not available yet; use --batch REPOSITORY");
+        case ConsoleAction::Batch: break;
     }
-    if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
-        std::fputs(kVersion, stdout);
-        return 0;
-    }
-    if (argc == 1) return UsageError("the interactive dialog is not available yet; use --batch REPOSITORY");
-    if (std::strcmp(argv[1], "--batch") != 0) return UsageError((std::string("unknown option '") + argv[1] + "'").c_str());
-    if (argc != 3) return UsageError("--batch takes exactly one REPOSITORY");
-    if (argv[2][0] == '\0') return UsageError("the REPOSITORY path is empty");
-    return RunBatch(argv[2]);
+    if (!arguments.hasRepository) return UsageError("--batch needs a REPOSITORY");
+    StdioStreams streams;
+    return RunBatch(arguments.repository, streams);
 }
