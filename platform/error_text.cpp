@@ -37,9 +37,7 @@ constexpr ErrorWords kErrorWords[] = {
     {kErrorFileExists, "the file exists"},
     {kErrorInvalidParameter, "a parameter is not valid"},
     {kErrorDiskFull, "there is not enough space on the disk"},
-    {kErrorInvalidName,
-     "the file, folder or volume name is not valid (a character the system's code page cannot "
-     "encode arrives as \"?\")"},
+    {kErrorInvalidName, "the file, folder or volume name is not valid"},
     {kErrorNegativeSeek, "the position is before the start of the file"},
     {145, "the folder is not empty"},
     {kErrorAlreadyExists, "a file of that name already exists"},

@@ -23,6 +23,22 @@ std::string SetAsideHint(const RunReport& report) {
     return "";
 }
 
+// What the path turned out to be, when that explains a failure on a name inside it.
+std::string FolderHint(FileService& files, const std::string& folder, const char* what, uint32_t error) {
+    const int32_t kind = PathKind(files, folder);
+    if (kind == 0) return std::string("; ") + what + " " + Quoted(folder) + " is a file, not a folder";
+    if (kind < 0 && (error == platform::kErrorPathNotFound || error == platform::kErrorFileNotFound))
+        return std::string("; ") + what + " folder " + Quoted(folder) + " does not exist";
+    return "";
+}
+
+// Windows hands a program "?" for each character of its command line that the code page
+// cannot encode; such a path names nothing.
+std::string CodePageHint(const std::string& path, uint32_t error) {
+    if (error != platform::kErrorInvalidName || path.find('?') == std::string::npos) return "";
+    return "; a \"?\" in the path may be a character the system's code page cannot encode";
+}
+
 }  // namespace
 
 std::string SystemReason(uint32_t error) {
@@ -39,26 +55,25 @@ int32_t PathKind(FileService& files, const std::string& path) {
     return folder;
 }
 
-std::string SetAsideFailureLine(const RunReport& report) {
+std::string SetAsideFailureLine(const RunReport& report, const std::string& repositoryPath, FileService& files) {
     std::string line = kPrefix;
-    if (!report.setAsideTarget.empty())
+    std::string hint;
+    if (!report.setAsideTarget.empty()) {
         line += "cannot move the old database " + Quoted(report.failedName) + " to " + Quoted(report.setAsideTarget);
-    else if (EndsWith(report.failedName, kDatabaseFileName))
+    } else if (EndsWith(report.failedName, kDatabaseFileName)) {
         line += "cannot tell whether there is an old database " + Quoted(report.failedName);
-    else
+        hint = FolderHint(files, repositoryPath, "the repository", report.failedError);
+    } else {
         line += "cannot tell whether " + Quoted(report.failedName) + " is free for the old database";
-    return line + ": " + SystemReason(report.failedError) + SetAsideHint(report) + "; nothing was changed";
+    }
+    return line + ": " + SystemReason(report.failedError) + SetAsideHint(report) + hint +
+           CodePageHint(report.failedName, report.failedError) + "; nothing was changed";
 }
 
 std::string CreateFailureLine(const RunReport& report, const std::string& repositoryPath, FileService& files) {
-    std::string line = std::string(kPrefix) + "cannot create the new database " + Quoted(report.failedName) + ": " +
-                       SystemReason(report.failedError);
-    if (report.failedError == platform::kErrorPathNotFound) {
-        const int32_t kind = PathKind(files, repositoryPath);
-        if (kind == 0) line += "; the repository " + Quoted(repositoryPath) + " is a file, not a folder";
-        if (kind < 0) line += "; the repository folder " + Quoted(repositoryPath) + " does not exist";
-    }
-    return line;
+    return std::string(kPrefix) + "cannot create the new database " + Quoted(report.failedName) + ": " +
+           SystemReason(report.failedError) + FolderHint(files, repositoryPath, "the repository", report.failedError) +
+           CodePageHint(report.failedName, report.failedError);
 }
 
 std::string UsersFolderLine(const RunReport& report, const std::string& usersFolder, FileService& files) {
@@ -71,13 +86,11 @@ std::string UsersFolderLine(const RunReport& report, const std::string& usersFol
     const uint32_t error = report.usersError;
     // Only "." and ".." (no more files), or nothing at all: an empty folder, not a loss.
     if (error == platform::kErrorNoMoreFiles || error == platform::kErrorFileNotFound) return "";
-    if (error == platform::kErrorPathNotFound) {
-        if (PathKind(files, usersFolder) == 0)
-            return kPrefix + std::string("the users folder ") + folder + " is a file, not a folder; no users were imported";
-        return kPrefix + std::string("the users folder ") + folder + " does not exist; no users were imported";
-    }
-    return kPrefix + std::string("the users folder ") + folder + " cannot be read: " + SystemReason(error) +
-           "; no users were imported";
+    const std::string start = kPrefix + std::string("the users folder ") + folder;
+    const int32_t kind = PathKind(files, usersFolder);
+    if (kind == 0) return start + " is a file, not a folder; no users were imported";
+    if (kind < 0 && error == platform::kErrorPathNotFound) return start + " does not exist; no users were imported";
+    return start + " cannot be read: " + SystemReason(error) + "; no users were imported";
 }
 
 std::string EntryLossLine(const UsersEntry& entry, bool lost) {

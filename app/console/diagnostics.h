@@ -14,7 +14,7 @@ class RepositoryLock;
 std::string SystemReason(uint32_t error);
 
 // Why the old database was not set aside (nothing was changed).
-std::string SetAsideFailureLine(const RunReport& report);
+std::string SetAsideFailureLine(const RunReport& report, const std::string& repositoryPath, FileService& files);
 // Why the new database could not be created, with what the repository path turned out to be
 // when that is the cause (missing, not a folder).
 std::string CreateFailureLine(const RunReport& report, const std::string& repositoryPath, FileService& files);

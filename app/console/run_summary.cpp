@@ -134,7 +134,7 @@ RunVerdict JudgeRun(const RebuildRun& run, const NewDatabaseContents& contents, 
             verdict.exitCode = kExitFailed;
             break;
         case RunEnd::SetAsideFailed:
-            verdict.lines.push_back(SetAsideFailureLine(report));
+            verdict.lines.push_back(SetAsideFailureLine(report, run.repositoryPath, files));
             verdict.exitCode = kExitFailed;
             break;
         case RunEnd::CreateFailed:

@@ -191,9 +191,9 @@ endif()
 
 if(EMULATOR)
   # A name the Windows code page cannot hold reaches the program as "?".
-  file(MAKE_DIRECTORY "${WORK}/Ωmega")
-  native_path("${WORK}/Ωmega" omega_arg)
-  run_pellucor(--batch "${omega_arg}")
+  file(MAKE_DIRECTORY "${WORK}/中mega")
+  native_path("${WORK}/中mega" cjk_arg)
+  run_pellucor(--batch "${cjk_arg}")
   check("rc EQUAL 1 AND err MATCHES \"name is not valid\"" "a path Windows cannot encode: exit 1 and why")
 endif()
 

@@ -1,12 +1,28 @@
 #!/usr/bin/env bash
 # Signals and a closed pipe during a rebuild of a repository large enough to be caught
 # mid-import: the run finishes, exits with its own code, and hdbtool reads a complete database.
-# A second run meanwhile is refused as busy. Called by CTest: pellucor_signals_test.sh PELLUCOR HDBTOOL WORK
+# A second run meanwhile is refused as busy.
+# Called by CTest: pellucor_signals_test.sh PELLUCOR HDBTOOL WORK [EMULATOR]
+# With an emulator (Wine) the programs are Windows ones: Wine hands them SIGINT as Ctrl-C, which
+# their console control handler takes; SIGTERM and SIGHUP have no Windows meaning and are not sent.
 set -uo pipefail
 set -m  # without job control, bash starts background jobs with SIGINT ignored
-pellucor=$1 hdbtool=$2 work=$3
+pellucor=$1 hdbtool=$2 work=$3 emulator=${4:-}
 users=${USERS:-2000}
 failures=0
+signals=(INT TERM HUP)
+[ -n "$emulator" ] && signals=(INT)
+
+# A path as the program under test takes it: under Wine, the Linux path on drive Z:.
+native() {
+  if [ -n "$emulator" ]; then
+    local path=${1//\//\\}
+    printf 'Z:%s' "$path"
+  else
+    printf '%s' "$1"
+  fi
+}
+run() { ${emulator:+"$emulator"} "$@"; }
 
 fail() {
   echo "FAILED: $*" >&2
@@ -24,14 +40,14 @@ done
 
 # The accounts under Client List in a dump: the keys two levels down after its line.
 accounts_in() {
-  awk '/^  [^ ]/ { inside = ($0 == "  Client List") } inside && /^    [^ ]/ { n++ } END { print n + 0 }' "$1"
+  awk '{ sub(/\r$/, "") } /^  [^ ]/ { inside = ($0 == "  Client List") } inside && /^    [^ ]/ { n++ } END { print n + 0 }' "$1"
 }
 
 # Checks the repository after a run that must have completed.
 check_complete() {
   local what=$1 repo=$2
   local database=$repo/UserConfig.hdb
-  if ! "$hdbtool" dump "$database" >"$repo.dump" 2>"$repo.dump-err"; then
+  if ! run "$hdbtool" dump "$(native "$database")" >"$repo.dump" 2>"$repo.dump-err"; then
     fail "$what: hdbtool dump cannot read the database: $(cat "$repo.dump-err")"
     return
   fi
@@ -66,19 +82,20 @@ wait_for_text() {
   return 1
 }
 
-for signal in INT TERM HUP; do
+for signal in "${signals[@]}"; do
   repo=$work/repo-$signal
   cp -R "$work/template" "$repo"
-  "$pellucor" --batch "$repo" >"$repo.out" 2>"$repo.err" &
+  # A simple command, so that the signals reach the program itself (Wine keeps its process).
+  ${emulator:+"$emulator"} "$pellucor" --batch "$(native "$repo")" >"$repo.out" 2>"$repo.err" &
   pid=$!
   if ! wait_for_lines "$pid" "$repo.out" 50; then
     fail "SIG$signal: the run was not caught mid-import"
     wait "$pid"
     continue
   fi
-  if [ "$signal" = TERM ]; then
+  if [ "$signal" = "${signals[-1]}" ]; then
     # The repository is held by the run: a second one is refused and changes nothing.
-    "$pellucor" --batch "$repo" >"$repo.second-out" 2>"$repo.second-err"
+    run "$pellucor" --batch "$(native "$repo")" >"$repo.second-out" 2>"$repo.second-err"
     rc=$?
     [ "$rc" -eq 1 ] || fail "a second run at once exited $rc, expected 1"
     grep -q 'is busy: another rebuild of it is running' "$repo.second-err" || fail "the second run did not say busy"
@@ -109,7 +126,7 @@ done
 # the exit code says the output failed.
 repo=$work/repo-PIPE
 cp -R "$work/template" "$repo"
-"$pellucor" --batch "$repo" 2>"$repo.err" | head -n 1 >/dev/null
+run "$pellucor" --batch "$(native "$repo")" 2>"$repo.err" | head -n 1 >/dev/null
 rc=${PIPESTATUS[0]}
 [ "$rc" -eq 4 ] || fail "| head: exit $rc, expected 4; stderr: $(cat "$repo.err")"
 grep -q "summary: $users users imported, 0 entries without an account" "$repo.err" || fail "| head: no summary"
