@@ -54,6 +54,7 @@ enum class UsersWalk : int32_t {
 struct UsersEntry {
     std::string name;
     ImportResult result;
+    std::string userName;  // as read from the summary; empty when none was read
 };
 
 // What one run did beyond its status lines, for a host that reports more (the console). The

@@ -59,8 +59,9 @@ void ImportUsers(FileService& files, int32_t database, const std::string& reposi
         const std::string entryName = files.SearchName(slot);
         const uint32_t userId = HexToUInt(entryName.c_str());
         const std::string summaryPath = JoinPath(JoinPath(usersFolder, entryName), "UserSummary.rtf");
-        report.entries.push_back(
-            {entryName, ImportUserAccount(database, entryName.c_str(), userId, summaryPath.c_str())});
+        UsersEntry entry{entryName, ImportResult::AccountNotWritten, {}};
+        entry.result = ImportUserAccount(database, entryName.c_str(), userId, summaryPath.c_str(), &entry.userName);
+        report.entries.push_back(std::move(entry));
     } while ((next = files.SearchNext(slot)) == 0);
     if (next == kSearchFailed) {
         report.usersWalk = UsersWalk::CutShort;

@@ -85,7 +85,8 @@ int32_t AddClientAccount(DatabaseManager& db, int32_t database, const char* fold
     return written ? 0 : -1;
 }
 
-ImportResult ImportUserAccount(int32_t database, const char* folderName, uint32_t userId, const char* summaryPath) {
+ImportResult ImportUserAccount(int32_t database, const char* folderName, uint32_t userId, const char* summaryPath,
+                               std::string* userNameOut) {
     RebuildRun& run = SharedRun();
     AddStatusLine((std::string("Processing user ID \"") + folderName + "\"...").c_str());
     FileService& files = *run.fileService;
@@ -105,6 +106,7 @@ ImportResult ImportUserAccount(int32_t database, const char* folderName, uint32_
             (std::string("ERROR - Cannot read summary file \"") + summaryPath + "\" repair is incomplete.").c_str());
         result = ImportResult::SummaryNotRead;
     } else if (userName) {
+        if (userNameOut) *userNameOut = userName;
         result = AddClientAccount(*run.databaseManager, database, folderName, userId, userName,
                                   kDefaultClientPassword) == 0
                      ? ImportResult::AccountAdded

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 class DatabaseManager;
 
@@ -21,8 +22,10 @@ enum class ImportResult : int32_t {
 // Adds the client account of the user in `folderName`; the status lines come from here. Works
 // through the run's file service and database manager. Returns 0.
 int32_t ImportUser(int32_t database, const char* folderName, uint32_t userId, const char* summaryPath);
-// The same, telling how it ended.
-ImportResult ImportUserAccount(int32_t database, const char* folderName, uint32_t userId, const char* summaryPath);
+// The same, telling how it ended; `userName` (may be null) receives the name read from the
+// summary when there was one.
+ImportResult ImportUserAccount(int32_t database, const char* folderName, uint32_t userId, const char* summaryPath,
+                               std::string* userName = nullptr);
 
 // Adds Client List\<folderName> with Name, Password (scrambled `plainPassword`) and
 // NeedToSynchronizeClient, and raises Config\Next User ID above `userId`. 0, or -1 when Config,

@@ -14,9 +14,11 @@
 #include "app/identifier_text.h"
 #include "app/local_addresses.h"
 #include "app/rebuild_run.h"
+#include "app/server_template.h"
 #include "app/user_config_tree.h"
 #include "console_test_support.h"
 #include "fileservice/file_service.h"
+#include "hdb/database_manager.h"
 #include "platform/fault_injection.h"
 #include "platform/platform.h"
 #include "test_support.h"
@@ -38,6 +40,7 @@ struct ArmOnOpen {
     CallKind kind = CallKind::Read;
     Fault fault;
     bool armed = false;
+    int skip = 0;  // opens of such a name to let pass first
 };
 ArmOnOpen g_arm;
 
@@ -46,6 +49,7 @@ void ArmingOnOpen(const char* name, uint32_t, int32_t) {
     if (g_arm.armed || opened.size() < g_arm.nameEnd.size() ||
         opened.compare(opened.size() - g_arm.nameEnd.size(), g_arm.nameEnd.size(), g_arm.nameEnd) != 0)
         return;
+    if (g_arm.skip-- > 0) return;
     g_arm.armed = true;
     platform::InjectFault(g_arm.kind, 1, g_arm.fault);
 }
@@ -84,8 +88,8 @@ protected:
         WriteText(SummaryOf(folder), text);
     }
 
-    void ArmOn(const std::string& nameEnd, CallKind kind, Fault fault = {}) {
-        g_arm = ArmOnOpen{nameEnd, kind, fault, false};
+    void ArmOn(const std::string& nameEnd, CallKind kind, Fault fault = {}, int skip = 0) {
+        g_arm = ArmOnOpen{nameEnd, kind, fault, false, skip};
         ASSERT_EQ(files.SetFileActivityHooks(&kArmingHooks), 0);
     }
 
@@ -260,11 +264,30 @@ TEST_F(BatchRun, HeaderNotWrittenBackAtCloseIsAFailure) {
     platform::ResetCallCounts();
     ASSERT_EQ(Run(), kExitComplete) << streams.ErrText();
     const uint64_t writes = platform::CallCount(CallKind::Write);
+    // After the run the console writes a default configuration to compare with; its writes
+    // are those of a template alone.
+    {
+        DatabaseManager databases;
+        const std::string scratch = repository / "template-only.hdb";
+        platform::ResetCallCounts();
+        ASSERT_EQ(WriteServerTemplate(databases, files, scratch.c_str()), 0);
+        fs::remove(scratch);
+    }
+    const uint64_t runWrites = writes - platform::CallCount(CallKind::Write);
     fs::remove(Database());
     streams = StringStreams{};
-    platform::InjectFault(CallKind::Write, static_cast<uint32_t>(writes));  // the header, at the close
+    platform::InjectFault(CallKind::Write, static_cast<uint32_t>(runWrites));  // the header, at the close
     EXPECT_EQ(Run(), kExitFailed) << streams.ErrText();
     EXPECT_TRUE(ErrHas("pellucor: the new database \"" + Database() + "\" was not closed cleanly")) << streams.ErrText();
+}
+
+// The read-back of a whole database fails once: the second reading finds it whole.
+TEST_F(BatchRun, ReadBackThatFailsOnceIsReadAgain) {
+    User("00000002", "alice");
+    ArmOn("UserConfig.hdb", CallKind::Read, Fault{}, 2);  // after the template's and the worker's opens
+    EXPECT_EQ(Run(), kExitComplete) << streams.ErrText();
+    EXPECT_TRUE(g_arm.armed) << "the read-back's open was reached";
+    EXPECT_EQ(Summary(), "pellucor: summary: 1 user imported, 0 entries without an account; there was no old database");
 }
 
 TEST_F(BatchRun, BusyRepositoryIsLeftUntouched) {
