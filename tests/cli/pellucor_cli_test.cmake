@@ -199,6 +199,8 @@ endif()
 
 # Standard output that cannot be written: the run completes and the exit code says so.
 if(EXISTS /dev/full AND NOT EMULATOR)
+  run_pellucor(--help OUTPUT_FILE /dev/full)
+  check("rc EQUAL 4" "--help >/dev/full: exit 4")
   make_repository(full 00000002)
   native_path("${WORK}/full" full_arg)
   run_pellucor(--batch "${full_arg}" OUTPUT_FILE /dev/full)
