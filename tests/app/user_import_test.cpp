@@ -258,7 +258,7 @@ TEST_F(UserImportTest, EachImportTellsHowItEnded) {
     EXPECT_EQ(ImportUserAccount(database, "00000003", 3, named.c_str()), ImportResult::AccountAdded);
     EXPECT_EQ(ImportUserAccount(database, "00000004", 4, nameless.c_str()), ImportResult::NoUserNameLine);
     EXPECT_EQ(ImportUserAccount(database, "00000005", 5, missing.c_str()), ImportResult::SummaryNotOpened);
-    platform::InjectFault(platform::CallKind::Read, 14);  // inside "User Name: alice"
+    platform::InjectFault(platform::CallKind::Read, 1);  // the summary's first read
     EXPECT_EQ(ImportUserAccount(database, "00000006", 6, named.c_str()), ImportResult::SummaryNotRead);
     platform::ClearFaults();
     EXPECT_EQ(host.lines.back(), "ERROR - Cannot read summary file \"" + named + "\" repair is incomplete.");

@@ -40,20 +40,28 @@ struct ArmOnOpen {
     CallKind kind = CallKind::Read;
     Fault fault;
     bool armed = false;
-    int skip = 0;  // opens of such a name to let pass first
+    int skip = 0;          // opens of such a name to let pass first
+    uint32_t repeat = 1;   // calls that fail once armed
+    bool clearOnDelete = false;  // disarm when such a name is deleted
 };
 ArmOnOpen g_arm;
 
+bool NameMatches(const std::string& name) {
+    return name.size() >= g_arm.nameEnd.size() &&
+           name.compare(name.size() - g_arm.nameEnd.size(), g_arm.nameEnd.size(), g_arm.nameEnd) == 0;
+}
+
 void ArmingOnOpen(const char* name, uint32_t, int32_t) {
-    const std::string opened = name;
-    if (g_arm.armed || opened.size() < g_arm.nameEnd.size() ||
-        opened.compare(opened.size() - g_arm.nameEnd.size(), g_arm.nameEnd.size(), g_arm.nameEnd) != 0)
-        return;
+    if (g_arm.armed || !NameMatches(name)) return;
     if (g_arm.skip-- > 0) return;
     g_arm.armed = true;
-    platform::InjectFault(g_arm.kind, 1, g_arm.fault);
+    platform::InjectFault(g_arm.kind, 1, g_arm.fault, g_arm.repeat);
 }
-const FileActivityHooks kArmingHooks{ArmingOnOpen, nullptr, nullptr, nullptr, nullptr, nullptr};
+
+void DisarmingOnDelete(const char* name) {
+    if (g_arm.clearOnDelete && g_arm.armed && NameMatches(name)) platform::ClearFaults();
+}
+const FileActivityHooks kArmingHooks{ArmingOnOpen, nullptr, nullptr, DisarmingOnDelete, nullptr, nullptr};
 
 const char kSummary[] = "{\\rtf1\\ansi\nUser Name: %s\\par\n}";
 
@@ -88,8 +96,9 @@ protected:
         WriteText(SummaryOf(folder), text);
     }
 
-    void ArmOn(const std::string& nameEnd, CallKind kind, Fault fault = {}, int skip = 0) {
-        g_arm = ArmOnOpen{nameEnd, kind, fault, false, skip};
+    void ArmOn(const std::string& nameEnd, CallKind kind, Fault fault = {}, int skip = 0, uint32_t repeat = 1,
+               bool clearOnDelete = false) {
+        g_arm = ArmOnOpen{nameEnd, kind, fault, false, skip, repeat, clearOnDelete};
         ASSERT_EQ(files.SetFileActivityHooks(&kArmingHooks), 0);
     }
 
@@ -246,10 +255,11 @@ TEST_F(BatchRun, DatabaseThatCannotBeCreatedSaysWhyAndExitsOne) {
 }
 
 // The run completes with an empty database when the template cannot be written; the console
-// reads the database back and calls that a failure.
+// reads the database back and calls that a failure. Every allocation fails from the template's
+// open until it deletes its file.
 TEST_F(BatchRun, EmptyDatabaseIsAFailure) {
     User("00000002", "alice");
-    ArmOn("UserConfig.hdb", CallKind::Allocate, Fault{platform::kErrorNotEnoughMemory});
+    ArmOn("UserConfig.hdb", CallKind::Allocate, Fault{platform::kErrorNotEnoughMemory}, 0, 100000, true);
     EXPECT_EQ(Run(), kExitFailed) << streams.ErrText();
     EXPECT_EQ(streams.out.back(), "Server UserConfig Data Restored: Database Restoration Complete");
     EXPECT_TRUE(ErrHas("pellucor: the new database \"" + Database() + "\" holds no server configuration"))
@@ -321,17 +331,29 @@ TEST_F(BatchRun, OutputThatCannotBeWrittenIsToldByTheExitCode) {
     EXPECT_EQ(RunBatch(repository / "missing", streams), kExitFailed);
 }
 
-// A close request (a signal) before or during the run: the run finishes, and it was told.
+// Holds the worker at the first summary until the close request has reached the run.
+bool g_closeSeenWhileRunning = false;
+void WaitForCloseOnOpen(const char* name, uint32_t, int32_t) {
+    if (g_closeSeenWhileRunning || std::string(name).find("UserSummary.rtf") == std::string::npos) return;
+    for (int i = 0; i < 500 && platform::AtomicLoad(&SharedRun().cancelFlag) == 0; ++i) platform::Sleep(10);
+    g_closeSeenWhileRunning = platform::AtomicLoad(&SharedRun().runState) == RunCloseRequested;
+}
+const FileActivityHooks kWaitForCloseHooks{WaitForCloseOnOpen, nullptr, nullptr, nullptr, nullptr, nullptr};
+
+// A close request (a signal) during the run: the run is told as the dialog tells it (cancel
+// flag 1, run state 3), and still goes on to its end.
 TEST_F(BatchRun, CloseRequestLetsTheRunFinish) {
-    for (uint32_t i = 0; i < 100; ++i) {
+    for (uint32_t i = 0; i < 20; ++i) {
         char folder[kIdentifierTextSize];
         UIntToHex8(i + 2, folder);
         User(folder, "user");
     }
+    g_closeSeenWhileRunning = false;
+    ASSERT_EQ(files.SetFileActivityHooks(&kWaitForCloseHooks), 0);
     NoteCloseRequest();
     EXPECT_EQ(Run(), kExitComplete) << streams.ErrText();
-    EXPECT_EQ(platform::AtomicLoad(&SharedRun().cancelFlag), 1) << "the close reached the run";
-    EXPECT_EQ(Summary(), "pellucor: summary: 100 users imported, 0 entries without an account; there was no old database");
+    EXPECT_TRUE(g_closeSeenWhileRunning) << "the close request reached the running run";
+    EXPECT_EQ(Summary(), "pellucor: summary: 20 users imported, 0 entries without an account; there was no old database");
 }
 
 }  // namespace
