@@ -59,8 +59,9 @@ std::string UsageText() {
            "  1  the rebuild failed: no usable new database was written (standard error says where the\n"
            "     old one is), or the repository is busy\n"
            "  2  usage error\n"
-           "  3  the rebuild completed with losses: entries that got no account, or a users folder\n"
-           "     that is missing or could not be read whole\n"
+           "  3  the rebuild completed with losses: entries that got no account (or not the one\n"
+           "     written), a users folder that is missing or could not be read whole, or a server\n"
+           "     configuration that is not the default one\n"
            "  4  the output could not be written whole (a closed pipe, a full disk); the rebuild itself\n"
            "     completed, with or without losses\n";
 }
