@@ -1,11 +1,12 @@
 #include "app/rebuild_run.h"
 
-#include "app/identifier_text.h"
+#include "app/account_carry_over.h"
 #include "app/server_template.h"
 #include "app/user_import.h"
 #include "fileservice/file_service.h"
 #include "hdb/database_manager.h"
 #include "platform/platform.h"
+#include "support/number_text.h"
 
 namespace {
 
@@ -91,15 +92,6 @@ std::string JoinPath(const std::string& folder, const std::string& name) {
     return folder + platform::kPathSeparator + name;
 }
 
-bool SetRepositoryPath(const std::string& repositoryPath) {
-    std::string databasePath = JoinPath(repositoryPath, kDatabaseFileName);
-    if (databasePath.size() > kMaxPathChars) return false;
-    RebuildRun& run = SharedRun();
-    run.repositoryPath = repositoryPath;
-    run.databasePath = std::move(databasePath);
-    return true;
-}
-
 bool SetAsideName(FileService& files, const std::string& databasePath, std::string& name) {
     name = databasePath + ".old";
     int32_t exists = files.FileExists(name.c_str());
@@ -139,7 +131,9 @@ void RebuildWorker() {
 
     // A database that could not be moved stays exactly as it is: the template writer would
     // work on it, and delete it if it failed.
-    if (!SetAsideOldDatabase(files, run.databasePath, report)) {
+    const bool setAside = SetAsideOldDatabase(files, run.databasePath, report);
+    run.setAsidePath = report.setAsideName;
+    if (!setAside) {
         report.end = RunEnd::SetAsideFailed;
         AddStatusLine(kSetAsideFailedLine);
         SetRunState(RunIdle);
@@ -158,6 +152,8 @@ void RebuildWorker() {
         return;
     }
     ImportUsers(files, handle, run.repositoryPath, report);
+    if (!run.keepFromPath.empty())
+        CarryOverFromOld(databases, handle, CarryOverSource(run.keepFromPath, run.databasePath, run.setAsidePath).c_str());
     databases.CloseDatabase(handle);
 
     if (run.host) run.host->ShowMessage(kCompletionText, kCompletionCaption);

@@ -7,8 +7,9 @@
 enum class ConsoleAction {
     Help,
     Version,
-    Batch,   // --batch [REPOSITORY]
-    Dialog,  // neither --batch nor a path: the interactive program
+    Where,   // --where: the repository a run would use
+    Batch,   // --batch [REPOSITORY] [--keep-from OLDFILE]
+    Dialog,  // no --batch: the main dialog in the terminal, on REPOSITORY if given
     Usage,   // the command line is wrong; `error` says how
 };
 
@@ -16,6 +17,7 @@ struct ConsoleArguments {
     ConsoleAction action = ConsoleAction::Usage;
     bool hasRepository = false;
     std::string repository;
+    std::string keepFrom;  // --keep-from OLDFILE; empty when not asked for
     std::string error;
 };
 

@@ -6,5 +6,13 @@
 
 class ConsoleStreams;
 
-// Rebuilds `repository` and returns the exit code (exit_codes.h).
+struct BatchRequest {
+    bool hasRepository = false;  // without one, the repository is the one the installation names
+    std::string repository;
+    std::string keepFrom;  // --keep-from OLDFILE, or empty
+};
+
+// Rebuilds the repository and returns the exit code (exit_codes.h).
+int RunBatch(const BatchRequest& request, ConsoleStreams& streams);
+// The same for a repository given by its path.
 int RunBatch(const std::string& repository, ConsoleStreams& streams);

@@ -27,7 +27,7 @@ void ResetCloseRequests() { platform::AtomicStore(&g_requests, 0); }
 bool RequestRunClose(RebuildRun& run) {
     if (platform::AtomicLoad(&run.runState) != RunRunning) return false;
     platform::AtomicStore(&run.cancelFlag, 1);
-    return platform::AtomicCompareExchange(&run.runState, RunRunning, RunCloseRequested) == RunRunning;
+    return platform::AtomicCompareExchange(&run.runState, RunCloseRequested, RunRunning) == RunRunning;
 }
 
 void WaitForRun(RebuildRun& run) {

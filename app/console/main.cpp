@@ -1,6 +1,10 @@
 // pellucor: the console front end of the rebuild utility.
-//   pellucor --batch REPOSITORY   rebuild REPOSITORY's UserConfig.hdb at once, printing each
-//                                 status line and the final message
+//   pellucor [REPOSITORY]          the main dialog in the terminal
+//   pellucor --batch [REPOSITORY]  rebuild REPOSITORY's UserConfig.hdb at once (without it, the
+//                                  repository the installation names), printing each status
+//                                  line and the final message
+//   ... --keep-from OLDFILE        then carry passwords and settings over from OLDFILE
+//   pellucor --where               print the repository path a run would use
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -10,6 +14,9 @@
 #include "app/console/console_streams.h"
 #include "app/console/exit_codes.h"
 #include "app/console/signals.h"
+#include "app/console/terminal_dialog.h"
+#include "app/rebuild_run.h"
+#include "app/repository_location.h"
 
 namespace {
 
@@ -29,6 +36,17 @@ int Print(const std::string& text) {
     return written ? kExitComplete : kExitOutputFailed;
 }
 
+// The repository path on standard output, how it was found on standard error.
+int Where() {
+    RepositoryFinding finding;
+    const int32_t found = FindRepository(&finding);
+    StdioStreams streams;
+    streams.Out(SharedRun().repositoryPath);
+    streams.Err("pellucor: " + DescribeFinding(finding));
+    if (streams.Failed()) return kExitOutputFailed;
+    return found == 0 ? 0 : 1;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -38,11 +56,11 @@ int main(int argc, char** argv) {
         case ConsoleAction::Help: return Print(UsageText());
         case ConsoleAction::Version: return Print(kVersionText);
         case ConsoleAction::Usage: return UsageError(arguments.error);
+        case ConsoleAction::Where: return Where();
         case ConsoleAction::Dialog:
-            return UsageError("the interactive dialog is not available yet; use --batch REPOSITORY");
+            return RunTerminalDialog(arguments.hasRepository ? arguments.repository.c_str() : "", &FindRepository);
         case ConsoleAction::Batch: break;
     }
-    if (!arguments.hasRepository) return UsageError("--batch needs a REPOSITORY");
     StdioStreams streams;
-    return RunBatch(arguments.repository, streams);
+    return RunBatch(BatchRequest{arguments.hasRepository, arguments.repository, arguments.keepFrom}, streams);
 }

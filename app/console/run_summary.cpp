@@ -8,7 +8,7 @@
 
 #include "app/console/diagnostics.h"
 #include "app/console/exit_codes.h"
-#include "app/identifier_text.h"
+#include "support/number_text.h"
 #include "app/password_scrambler.h"
 #include "app/rebuild_run.h"
 #include "app/server_template.h"
@@ -143,16 +143,23 @@ bool DefaultConfiguration(DatabaseManager& db, FileService& files, std::vector<T
 }
 
 // What differs between the default configuration and the one in the new database. Next User ID
-// is compared by its presence only: its value depends on the users.
-std::vector<std::string> CompareConfiguration(const std::vector<TreeEntry>& expected, const std::vector<TreeEntry>& actual) {
+// is compared by its presence only: its value depends on the users; so is every setting under
+// Config when those were carried over from an old database.
+std::vector<std::string> CompareConfiguration(const std::vector<TreeEntry>& expected, const std::vector<TreeEntry>& actual,
+                                              bool carriedOver) {
     const std::string counter = std::string(kConfigKey) + "\\" + kNextUserIdKey;
+    const std::string config = std::string(kConfigKey) + "\\";
+    const auto compared = [&](const TreeEntry& entry) {
+        const bool presenceOnly = entry.path == counter || (carriedOver && entry.path.rfind(config, 0) == 0);
+        return presenceOnly ? std::string() : entry.value;
+    };
     std::multimap<std::string, std::string> held;
-    for (const TreeEntry& entry : actual) held.emplace(entry.path, entry.path == counter ? "" : entry.value);
+    for (const TreeEntry& entry : actual) held.emplace(entry.path, compared(entry));
     std::set<std::string> expectedPaths;
     std::vector<std::string> faults;
     for (const TreeEntry& entry : expected) {
         expectedPaths.insert(entry.path);
-        const std::string value = entry.path == counter ? "" : entry.value;
+        const std::string value = compared(entry);
         auto [first, last] = held.equal_range(entry.path);
         if (first == last) {
             faults.push_back("\"" + entry.path + "\" is missing");
@@ -186,8 +193,9 @@ std::string Plural(int32_t count, const char* one, const char* many) {
     return std::to_string(count) + " " + (count == 1 ? one : many);
 }
 
-// Why the entry has no account as it should be; empty when it has one.
-std::string AccountFault(const UsersEntry& entry, const NewDatabaseContents& contents) {
+// Why the entry has no account as it should be; empty when it has one. `carriedOver`: the
+// password and the flag may come from an old database.
+std::string AccountFault(const UsersEntry& entry, const NewDatabaseContents& contents, bool carriedOver) {
     if (entry.result != ImportResult::AccountAdded) return EntryLossLine(entry, false);
     const auto found = contents.accounts.find(entry.name);
     if (found == contents.accounts.end()) return EntryLossLine(entry, true);
@@ -197,7 +205,7 @@ std::string AccountFault(const UsersEntry& entry, const NewDatabaseContents& con
     if (!account.complete) return start + "lacks its Name, Password or NeedToSynchronizeClient";
     if (account.name != entry.userName)
         return start + "holds the name \"" + account.name + "\", not \"" + entry.userName + "\" from its summary";
-    if (!account.defaultPassword || !account.synchronised)
+    if (!carriedOver && (!account.defaultPassword || !account.synchronised))
         return start + "does not hold the default Password and NeedToSynchronizeClient";
     return "";
 }
@@ -210,8 +218,9 @@ void AddCapped(std::vector<std::string>& lines, const std::vector<std::string>& 
 }
 
 void JudgeCompleted(const RebuildRun& run, const NewDatabaseContents& contents, FileService& files,
-                    RunVerdict& verdict) {
+                    bool carryOverFailed, RunVerdict& verdict) {
     const RunReport& report = run.report;
+    const bool carriedOver = !run.keepFromPath.empty();
     const std::string database = "\"" + run.databasePath + "\"";
     verdict.faultsInDatabase = !contents.readable || !contents.hasConfiguration || !contents.closedCleanly ||
                                !contents.configurationFaults.empty();
@@ -251,7 +260,7 @@ void JudgeCompleted(const RebuildRun& run, const NewDatabaseContents& contents, 
     std::vector<std::string> losses;
     const UsersEntry* highest = nullptr;
     for (const UsersEntry& entry : report.entries) {
-        const std::string fault = AccountFault(entry, contents);
+        const std::string fault = AccountFault(entry, contents, carriedOver);
         if (!fault.empty()) {
             if (entry.result == ImportResult::AccountAdded) verdict.faultsInDatabase = true;
             ++verdict.entriesWithoutAccount;
@@ -274,18 +283,28 @@ void JudgeCompleted(const RebuildRun& run, const NewDatabaseContents& contents, 
         verdict.faultsInDatabase = true;
     }
 
+    if (carryOverFailed) {
+        verdict.lines.push_back("pellucor: what --keep-from asked for was not carried over from \"" + run.keepFromPath +
+                                "\" whole (its status lines say what)");
+        verdict.exitCode = kExitFailed;
+    }
     if (verdict.exitCode == kExitComplete && lost) verdict.exitCode = kExitIncomplete;
-    if (contents.hasConfiguration)
-        verdict.lines.push_back(
-            std::string("pellucor: ") +
-            (verdict.usersImported > 0 ? "every rebuilt account has the built-in default password, and " : "") +
-            "the administrator account " + kDefaultAdminName + " has its default password: reset " +
-            (verdict.usersImported > 0 ? "them" : "it") + " (see pellucor --help)");
+    if (contents.hasConfiguration) {
+        std::string accounts;
+        if (verdict.usersImported > 0)
+            accounts = carriedOver ? "accounts whose password was not kept from the old database have the built-in "
+                                     "default password, and "
+                                   : "every rebuilt account has the built-in default password, and ";
+        verdict.lines.push_back("pellucor: " + accounts + "the administrator account " + kDefaultAdminName +
+                                " has its default password: reset " + (verdict.usersImported > 0 ? "them" : "it") +
+                                " (see pellucor --help)");
+    }
 }
 
 }  // namespace
 
-NewDatabaseContents ReadNewDatabase(DatabaseManager& databases, FileService& files, const std::string& databasePath) {
+NewDatabaseContents ReadNewDatabase(DatabaseManager& databases, FileService& files, const std::string& databasePath,
+                                    bool carriedOver) {
     NewDatabaseContents contents;
     const int32_t database = databases.OpenDatabase(databasePath.c_str(), ModeReadOnly);
     if (database < 0) return contents;
@@ -310,11 +329,12 @@ NewDatabaseContents ReadNewDatabase(DatabaseManager& databases, FileService& fil
 
     std::vector<TreeEntry> expected;
     contents.configurationChecked = DefaultConfiguration(databases, files, expected);
-    if (contents.configurationChecked) contents.configurationFaults = CompareConfiguration(expected, actual);
+    if (contents.configurationChecked) contents.configurationFaults = CompareConfiguration(expected, actual, carriedOver);
     return contents;
 }
 
-RunVerdict JudgeRun(const RebuildRun& run, const NewDatabaseContents& contents, FileService& files) {
+RunVerdict JudgeRun(const RebuildRun& run, const NewDatabaseContents& contents, FileService& files,
+                    bool carryOverFailed) {
     RunVerdict verdict;
     const RunReport& report = run.report;
     switch (report.end) {
@@ -335,7 +355,7 @@ RunVerdict JudgeRun(const RebuildRun& run, const NewDatabaseContents& contents, 
             verdict.exitCode = kExitFailed;
             break;
         case RunEnd::Completed:
-            JudgeCompleted(run, contents, files, verdict);
+            JudgeCompleted(run, contents, files, carryOverFailed, verdict);
             break;
     }
     verdict.lines.push_back("pellucor: summary: " + std::string(verdict.exitCode == kExitFailed ? "rebuild failed, " : "") +

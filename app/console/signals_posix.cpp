@@ -11,13 +11,14 @@
 
 #include "app/console/close_requests.h"
 #include "app/rebuild_run.h"
+#include "platform/platform.h"
 
 namespace {
 
 constexpr int kCloseSignals[] = {SIGINT, SIGTERM, SIGHUP};
 
 void OnCloseSignal(int signal) {
-    if (ClosePhase() == kCloseEndsAtOnce) {
+    if (ClosePhase() == kCloseEndsAtOnce && platform::AtomicLoad(&SharedRun().runState) == RunIdle) {
         // The default action ends the program with the signal's own status once this returns.
         std::signal(signal, SIG_DFL);
         std::raise(signal);

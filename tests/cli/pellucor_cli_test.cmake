@@ -34,13 +34,14 @@ endif()
 # run_pellucor(ARGS...) in ${WORK}; sets out, err and rc. OUTPUT_FILE sends standard output there.
 function(run_pellucor)
   cmake_parse_arguments(R "" "OUTPUT_FILE" "" ${ARGN})
+  # Never the caller's terminal: without --batch the program would show its dialog on it.
   if(R_OUTPUT_FILE)
     execute_process(COMMAND ${runner} ${PROGRAM} ${R_UNPARSED_ARGUMENTS} WORKING_DIRECTORY ${WORK}
-                    OUTPUT_FILE ${R_OUTPUT_FILE} ERROR_VARIABLE err RESULT_VARIABLE rc)
+                    INPUT_FILE /dev/null OUTPUT_FILE ${R_OUTPUT_FILE} ERROR_VARIABLE err RESULT_VARIABLE rc)
     set(out "")
   else()
     execute_process(COMMAND ${runner} ${PROGRAM} ${R_UNPARSED_ARGUMENTS} WORKING_DIRECTORY ${WORK}
-                    OUTPUT_VARIABLE out ERROR_VARIABLE err RESULT_VARIABLE rc)
+                    INPUT_FILE /dev/null OUTPUT_VARIABLE out ERROR_VARIABLE err RESULT_VARIABLE rc)
   endif()
   string(REPLACE "\r" "" out "${out}")
   string(REPLACE "\r" "" err "${err}")
@@ -71,7 +72,8 @@ file(MAKE_DIRECTORY "${WORK}")
 # ---- Arguments ---------------------------------------------------------------------------------
 
 run_pellucor(--help)
-check("rc EQUAL 0 AND out MATCHES \"--batch REPOSITORY\" AND out MATCHES \"default password\"" "--help")
+check("rc EQUAL 0 AND out MATCHES \"--batch .REPOSITORY.\" AND out MATCHES \"--where\" AND out MATCHES \"default password\""
+      "--help describes --batch and --where, and the default passwords")
 check("out MATCHES \"\\n  3  the rebuild completed with losses\"" "--help lists the exit codes")
 run_pellucor(-h)
 check("rc EQUAL 0 AND out MATCHES \"^Usage: pellucor\"" "-h is help")
@@ -85,13 +87,18 @@ if(EMULATOR)
 endif()
 
 run_pellucor()
-check("rc EQUAL 2 AND NOT err STREQUAL \"\" AND out STREQUAL \"\"" "no arguments: usage error on stderr, exit 2")
+check("rc EQUAL 2 AND err MATCHES \"not a terminal\" AND out STREQUAL \"\""
+      "no arguments and no terminal: the dialog refuses on stderr, exit 2")
+run_pellucor(somewhere)
+check("rc EQUAL 2 AND err MATCHES \"not a terminal[^\n]*use --batch\"" "a lone path is the dialog's, which explains --batch")
 run_pellucor(--frobnicate)
 check("rc EQUAL 2 AND err MATCHES \"unknown option '--frobnicate'\"" "unknown option: exit 2, named on stderr")
-run_pellucor(--batch)
-check("rc EQUAL 2 AND err MATCHES \"--batch needs a REPOSITORY\"" "--batch without a repository: exit 2")
-run_pellucor(somewhere)
-check("rc EQUAL 2 AND err MATCHES \"did you mean pellucor --batch somewhere[?]\"" "a lone path is explained")
+run_pellucor(--where extra)
+check("rc EQUAL 2 AND err MATCHES \"no arguments\"" "--where with an argument: exit 2")
+run_pellucor(--batch one two)
+check("rc EQUAL 2 AND err MATCHES \"at most one\"" "--batch with two repositories: exit 2")
+run_pellucor(--keep-from x.hdb somewhere)
+check("rc EQUAL 2 AND err MATCHES \"--keep-from goes with --batch\"" "--keep-from without --batch: exit 2")
 run_pellucor(--batch -odd)
 check("rc EQUAL 2 AND err MATCHES \"pellucor --batch -- -odd\" AND NOT EXISTS \"${WORK}/-odd\""
       "an option-looking repository is refused")
@@ -100,7 +107,10 @@ run_pellucor(--batch -- -odd)
 check("rc EQUAL 0 AND EXISTS \"${WORK}/-odd/UserConfig.hdb\"" "after --, an option-looking name is a repository")
 string(REPEAT "r" 250 long)
 run_pellucor(--batch "${long}")
-check("rc EQUAL 2 AND err MATCHES \"too long\"" "over-long repository path refused")
+check("rc EQUAL 2 AND err MATCHES \"at most 259\"" "over-long repository path refused")
+string(REPEAT "c" 260 longer)
+run_pellucor(--batch "${longer}")
+check("rc EQUAL 2 AND err MATCHES \"260 characters\"" "a command-line text over 259 characters refused")
 
 # ---- Complete runs and runs with losses --------------------------------------------------------
 

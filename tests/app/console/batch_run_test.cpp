@@ -11,7 +11,7 @@
 
 #include "app/console/close_requests.h"
 #include "app/console/exit_codes.h"
-#include "app/identifier_text.h"
+#include "support/number_text.h"
 #include "app/local_addresses.h"
 #include "app/rebuild_run.h"
 #include "app/server_template.h"

@@ -76,6 +76,27 @@ TEST_F(JudgeRunTest, CountsOnlyAccountsThatAreThereAsWritten) {
         EXPECT_NE(text.find(line), std::string::npos) << line << "\n" << text;
 }
 
+// With --keep-from the passwords and flags come from the old database: not a loss. A carrying
+// over that reported a failure is one.
+TEST_F(JudgeRunTest, CarriedOverPasswordsAreNotLossesButAFailedCarryOverIs) {
+    Entry("00000002")->defaultPassword = false;
+    Entry("00000003")->synchronised = false;
+    EXPECT_EQ(Judge().exitCode, kExitIncomplete) << "a plain rebuild writes the defaults";
+    run.keepFromPath = "old.hdb";
+    const RunVerdict verdict = Judge();
+    EXPECT_EQ(verdict.exitCode, kExitComplete) << Text(verdict);
+    EXPECT_EQ(verdict.usersImported, 2);
+    EXPECT_NE(Text(verdict).find("accounts whose password was not kept from the old database have the built-in default "
+                                 "password"),
+              std::string::npos)
+        << Text(verdict);
+    const RunVerdict failed = JudgeRun(run, contents, files, true);
+    EXPECT_EQ(failed.exitCode, kExitFailed);
+    EXPECT_NE(Text(failed).find("what --keep-from asked for was not carried over from \"old.hdb\" whole"),
+              std::string::npos)
+        << Text(failed);
+}
+
 // The server hands out identifiers from Next User ID on, so it must lie above every imported one.
 TEST_F(JudgeRunTest, NextUserIdBelowAnImportedUserIsALoss) {
     Entry("00000002");
@@ -193,6 +214,20 @@ TEST(ReadNewDatabase, ReadsAccountsAndComparesTheConfigurationWithTheDefault) {
               (std::vector<std::string>{"\"Config\\ServerNameOrURL\" is missing",
                                         "\"Config\\Stray\" is not part of the default configuration"}));
     EXPECT_FALSE(ReadNewDatabase(db, files, dir / "missing.hdb").readable);
+
+    // Settings under Config carried over from an old database may hold any value; a missing
+    // one is missed all the same.
+    const int32_t again = db.OpenDatabase(path.c_str(), ModeReadWrite);
+    ASSERT_GE(again, 0);
+    const int64_t configAgain = db.HdbFindKey(again, kRootKey, kConfigKey);
+    ASSERT_GE(configAgain, 0);
+    ASSERT_EQ(SetStringValue(db, again, static_cast<uint32_t>(configAgain), kNextAdminIdKey, "00000009"), 0);
+    db.HdbCloseKey(again, static_cast<uint32_t>(configAgain));
+    db.CloseDatabase(again);
+    EXPECT_EQ(ReadNewDatabase(db, files, path).configurationFaults.size(), 3u);
+    EXPECT_EQ(ReadNewDatabase(db, files, path, true).configurationFaults,
+              (std::vector<std::string>{"\"Config\\ServerNameOrURL\" is missing",
+                                        "\"Config\\Stray\" is not part of the default configuration"}));
     SetHostAddressSource(nullptr);
 }
 
