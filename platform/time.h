@@ -21,6 +21,8 @@ struct SystemTime {
 
 // The local time now, with milliseconds.
 void CurrentLocalTime(SystemTime* out);
+// The moment now as a file time (UTC), to the millisecond.
+uint64_t CurrentFileTime();
 
 // UTC file time to local file time and back. False when the time cannot be converted.
 // POSIX applies the zone offset in effect at that moment; Windows applies the present one.

@@ -21,8 +21,8 @@ namespace {
 
 thread_local uint32_t t_lastError = 0;
 
-int FdOf(FileHandle file) { return static_cast<int>(file - 1); }
-FileHandle HandleOf(int fd) { return static_cast<FileHandle>(fd) + 1; }
+using posix::FdOf;
+using posix::HandleOf;
 
 // The share locks cover [0, kPresenceByte); the compatibility open locks kPresenceByte alone.
 constexpr off_t kPresenceByte = static_cast<off_t>(1) << 62;
@@ -36,8 +36,6 @@ bool TakeLock(int fd, short type, off_t start, off_t length) {
     return fcntl(fd, F_OFD_SETLK, &lock) == 0;
 }
 
-bool TakeShareLock(int fd, bool write) { return TakeLock(fd, write ? F_WRLCK : F_RDLCK, 0, kPresenceByte); }
-
 bool IsFolder(const std::string& path) {
     struct stat st {};
     return stat(path.empty() ? "." : path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
@@ -48,6 +46,10 @@ bool ReadOnlyByMode(const struct stat& st) { return (st.st_mode & (S_IWUSR | S_I
 }  // namespace
 
 namespace posix {
+
+bool TakeShareLock(int fd, bool write) { return TakeLock(fd, write ? F_WRLCK : F_RDLCK, 0, kPresenceByte); }
+bool TakePresenceLock(int fd) { return TakeLock(fd, F_RDLCK, kPresenceByte, 1); }
+bool TakeSoleLock(int fd) { return TakeLock(fd, F_WRLCK, 0, 0); }
 
 uint32_t ErrorFromErrno(int error, bool mustExist) {
     switch (error) {
@@ -154,7 +156,7 @@ FileHandle OpenFile(const char* name, FileAccess access, FileCreation creation, 
         else posix::FailWithErrnoFor(name);
         return 0;
     }
-    if (!TakeShareLock(fd, write && !folder)) {
+    if (!posix::TakeShareLock(fd, write && !folder)) {
         close(fd);
         posix::Fail(kErrorSharingViolation);
         return 0;
@@ -181,7 +183,7 @@ FileHandle OpenFileCompat(const char* name) {
         return 0;
     }
     // Marks the file as open without stopping readers or writers (see the top of this file).
-    TakeLock(fd, F_RDLCK, kPresenceByte, 1);
+    posix::TakePresenceLock(fd);
     return HandleOf(fd);
 }
 

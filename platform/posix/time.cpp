@@ -125,6 +125,14 @@ void CurrentLocalTime(SystemTime* out) {
         std::memset(out, 0, sizeof *out);
 }
 
+uint64_t CurrentFileTime() {
+    struct timespec now {};
+    clock_gettime(CLOCK_REALTIME, &now);
+    const int64_t milliseconds = now.tv_nsec / 1000000;
+    return static_cast<uint64_t>((static_cast<int64_t>(now.tv_sec) + kSecondsFrom1601To1970) * kTicksPerSecond +
+                                 milliseconds * (kTicksPerSecond / 1000));
+}
+
 bool FileTimeToLocal(uint64_t fileTime, uint64_t* localOut) {
     if (fileTime > kLargestFileTime) return false;
     const time_t seconds = static_cast<time_t>(static_cast<int64_t>(fileTime / kTicksPerSecond) - kSecondsFrom1601To1970);
