@@ -131,6 +131,15 @@ bool CopyFile(const char* source, const char* target);
 // the source is held open (error 32) or the target is held open or a folder (error 5).
 bool ReplaceFile(const char* source, const char* target);
 
+// Writes the data of the file `name` through to the disk, opening it for the moment. Counted
+// as a flush.
+bool FlushNamedFile(const char* name);
+// Whether another opener holds `name` with write access (then an open for reading that shares
+// only reading is refused), and whether anyone holds it at all (Windows cannot see a reader of
+// a read-only file). Neither leaves anything open, and neither counts as an open.
+bool HeldForWriting(const char* name);
+bool HeldByAnyone(const char* name);
+
 // Sets the file times of an open file (file times as in FindData); a null time stays as it is.
 // POSIX has no settable creation time and ignores it.
 bool SetFileTimes(FileHandle file, const uint64_t* creation, const uint64_t* access, const uint64_t* write);

@@ -24,6 +24,9 @@ const char* WindowsName(const char* name, std::string& storage);
 // Whether another opener holds the file open through OpenFile or OpenFileCompat.
 bool IsHeldOpen(const char* name);
 
+// The share locks cover [0, kPresenceByte); the compatibility open locks kPresenceByte alone.
+constexpr int64_t kPresenceByte = int64_t{1} << 62;
+
 // Takes the share lock of an open: shared for reading, exclusive for writing. False when another
 // open holds a conflicting one (the sharing violation).
 bool TakeShareLock(int fd, bool write);

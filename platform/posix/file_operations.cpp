@@ -177,6 +177,39 @@ bool ReplaceFile(const char* source, const char* target) {
     return true;
 }
 
+bool FlushNamedFile(const char* name) {
+    if (const Fault* f = fault_detail::Check(CallKind::Flush)) return posix::Fail(f->error);
+    std::string storage;
+    name = posix::WindowsName(name, storage);
+    const int fd = open(name, O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return posix::FailWithErrnoFor(name);
+    const bool flushed = fsync(fd) == 0;
+    if (!flushed) posix::FailWithErrno();
+    close(fd);
+    return flushed;
+}
+
+bool HeldForWriting(const char* name) {
+    std::string storage;
+    name = posix::WindowsName(name, storage);
+    const int fd = open(name, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) return false;
+    // Only a writer's exclusive share lock refuses a reader's shared one.
+    struct flock lock {};
+    lock.l_type = F_RDLCK;
+    lock.l_whence = SEEK_SET;
+    lock.l_start = 0;
+    lock.l_len = posix::kPresenceByte;
+    const bool held = fcntl(fd, F_OFD_GETLK, &lock) == 0 && lock.l_type != F_UNLCK;
+    close(fd);
+    return held;
+}
+
+bool HeldByAnyone(const char* name) {
+    std::string storage;
+    return posix::IsHeldOpen(posix::WindowsName(name, storage));
+}
+
 uint32_t GetFileAttributes(const char* name) {
     if (const Fault* f = fault_detail::Check(CallKind::Attributes)) {
         posix::Fail(f->error);

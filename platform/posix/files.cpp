@@ -24,8 +24,7 @@ thread_local uint32_t t_lastError = 0;
 using posix::FdOf;
 using posix::HandleOf;
 
-// The share locks cover [0, kPresenceByte); the compatibility open locks kPresenceByte alone.
-constexpr off_t kPresenceByte = static_cast<off_t>(1) << 62;
+using posix::kPresenceByte;
 
 bool TakeLock(int fd, short type, off_t start, off_t length) {
     struct flock lock {};

@@ -31,6 +31,47 @@ bool ReplaceFile(const char* source, const char* target) {
     return ::MoveFileExA(source, target, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != FALSE;
 }
 
+bool FlushNamedFile(const char* name) {
+    if (const Fault* f = fault_detail::Check(CallKind::Flush)) return win32::Fail(f->error);
+    // Flushing needs write access.
+    HANDLE h = ::CreateFileA(name, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                             FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE) return false;
+    const bool flushed = ::FlushFileBuffers(h) != FALSE;
+    const DWORD error = ::GetLastError();
+    ::CloseHandle(h);
+    if (!flushed) ::SetLastError(error);
+    return flushed;
+}
+
+namespace {
+
+// Whether an open that shares only reading meets a sharing violation.
+bool ProbeRefused(const char* name, DWORD access, DWORD* error) {
+    HANDLE h = ::CreateFileA(name, access, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h != INVALID_HANDLE_VALUE) {
+        ::CloseHandle(h);
+        *error = NO_ERROR;
+        return false;
+    }
+    *error = ::GetLastError();
+    return *error == ERROR_SHARING_VIOLATION;
+}
+
+}  // namespace
+
+bool HeldForWriting(const char* name) {
+    DWORD error = 0;
+    return ProbeRefused(name, GENERIC_READ, &error);
+}
+
+bool HeldByAnyone(const char* name) {
+    DWORD error = 0;
+    if (ProbeRefused(name, GENERIC_READ | GENERIC_WRITE, &error)) return true;
+    // A read-only file refuses writing to everyone; a writer still shows by refusing a reader.
+    return error == ERROR_ACCESS_DENIED && HeldForWriting(name);
+}
+
 uint32_t GetFileAttributes(const char* name) {
     if (const Fault* f = fault_detail::Check(CallKind::Attributes)) {
         win32::Fail(f->error);

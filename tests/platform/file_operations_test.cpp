@@ -136,6 +136,28 @@ TEST_F(FileOperations, ReplaceTakesTheTargetsPlaceInOneStep) {
     EXPECT_EQ(Text(dir / "fresh"), "new");
 }
 
+TEST_F(FileOperations, WhoHoldsAFile) {
+    const std::string name = dir / "held";
+    WriteText(name, "h");
+    EXPECT_FALSE(HeldForWriting(name.c_str()));
+    EXPECT_FALSE(HeldByAnyone(name.c_str()));
+    {
+        Held reader(name, FileAccess::Read);
+        EXPECT_FALSE(HeldForWriting(name.c_str()));
+        EXPECT_TRUE(HeldByAnyone(name.c_str()));
+    }
+    {
+        Held writer(name, FileAccess::ReadWrite);
+        EXPECT_TRUE(HeldForWriting(name.c_str()));
+        EXPECT_TRUE(HeldByAnyone(name.c_str()));
+    }
+    EXPECT_FALSE(HeldByAnyone((dir / "absent").c_str()));
+    InjectFault(CallKind::Flush, 1);
+    EXPECT_FALSE(FlushNamedFile(name.c_str()));
+    EXPECT_TRUE(FlushNamedFile(name.c_str()));
+    EXPECT_FALSE(FlushNamedFile((dir / "absent").c_str()));
+}
+
 TEST_F(FileOperations, AttributesOfFilesAndFolders) {
     const std::string file = dir / "file";
     WriteText(file, "x");
