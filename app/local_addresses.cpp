@@ -5,10 +5,16 @@
 namespace {
 
 HostAddressSource g_source = nullptr;
+ComputerNameSource g_nameSource = nullptr;
 
 }  // namespace
 
 void SetHostAddressSource(HostAddressSource source) { g_source = source; }
+void SetComputerNameSource(ComputerNameSource source) { g_nameSource = source; }
+
+int32_t LocalComputerName(char* buffer, uint32_t size) {
+    return g_nameSource ? g_nameSource(buffer, size) : platform::ComputerName(buffer, size);
+}
 
 int32_t GetLocalAddresses(int32_t* count, uint32_t* addresses) {
     *count = 0;

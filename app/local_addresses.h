@@ -15,3 +15,9 @@ int32_t GetLocalAddresses(int32_t* count, uint32_t* addresses);
 // their own list; null puts the system's back.
 using HostAddressSource = int32_t (*)(uint32_t* addresses, int32_t capacity);
 void SetHostAddressSource(HostAddressSource source);
+
+// The computer's name as the template records it: the same contract as platform::ComputerName.
+int32_t LocalComputerName(char* buffer, uint32_t size);
+// Tests that need the same file on every machine set a fixed name; null puts the system's back.
+using ComputerNameSource = int32_t (*)(char* buffer, uint32_t size);
+void SetComputerNameSource(ComputerNameSource source);

@@ -7,7 +7,6 @@
 #include "app/password_scrambler.h"
 #include "fileservice/file_service.h"
 #include "hdb/database_manager.h"
-#include "platform/network.h"
 
 namespace {
 
@@ -40,7 +39,7 @@ public:
                   AddValueKey(parent, kNextUserIdKey, id, static_cast<uint32_t>(UIntToHex8(1, id) - id));
         if (ok) {
             char computerName[kComputerNameBuffer] = {};
-            if (platform::ComputerName(computerName, sizeof computerName) < 0) computerName[0] = '\0';
+            if (LocalComputerName(computerName, sizeof computerName) < 0) computerName[0] = '\0';
             ok = AddTextKey(parent, kServerNameKey, computerName);
         }
         db_.HdbCloseKey(database_, parent);

@@ -1,26 +1,39 @@
-// rebuild_bench: times whole rebuilds of generated repositories.
-//   rebuild_bench [USERS...]   (default: 1000 10000)
-// Each repository has USERS user folders whose summaries are copies of summaries written by real
-// word processors (a short and a long one, alternating) with the user's own name. The run is
-// the real worker with a host that only counts status lines. Reported per user: wall time and
-// the platform calls of every kind (opens, reads, writes, seeks, ...).
+// rebuild_bench: how fast pellucor is, against the floor and against SQLite, in one run.
+//   rebuild_bench [USERS...]                 (default: 10000 40000)
+//   rebuild_bench --make-repository DIR USERS   only generate a repository (for memory checks)
+// For each size a repository is generated whose summaries are copies of summaries written by
+// real word processors (a short and a long one, alternating) with each user's own name. On it,
+// in turn: the real rebuild (the worker, with a host that only counts status lines); the floor
+// program (rebuild_floor: read each summary to its name line, write the database's size once);
+// and SQLite building the same tree in one transaction (summaries read the same way). Then the
+// engine alone against SQLite: 100,000 keys with 16-byte values, as 1,000 parents x 100
+// children and as one parent x 100,000 children, created and written, then looked up by name
+// and read back; and 10,000 keys created from freed blocks against a fresh file.
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "app/rebuild_run.h"
 #include "fileservice/file_service.h"
 #include "hdb/database_manager.h"
-#include "platform/fault_injection.h"
+
+#ifdef PELLUCOR_HAVE_SQLITE
+#include <sqlite3.h>
+#endif
 
 namespace {
 
 namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+
+double Since(Clock::time_point start) { return std::chrono::duration<double>(Clock::now() - start).count(); }
 
 class SilentHost : public RunHost {
 public:
@@ -32,14 +45,14 @@ public:
 
 struct SummaryTemplate {
     std::string text;
-    std::string name;  // the user name in `text`, replaced by each generated user's own
+    std::string label;  // the name line's label and name in `text`, replaced for each user
 };
 
 bool LoadTemplate(const char* file, const char* name, SummaryTemplate* out) {
     std::ifstream in(fs::path(PELLUCOR_SUMMARY_DIR) / file, std::ios::binary);
     out->text.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    out->name = std::string("User Name: ") + name;
-    return out->text.find(out->name) != std::string::npos;
+    out->label = std::string("User Name: ") + name;
+    return out->text.find(out->label) != std::string::npos;
 }
 
 std::string Hex8(unsigned value) {
@@ -56,60 +69,349 @@ void MakeRepository(const fs::path& root, long users, const std::vector<SummaryT
         fs::create_directory(folder);
         const SummaryTemplate& t = templates[static_cast<size_t>(i) % templates.size()];
         std::string text = t.text;
-        text.replace(text.find(t.name), t.name.size(), "User Name: user " + id);
+        text.replace(text.find(t.label), t.label.size(), "User Name: user " + id);
         std::ofstream(folder / "UserSummary.rtf", std::ios::binary) << text;
     }
 }
 
-constexpr const char* kKindNames[] = {"open", "read",   "write", "seek", "flush",      "close",
-                                      "rename", "delete", "copy", "find", "attributes", "allocate"};
-static_assert(std::size(kKindNames) == static_cast<size_t>(platform::CallKind::Count));
+fs::path ScratchPath(const std::string& what) {
+    return fs::temp_directory_path() /
+           ("pellucor-bench-" + what + "-" + std::to_string(Clock::now().time_since_epoch().count()));
+}
 
-int Measure(long users, const std::vector<SummaryTemplate>& templates) {
-    const fs::path root =
-        fs::temp_directory_path() /
-        ("pellucor-bench-" + std::to_string(users) + "-" +
-         std::to_string(std::chrono::steady_clock::now().time_since_epoch().count()));
-    MakeRepository(root, users, templates);
-
+// Seconds for the whole rebuild of `root`; the database's size in *bytes.
+double TimeRebuild(const fs::path& root, uintmax_t* bytes, bool* completed) {
     FileService files;
     DatabaseManager databases;
     SilentHost host;
     RebuildRun& run = SharedRun();
-    if (!SetRepositoryPath(root.string())) {
-        std::fprintf(stderr, "rebuild_bench: path too long: %s\n", root.string().c_str());
-        return 1;
-    }
+    SetRepositoryPath(root.string());
     run.host = &host;
     run.fileService = &files;
     run.databaseManager = &databases;
-
-    platform::ResetCallCounts();
-    const auto start = std::chrono::steady_clock::now();
+    const auto start = Clock::now();
     RebuildWorker();
-    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-
-    uint64_t calls[static_cast<size_t>(platform::CallKind::Count)];
-    uint64_t total = 0;
-    for (size_t k = 0; k < std::size(calls); ++k) {
-        calls[k] = platform::CallCount(static_cast<platform::CallKind>(k));
-        total += calls[k];
-    }
-    std::error_code ignored;
-    const auto databaseSize = fs::file_size(root / kDatabaseFileName, ignored);
-
-    std::printf("%ld users: %.3f s, %.1f us/user, %.1f platform calls/user, database %ju bytes, %ld status lines%s\n",
-                users, seconds, seconds * 1e6 / static_cast<double>(users),
-                static_cast<double>(total) / static_cast<double>(users), static_cast<uintmax_t>(databaseSize),
-                host.lines, host.completed ? "" : ", NOT COMPLETED");
-    std::printf("  per user:");
-    for (size_t k = 0; k < std::size(calls); ++k)
-        if (calls[k] != 0) std::printf(" %s %.2f", kKindNames[k], static_cast<double>(calls[k]) / static_cast<double>(users));
-    std::printf("\n");
-
+    const double seconds = Since(start);
     run.host = nullptr;
-    fs::remove_all(root, ignored);
-    return host.completed ? 0 : 1;
+    std::error_code ignored;
+    *bytes = fs::file_size(root / kDatabaseFileName, ignored);
+    *completed = host.completed;
+    return seconds;
+}
+
+double TimeFloor(const fs::path& root, uintmax_t bytes) {
+    const fs::path out = root / "floor.out";
+    const std::string command =
+        "\"" + std::string(PELLUCOR_FLOOR_PROGRAM) + "\" \"" + root.string() + "\" " + std::to_string(bytes) + " \"" +
+        out.string() + "\" >/dev/null";
+    const auto start = Clock::now();
+    const int status = std::system(command.c_str());
+    const double seconds = Since(start);
+    std::error_code ignored;
+    fs::remove(out, ignored);
+    return status == 0 ? seconds : -1;
+}
+
+#ifdef PELLUCOR_HAVE_SQLITE
+
+// A key tree in SQLite: one row per key, found by (parent, name).
+class SqliteTree {
+public:
+    explicit SqliteTree(const fs::path& path) {
+        sqlite3_open(path.string().c_str(), &db_);
+        Exec("CREATE TABLE keys(id INTEGER PRIMARY KEY, parent INTEGER, name TEXT, value BLOB)");
+        Exec("CREATE INDEX keys_by_name ON keys(parent, name)");
+        sqlite3_prepare_v2(db_, "INSERT INTO keys(parent, name, value) VALUES(?, ?, ?)", -1, &insert_, nullptr);
+        sqlite3_prepare_v2(db_, "SELECT id, value FROM keys WHERE parent = ? AND name = ?", -1, &find_, nullptr);
+        sqlite3_prepare_v2(db_, "UPDATE keys SET value = ? WHERE id = ?", -1, &update_, nullptr);
+    }
+    ~SqliteTree() {
+        sqlite3_finalize(insert_);
+        sqlite3_finalize(find_);
+        sqlite3_finalize(update_);
+        sqlite3_close(db_);
+    }
+    void Exec(const char* sql) { sqlite3_exec(db_, sql, nullptr, nullptr, nullptr); }
+    int64_t Add(int64_t parent, const std::string& name, const void* value, int size) {
+        sqlite3_bind_int64(insert_, 1, parent);
+        sqlite3_bind_text(insert_, 2, name.data(), static_cast<int>(name.size()), SQLITE_STATIC);
+        sqlite3_bind_blob(insert_, 3, value, size, SQLITE_STATIC);
+        sqlite3_step(insert_);
+        sqlite3_reset(insert_);
+        return sqlite3_last_insert_rowid(db_);
+    }
+    // The key's id and, into `value`, its value's first `size` bytes; -1 when it is missing.
+    int64_t Find(int64_t parent, const std::string& name, void* value, int size) {
+        sqlite3_bind_int64(find_, 1, parent);
+        sqlite3_bind_text(find_, 2, name.data(), static_cast<int>(name.size()), SQLITE_STATIC);
+        int64_t id = -1;
+        if (sqlite3_step(find_) == SQLITE_ROW) {
+            id = sqlite3_column_int64(find_, 0);
+            const int got = sqlite3_column_bytes(find_, 1);
+            if (value && got > 0) std::memcpy(value, sqlite3_column_blob(find_, 1), static_cast<size_t>(got < size ? got : size));
+        }
+        sqlite3_reset(find_);
+        return id;
+    }
+    void Set(int64_t id, const void* value, int size) {
+        sqlite3_bind_blob(update_, 1, value, size, SQLITE_STATIC);
+        sqlite3_bind_int64(update_, 2, id);
+        sqlite3_step(update_);
+        sqlite3_reset(update_);
+    }
+
+private:
+    sqlite3* db_ = nullptr;
+    sqlite3_stmt* insert_ = nullptr;
+    sqlite3_stmt* find_ = nullptr;
+    sqlite3_stmt* update_ = nullptr;
+};
+
+// The user name of a summary, read as the floor reads it; empty when there is none.
+std::string ReadName(const fs::path& path, std::vector<char>& buffer) {
+    std::FILE* file = std::fopen(path.string().c_str(), "rb");
+    if (!file) return {};
+    const size_t got = std::fread(buffer.data(), 1, buffer.size(), file);
+    std::fclose(file);
+    const std::string_view text(buffer.data(), got);
+    const size_t at = text.find("User Name:");
+    if (at == std::string_view::npos) return {};
+    const size_t end = text.find('\n', at);
+    return std::string(text.substr(at + 11, end == std::string_view::npos ? std::string_view::npos : end - at - 11));
+}
+
+// The template's keys and one account per user, in one transaction.
+double TimeSqliteRebuild(const fs::path& root) {
+    const fs::path path = root / "sqlite.db";
+    const auto start = Clock::now();
+    {
+        SqliteTree tree(path);
+        tree.Exec("BEGIN");
+        const int64_t top = tree.Add(0, "User Configuration Root", "", 0);
+        const int64_t config = tree.Add(top, "Config", "", 0);
+        tree.Add(config, "Next Admin ID", "00000002", 8);
+        const int64_t counter = tree.Add(config, "Next User ID", "00000001", 8);
+        tree.Add(config, "ServerNameOrURL", "host", 4);
+        const int64_t security = tree.Add(config, "Remote Access Security", "", 0);
+        for (const char* access : {"System Admin Access", "Client Access"}) {
+            const int64_t at = tree.Add(security, access, "", 0);
+            for (const char* setting : {"Enabled", "Port", "ListenOnAnyIP", "BindToIPList", "AcceptConnectionFrom",
+                                        "AcceptFromList"})
+                tree.Add(at, setting, "1", 1);
+        }
+        const int64_t admins = tree.Add(top, "Server Admin List", "", 0);
+        const int64_t admin = tree.Add(admins, "00000001", "", 0);
+        tree.Add(admin, "Name", "OrvaneAdmin", 11);
+        tree.Add(admin, "Password", "0123456789abc", 13);
+        tree.Add(admin, "EMailAddress", "", 0);
+        tree.Add(top, "Client List", "", 0);
+        std::vector<char> buffer(16 * 1024);
+        std::error_code error;
+        unsigned next = 1;
+        for (const auto& entry : fs::directory_iterator(root / "users", error)) {
+            const std::string folder = entry.path().filename().string();
+            const std::string name = ReadName(entry.path() / "UserSummary.rtf", buffer);
+            if (name.empty()) continue;
+            const unsigned id = static_cast<unsigned>(std::strtoul(folder.c_str(), nullptr, 16));
+            char current[9] = {};
+            tree.Find(config, "Next User ID", current, 8);
+            if (id >= next) {
+                next = id + 1;
+                const std::string text = Hex8(next);
+                tree.Set(counter, text.data(), 8);
+            }
+            // Client List is found again for every user, as the import does.
+            const int64_t account = tree.Add(tree.Find(top, "Client List", nullptr, 0), folder, "", 0);
+            tree.Add(account, "Name", name.data(), static_cast<int>(name.size()));
+            tree.Add(account, "Password", "01234567", 8);
+            tree.Add(account, "NeedToSynchronizeClient", "0", 1);
+        }
+        tree.Exec("COMMIT");
+    }
+    return Since(start);
+}
+
+#endif  // PELLUCOR_HAVE_SQLITE
+
+int MeasureRebuilds(const std::vector<long>& sizes, const std::vector<SummaryTemplate>& templates) {
+    int status = 0;
+    std::printf("Rebuild (wall seconds; ratios are pellucor's time over the other's)\n");
+    std::printf("%8s %10s %10s %8s", "users", "pellucor", "floor", "x floor");
+#ifdef PELLUCOR_HAVE_SQLITE
+    std::printf(" %10s %9s", "sqlite", "x sqlite");
+#endif
+    std::printf("\n");
+    double first = 0;
+    long firstUsers = 0;
+    for (long users : sizes) {
+        const fs::path root = ScratchPath(std::to_string(users));
+        MakeRepository(root, users, templates);
+        uintmax_t bytes = 0;
+        bool completed = false;
+        const double pellucor = TimeRebuild(root, &bytes, &completed);
+        const double floor = TimeFloor(root, bytes);
+        std::printf("%8ld %10.3f %10.3f %8.2f", users, pellucor, floor, pellucor / floor);
+#ifdef PELLUCOR_HAVE_SQLITE
+        const double sqlite = TimeSqliteRebuild(root);
+        std::printf(" %10.3f %9.2f", sqlite, pellucor / sqlite);
+#endif
+        std::printf("%s\n", completed ? "" : "  NOT COMPLETED");
+        if (!completed || floor < 0) status = 1;
+        if (firstUsers == 0) {
+            first = pellucor;
+            firstUsers = users;
+        } else {
+            std::printf("         t(%ld) / t(%ld) = %.2f (users x%.1f)\n", users, firstUsers, pellucor / first,
+                        static_cast<double>(users) / static_cast<double>(firstUsers));
+        }
+        std::error_code ignored;
+        fs::remove_all(root, ignored);
+    }
+    return status;
+}
+
+// ---- The engine alone ----
+
+struct Shape {
+    const char* name;
+    int parents;
+    int children;
+};
+
+constexpr char kValue[17] = "0123456789abcdef";
+
+std::string ChildName(int parent, int child) { return Hex8(static_cast<unsigned>(parent * 1000003 + child)); }
+
+struct EngineTimes {
+    double create;
+    double lookup;
+};
+
+EngineTimes TimeEngine(const Shape& shape) {
+    const fs::path path = ScratchPath("engine");
+    DatabaseManager databases;
+    EngineTimes times{};
+    auto start = Clock::now();
+    int32_t db = databases.OpenDatabase(path.string().c_str(), ModeReadWrite);
+    databases.HdbCloseKey(db, static_cast<uint32_t>(databases.HdbCreateKey(db, 0, "root")));
+    std::vector<uint32_t> parents;
+    for (int p = 0; p < shape.parents; ++p) {
+        const auto parent = static_cast<uint32_t>(databases.HdbCreateKey(db, 1, ("parent " + std::to_string(p)).c_str()));
+        databases.HdbCloseKey(db, parent);
+        parents.push_back(parent);
+        for (int c = 0; c < shape.children; ++c) {
+            const auto key = static_cast<uint32_t>(databases.HdbCreateKey(db, parent, ChildName(p, c).c_str()));
+            databases.HdbWriteValue(db, key, kValue, 16);
+            databases.HdbCloseKey(db, key);
+        }
+    }
+    databases.CloseDatabase(db);
+    times.create = Since(start);
+
+    start = Clock::now();
+    db = databases.OpenDatabase(path.string().c_str(), ModeReadOnly);
+    long found = 0;
+    char value[16];
+    for (int p = 0; p < shape.parents; ++p) {
+        for (int c = 0; c < shape.children; ++c) {
+            const int64_t key = databases.HdbFindKey(db, parents[static_cast<size_t>(p)], ChildName(p, c).c_str());
+            if (key < 0) continue;
+            if (databases.HdbReadValue(db, static_cast<uint32_t>(key), value, 16) == 16) ++found;
+            databases.HdbCloseKey(db, static_cast<uint32_t>(key));
+        }
+    }
+    databases.CloseDatabase(db);
+    times.lookup = Since(start);
+    if (found != static_cast<long>(shape.parents) * shape.children) std::printf("  (only %ld keys read back)\n", found);
+    std::error_code ignored;
+    fs::remove(path, ignored);
+    return times;
+}
+
+#ifdef PELLUCOR_HAVE_SQLITE
+EngineTimes TimeSqliteEngine(const Shape& shape) {
+    const fs::path path = ScratchPath("sqlite-engine");
+    EngineTimes times{};
+    std::vector<int64_t> parents;
+    auto start = Clock::now();
+    {
+        SqliteTree tree(path);
+        tree.Exec("BEGIN");
+        const int64_t root = tree.Add(0, "root", "", 0);
+        for (int p = 0; p < shape.parents; ++p) {
+            parents.push_back(tree.Add(root, "parent " + std::to_string(p), "", 0));
+            for (int c = 0; c < shape.children; ++c) tree.Add(parents.back(), ChildName(p, c), kValue, 16);
+        }
+        tree.Exec("COMMIT");
+    }
+    times.create = Since(start);
+    start = Clock::now();
+    {
+        SqliteTree tree(path);
+        char value[16];
+        for (int p = 0; p < shape.parents; ++p)
+            for (int c = 0; c < shape.children; ++c) tree.Find(parents[static_cast<size_t>(p)], ChildName(p, c), value, 16);
+    }
+    times.lookup = Since(start);
+    std::error_code ignored;
+    fs::remove(path, ignored);
+    return times;
+}
+#endif
+
+// Seconds to create `count` keys with 16-byte values under one parent, in a fresh file or in a
+// file whose blocks were all released by deleting as many keys before.
+double TimeCreate(int count, bool fromFreedBlocks) {
+    const fs::path path = ScratchPath("reuse");
+    DatabaseManager databases;
+    int32_t db = databases.OpenDatabase(path.string().c_str(), ModeReadWrite);
+    databases.HdbCloseKey(db, static_cast<uint32_t>(databases.HdbCreateKey(db, 0, "root")));
+    auto fill = [&](const char* name) {
+        const auto parent = static_cast<uint32_t>(databases.HdbCreateKey(db, 1, name));
+        databases.HdbCloseKey(db, parent);
+        for (int c = 0; c < count; ++c) {
+            const auto key = static_cast<uint32_t>(databases.HdbCreateKey(db, parent, ChildName(0, c).c_str()));
+            databases.HdbWriteValue(db, key, kValue, 16);
+            databases.HdbCloseKey(db, key);
+        }
+        return parent;
+    };
+    if (fromFreedBlocks) {
+        databases.HdbDeleteKey(db, fill("old"));
+        databases.CloseDatabase(db);
+        db = databases.OpenDatabase(path.string().c_str(), ModeReadWrite);
+    }
+    const auto start = Clock::now();
+    fill("new");
+    databases.CloseDatabase(db);
+    const double seconds = Since(start);
+    std::error_code ignored;
+    fs::remove(path, ignored);
+    return seconds;
+}
+
+void MeasureEngine() {
+    std::printf("\nEngine alone, 100,000 keys with 16-byte values (wall seconds)\n");
+    std::printf("%-22s %12s %12s", "shape", "create+write", "lookup+read");
+#ifdef PELLUCOR_HAVE_SQLITE
+    std::printf(" %14s %14s", "sqlite create", "sqlite lookup");
+    std::printf(" %9s %9s", "x create", "x lookup");
+#endif
+    std::printf("\n");
+    for (const Shape& shape : {Shape{"1,000 x 100", 1000, 100}, Shape{"1 x 100,000", 1, 100000}}) {
+        const EngineTimes ours = TimeEngine(shape);
+        std::printf("%-22s %12.3f %12.3f", shape.name, ours.create, ours.lookup);
+#ifdef PELLUCOR_HAVE_SQLITE
+        const EngineTimes theirs = TimeSqliteEngine(shape);
+        std::printf(" %14.3f %14.3f %9.2f %9.2f", theirs.create, theirs.lookup, ours.create / theirs.create,
+                    ours.lookup / theirs.lookup);
+#endif
+        std::printf("\n");
+    }
+    const double fresh = TimeCreate(10000, false);
+    const double reused = TimeCreate(10000, true);
+    std::printf("10,000 keys created: fresh file %.3f s, from freed blocks %.3f s (x%.2f)\n", fresh, reused,
+                reused / fresh);
 }
 
 }  // namespace
@@ -121,17 +423,21 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "rebuild_bench: cannot read the summaries in %s\n", PELLUCOR_SUMMARY_DIR);
         return 1;
     }
+    if (argc == 4 && std::strcmp(argv[1], "--make-repository") == 0) {
+        MakeRepository(argv[2], std::strtol(argv[3], nullptr, 10), templates);
+        return 0;
+    }
     std::vector<long> sizes;
     for (int i = 1; i < argc; ++i) {
         const long n = std::strtol(argv[i], nullptr, 10);
         if (n <= 0) {
-            std::fprintf(stderr, "usage: rebuild_bench [USERS...]\n");
+            std::fprintf(stderr, "usage: rebuild_bench [USERS...] | --make-repository DIR USERS\n");
             return 2;
         }
         sizes.push_back(n);
     }
-    if (sizes.empty()) sizes = {1000, 10000};
-    int status = 0;
-    for (long n : sizes) status |= Measure(n, templates);
+    if (sizes.empty()) sizes = {10000, 40000};
+    const int status = MeasureRebuilds(sizes, templates);
+    MeasureEngine();
     return status;
 }

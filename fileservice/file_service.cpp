@@ -11,10 +11,25 @@
 
 namespace {
 
+// Small reads are served from a buffer that is filled in large reads, so a reader that takes one
+// byte at a time costs one system call per buffer, not per byte. Reads of 256 bytes or more (a
+// database block, a header) go straight to the system: such callers keep their own buffers and
+// count on each of their reads being one transfer. While the entry's position is known, the
+// system's position stands at bufferStart + bufferFill and the entry's own at bufferStart +
+// bufferCursor; a write, or a seek outside the buffer, first puts the system's position back at
+// the entry's. After a failed call the position is not known until the system is asked again.
+constexpr uint32_t kReadBufferSize = 16 * 1024;
+constexpr uint32_t kBufferedReadBelow = 256;
+
 struct OpenFileEntry {
     std::atomic<platform::FileHandle> handle;  // 0 marks a free entry
     int32_t modified;
     char* name;  // heap copy of the name as opened, or null
+    uint8_t* buffer;  // kReadBufferSize bytes once the entry is read, or null
+    bool positionKnown;
+    uint64_t bufferStart;   // file offset of buffer[0]
+    uint32_t bufferFill;    // bytes of the buffer that hold file data
+    uint32_t bufferCursor;  // the entry's position inside the buffer, at most bufferFill
 };
 
 OpenFileEntry g_openFiles[kOpenFileTableSize];
@@ -63,6 +78,65 @@ platform::FileHandle OpenByMode(const char* name, uint32_t mode, bool newFileOnl
             return h;
         }
     }
+}
+
+void SetKnownPosition(OpenFileEntry& entry, uint64_t position) {
+    entry.positionKnown = true;
+    entry.bufferStart = position;
+    entry.bufferFill = 0;
+    entry.bufferCursor = 0;
+}
+
+void ForgetPosition(OpenFileEntry& entry) {
+    entry.positionKnown = false;
+    entry.bufferFill = 0;
+    entry.bufferCursor = 0;
+}
+
+// Makes the system's position the entry's and empties the buffer. False when that fails.
+bool SyncPosition(OpenFileEntry& entry) {
+    if (!entry.positionKnown) {
+        uint64_t position = 0;
+        if (!platform::SeekFile(entry.handle, 0, platform::SeekOrigin::Current, &position)) return false;
+        SetKnownPosition(entry, position);
+        return true;
+    }
+    const uint64_t position = entry.bufferStart + entry.bufferCursor;
+    // A failed move leaves the system where it was, so the entry keeps its buffer and position.
+    if (entry.bufferCursor != entry.bufferFill &&
+        !platform::SeekFile(entry.handle, static_cast<int64_t>(position), platform::SeekOrigin::Begin, nullptr))
+        return false;
+    SetKnownPosition(entry, position);
+    return true;
+}
+
+// Copies what the buffer holds from the entry's position on, at most `count` bytes.
+uint32_t TakeBuffered(OpenFileEntry& entry, uint8_t* out, uint32_t count) {
+    const uint32_t available = entry.bufferFill - entry.bufferCursor;
+    const uint32_t take = available < count ? available : count;
+    if (take > 0) std::memcpy(out, entry.buffer + entry.bufferCursor, take);
+    entry.bufferCursor += take;
+    return take;
+}
+
+// One system read of `count` bytes at the entry's position, into `out`.
+bool ReadThrough(OpenFileEntry& entry, uint8_t* out, uint32_t count, uint32_t* done) {
+    if (!SyncPosition(entry)) return false;
+    if (!platform::ReadFile(entry.handle, out, count, done)) {
+        ForgetPosition(entry);
+        return false;
+    }
+    SetKnownPosition(entry, entry.bufferStart + *done);
+    return true;
+}
+
+// Reads the next buffer's worth at the entry's position, once the buffer is used up.
+bool Refill(OpenFileEntry& entry) {
+    uint32_t done = 0;
+    if (!ReadThrough(entry, entry.buffer, kReadBufferSize, &done)) return false;
+    entry.bufferStart -= done;
+    entry.bufferFill = done;
+    return true;
 }
 
 char* CopyName(const char* name) {
@@ -117,6 +191,9 @@ int32_t FileService::FileOpen(const char* name, uint32_t request) {
         entry.handle.store(handle);
         entry.modified = 0;
         entry.name = CopyName(name);
+        // Opened at the start, except in append mode, where the system is asked on first use.
+        if (mode == OpenAppend) ForgetPosition(entry);
+        else SetKnownPosition(entry, 0);
         ReleaseSpinLock(&g_openFileTableLock);
         if (!quiet) {
             if (const FileActivityHooks* h = Hooks(); h && h->OnOpen) h->OnOpen(name, mode, index);
@@ -131,33 +208,73 @@ int32_t FileService::FileOpen(const char* name, uint32_t request) {
 }
 
 int32_t FileService::FileRead(int32_t index, void* buffer, uint32_t count) {
-    uint32_t done = 0;
-    if (!platform::ReadFile(g_openFiles[index].handle, buffer, count, &done)) return -1;
-    return static_cast<int32_t>(done);
+    OpenFileEntry& entry = g_openFiles[index];
+    auto* out = static_cast<uint8_t*>(buffer);
+    if (!entry.buffer && count < kBufferedReadBelow)
+        entry.buffer = static_cast<uint8_t*>(platform::Allocate(kReadBufferSize));
+    // Bytes already buffered come first, whatever the size of the read.
+    uint32_t served = entry.buffer ? TakeBuffered(entry, out, count) : 0;
+    while (served < count) {
+        const uint32_t left = count - served;
+        // Without a buffer (there was no memory for one) every read is the system's own.
+        if (!entry.buffer || count >= kBufferedReadBelow) {
+            uint32_t done = 0;
+            if (!ReadThrough(entry, out + served, left, &done)) return -1;
+            return static_cast<int32_t>(served + done);
+        }
+        // A failed read returns -1 even when the buffer gave part of the bytes; where the file
+        // then stands is not known, as after a failed system read.
+        if (!Refill(entry)) return -1;
+        const uint32_t got = TakeBuffered(entry, out + served, left);
+        if (got == 0) break;  // the end of the file
+        served += got;
+    }
+    return static_cast<int32_t>(served);
 }
 
 int32_t FileService::FileWrite(int32_t index, const void* buffer, uint32_t count) {
+    OpenFileEntry& entry = g_openFiles[index];
+    // The write lands at the entry's position, and the buffer no longer holds the file's bytes.
+    if (!SyncPosition(entry)) return kWriteErrorNothingWritten;
     uint32_t done = 0;
-    if (!platform::WriteFile(g_openFiles[index].handle, buffer, count, &done))
+    if (!platform::WriteFile(entry.handle, buffer, count, &done)) {
+        ForgetPosition(entry);
         return done == 0 ? kWriteErrorNothingWritten : -1;
-    g_openFiles[index].modified = 1;
+    }
+    SetKnownPosition(entry, entry.bufferStart + done);
+    entry.modified = 1;
     return static_cast<int32_t>(done);
 }
 
 uint32_t FileService::FileTell(int32_t index, uint32_t* highOut) {
-    uint64_t position = 0;
-    // A 64-bit move cannot be mistaken for failure when the low half is all ones.
-    if (!platform::SeekFile(g_openFiles[index].handle, 0, platform::SeekOrigin::Current, &position)) {
-        if (highOut) *highOut = 0;
-        return 0;
+    OpenFileEntry& entry = g_openFiles[index];
+    uint64_t position = entry.bufferStart + entry.bufferCursor;
+    if (!entry.positionKnown) {
+        // A 64-bit move cannot be mistaken for failure when the low half is all ones.
+        if (!platform::SeekFile(entry.handle, 0, platform::SeekOrigin::Current, &position)) {
+            if (highOut) *highOut = 0;
+            return 0;
+        }
+        SetKnownPosition(entry, position);
     }
     if (highOut) *highOut = static_cast<uint32_t>(position >> 32);
     return static_cast<uint32_t>(position);
 }
 
 int32_t FileService::FileSeek(int32_t index, uint32_t high, uint32_t low) {
-    const int64_t offset = static_cast<int64_t>((static_cast<uint64_t>(high) << 32) | low);
-    return platform::SeekFile(g_openFiles[index].handle, offset, platform::SeekOrigin::Begin, nullptr) ? 0 : -1;
+    OpenFileEntry& entry = g_openFiles[index];
+    const uint64_t offset = (static_cast<uint64_t>(high) << 32) | low;
+    // A position inside the buffer, or the position the entry stands at, needs no system call.
+    if (entry.positionKnown && offset >= entry.bufferStart && offset - entry.bufferStart <= entry.bufferFill) {
+        entry.bufferCursor = static_cast<uint32_t>(offset - entry.bufferStart);
+        return 0;
+    }
+    if (!platform::SeekFile(entry.handle, static_cast<int64_t>(offset), platform::SeekOrigin::Begin, nullptr)) {
+        ForgetPosition(entry);
+        return -1;
+    }
+    SetKnownPosition(entry, offset);
+    return 0;
 }
 
 int32_t FileService::FileFlush(int32_t index) {
@@ -168,6 +285,9 @@ int32_t FileService::FileFlush(int32_t index) {
 int32_t FileService::FileClose(int32_t index) {
     OpenFileEntry& entry = g_openFiles[index];
     platform::CloseFile(entry.handle);
+    platform::Free(entry.buffer);
+    entry.buffer = nullptr;
+    ForgetPosition(entry);
     if (entry.name) {
         if (entry.modified == 1) JournalFileChanged(entry.name);
         platform::Free(entry.name);

@@ -5,6 +5,7 @@
 #include "hdb/block_storage.h"
 #include "hdb/counted_array.h"
 #include "hdb/database_record.h"
+#include "hdb/node_cache.h"
 #include "platform/platform.h"
 
 namespace {
@@ -34,6 +35,9 @@ void SettleAtBlockStart(ChainCursor& cursor, uint32_t place) {
 // Moves to the next block of the chain. The block must link back to the current one: a link
 // that loops to the head, into another chain or into a released block fails here, so no walk
 // over a damaged file can run on or misplace bytes. The cursor changes only on success.
+// Key chains remember where their places lie (the free list's cursor only ever walks a short way).
+bool RemembersPlaces(const DatabaseRecord& db, const ChainCursor& cursor) { return &cursor != &db.freeListCursor; }
+
 int32_t StepForward(DatabaseRecord& db, ChainCursor& cursor) {
     const uint32_t next = cursor.nextBlock;
     if (next == 0 || next == cursor.firstBlock) return -1;
@@ -41,11 +45,31 @@ int32_t StepForward(DatabaseRecord& db, ChainCursor& cursor) {
     uint8_t block[kBlockSize];
     if (BlockRead(db, next, block) != 0) return -1;
     if (BlockWord(block, 0) != cursor.currentBlock) return -1;
+    if (RemembersPlaces(db, cursor)) RememberPlace(db, cursor.firstBlock, CurrentPlace(cursor) + 1, next);
     cursor.previousBlock = cursor.currentBlock;
     cursor.currentBlock = next;
     cursor.nextBlock = BlockWord(block, 1);
     std::memcpy(cursor.buffer, block + 8, kChainPayload);
     return 0;
+}
+
+// Goes straight to a place whose block is remembered. The block must link back to the block
+// remembered before it; when it does not, the remembered places are dropped and the cursor
+// stands at the head instead. False when the place is not remembered or the cursor is at the
+// head after a mismatch (the caller walks then); -1 in *failed when a read failed.
+bool JumpToPlace(DatabaseRecord& db, ChainCursor& cursor, uint32_t place, int32_t* failed) {
+    *failed = 0;
+    if (place == 0 || !RemembersPlaces(db, cursor)) return false;
+    const uint32_t block = RecalledPlace(db, cursor.firstBlock, place);
+    if (block == 0) return false;
+    if ((cursor.dirty && ChainFlush(db, cursor) != 0) || ChainLoadBlock(db, cursor, block) != 0) {
+        *failed = -1;
+        return false;
+    }
+    if (cursor.previousBlock == RecalledPlace(db, cursor.firstBlock, place - 1)) return true;
+    ForgetPlacesFrom(db, cursor.firstBlock, 1);
+    if (ChainLoadBlock(db, cursor, cursor.firstBlock) != 0) *failed = -1;
+    return false;
 }
 
 // Moves to the previous block; it must name the current block as its successor.
@@ -198,6 +222,8 @@ int32_t ChainWrite(DatabaseRecord& db, ChainCursor& cursor, const void* data, ui
     uint32_t n = count;
     // A write that reaches the end of a block links in the next one and moves there.
     while (static_cast<uint32_t>(cursor.offset) + n >= kChainPayload) {
+        const uint32_t startPosition = cursor.position;
+        const int32_t startOffset = cursor.offset;
         const uint32_t room = kChainPayload - static_cast<uint32_t>(cursor.offset);
         if (room > 0) {
             std::memcpy(cursor.buffer + cursor.offset, source, room);
@@ -220,10 +246,23 @@ int32_t ChainWrite(DatabaseRecord& db, ChainCursor& cursor, const void* data, ui
         // The head keeps the length as it stood before this write grew it; the owner's close
         // stores the final one.
         if (ChainFlush(db, cursor) != 0 || (!fresh && StepForward(db, cursor) != 0)) {
+            // A fresh block that the file does not link yet stays out of the chain (its number
+            // is skipped, as after a failed growth): linked later, it would hold no chain block.
+            // The stream then ends inside the current block, before this block's part of the write.
+            if (fresh) {
+                cursor.nextBlock = 0;
+                cursor.position = startPosition;
+                cursor.offset = startOffset;
+            }
             RaiseLengthToPosition(cursor);
+            cursor.fill = FillFor(cursor);
             return -1;
         }
-        if (fresh) EnterFreshBlock(cursor);
+        if (fresh) {
+            if (RemembersPlaces(db, cursor))
+                RememberPlace(db, cursor.firstBlock, CurrentPlace(cursor) + 1, cursor.nextBlock);
+            EnterFreshBlock(cursor);
+        }
         RaiseLengthToPosition(cursor);
         cursor.offset = 0;
         cursor.fill = FillFor(cursor);
@@ -275,9 +314,21 @@ int32_t ChainRead(DatabaseRecord& db, ChainCursor& cursor, void* dest, uint32_t 
 int32_t ChainSeek(DatabaseRecord& db, ChainCursor& cursor, uint32_t target) {
     if (target == cursor.position) return 0;
     if (target > cursor.length) target = cursor.length;
-    const uint32_t from = CurrentPlace(cursor);
+    uint32_t from = CurrentPlace(cursor);
     const uint32_t to = target / kChainPayload;
+    bool jumped = false;
     if (from != to) {
+        // A remembered place needs no walk; after a mismatch the cursor stands at the head.
+        const uint32_t head = cursor.currentBlock;
+        int32_t failed = 0;
+        jumped = JumpToPlace(db, cursor, to, &failed);
+        if (failed) return -1;
+        if (!jumped && cursor.currentBlock != head) {
+            from = 0;
+            SettleAtBlockStart(cursor, 0);
+        }
+    }
+    if (from != to && !jumped) {
         uint32_t place = from;
         int32_t failed = 0;
         if (to > from) {
@@ -330,6 +381,7 @@ int32_t ChainTruncate(DatabaseRecord& db, ChainCursor& cursor, uint32_t keep) {
     uint8_t first[kBlockSize];
     uint8_t last[kBlockSize];
     if (CollectChain(db, cursor, keep, blocks, first, last) != 0) return -1;
+    if (RemembersPlaces(db, cursor)) ForgetPlacesFrom(db, cursor.firstBlock, keep);
 
     // Kept blocks other than the head and the new tail are unchanged and need no write.
     if (keep > 0) {

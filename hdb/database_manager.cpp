@@ -4,9 +4,11 @@
 #include <string>
 
 #include "fileservice/file_service.h"
+#include "hdb/block_cache.h"
 #include "hdb/block_storage.h"
 #include "hdb/key_node.h"
 #include "hdb/mirror.h"
+#include "hdb/node_cache.h"
 #include "platform/platform.h"
 
 namespace {
@@ -27,6 +29,8 @@ bool SamePath(const char* a, const char* b) {
 }
 
 void RemoveRecord(int32_t slot) {
+    BlockCacheDestroy(g_table[slot]->cache);
+    NodeCacheDestroy(*g_table[slot]);
     platform::Free(g_table[slot]);
     g_table[slot] = nullptr;
     if (--g_openDatabases <= 0) {
@@ -49,13 +53,14 @@ bool SeekTo(const DatabaseRecord& db, int64_t offset) {
     return DatabaseFileService().FileSeek(db.file, static_cast<uint32_t>(o >> 32), static_cast<uint32_t>(o)) == 0;
 }
 
-// Writes the 72-byte header image at offset 0 and flushes.
-void WriteHeaderImage(DatabaseRecord& db) {
+// Writes the 72-byte header image at offset 0 and flushes. False when it was not written whole.
+bool WriteHeaderImage(DatabaseRecord& db) {
     FileService& fs = DatabaseFileService();
-    SeekTo(db, 0);
-    fs.FileWrite(db.file, &db.header, kHeaderImageSize);
+    const bool written =
+        SeekTo(db, 0) && fs.FileWrite(db.file, &db.header, kHeaderImageSize) == static_cast<int32_t>(kHeaderImageSize);
     fs.FileFlush(db.file);
     db.filePosition = kUnknownFilePosition;
+    return written;
 }
 
 // Puts the file where filePosition says, or at the first block when that is unknown.
@@ -91,6 +96,10 @@ int32_t ChangeMode(DatabaseManager& manager, int32_t slot, int32_t mode) {
         manager.CloseDatabase(slot);
         return -1;
     }
+    // The cache held the file as the read-only open saw it; the reopened file starts afresh.
+    BlockCacheDestroy(db.cache);
+    db.cache = BlockCacheCreate();
+    NodeCacheDestroy(db);
     db.openCount += 1;
     db.mode = reopenMode;
     db.header.openForWrite = 1;
@@ -124,6 +133,7 @@ bool OpenExisting(DatabaseRecord& db, const char* path, int32_t mode) {
     db.freeListBusy = 0;
     db.lockWord = 0;
     db.filePosition = kHeaderBlockSize;
+    db.cache = BlockCacheCreate();
     if (mode == ModeReadWrite) {
         db.header.openForWrite = 1;
         WriteHeaderImage(db);
@@ -155,6 +165,7 @@ bool CreateNew(DatabaseRecord& db, const char* path, int32_t mode) {
     db.lockWord = 0;
     uint8_t headerBlock[kHeaderBlockSize] = {};
     std::memcpy(headerBlock, &db.header, kHeaderImageSize);
+    db.cache = BlockCacheCreate();
     bool created = fs.FileWrite(db.file, headerBlock, kHeaderBlockSize) == static_cast<int32_t>(kHeaderBlockSize);
     if (created) {
         fs.FileFlush(db.file);
@@ -287,23 +298,33 @@ int32_t DatabaseManager::CloseDatabase(int32_t handle) {
     }
     LockDatabase(db);
     DiscardSubKeyCache(db);
+    if (db.mode != ModeReadOnly) SettleFreeList(db);
     ChainClose(db, db.freeListCursor);
     ReleaseOpenNodes(db);
+    int32_t result = 0;
     if (db.file >= 0) {
         FileService& fs = DatabaseFileService();
         if (db.mode == ModeReadOnly) {
             fs.FileClose(db.file);
         } else {
-            db.header.openForWrite = 0;
-            WriteHeaderImage(db);
+            // Every cached block reaches the file before the header says the file is whole.
+            // After any failed transfer the header is left as the open wrote it (open for
+            // writing) and the mirror stays, so the file says what happened to it and recovery
+            // can put the old one back; the close reports the failure.
+            BlockCacheFlush(db);
+            if (db.transferFailed == 0) {
+                db.header.openForWrite = 0;
+                if (!WriteHeaderImage(db)) db.transferFailed = 1;
+            }
             fs.FileClose(db.file);
-            DeleteMirror(db.path);
+            if (db.transferFailed == 0) DeleteMirror(db.path);
+            else result = -1;
         }
     }
     UnlockDatabase(db);
     RemoveRecord(handle);
     UnlockExclusive(kDatabaseTableLock);
-    return 0;
+    return result;
 }
 
 int32_t DatabaseManager::GetAppValue(int32_t handle) {

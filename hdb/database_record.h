@@ -8,7 +8,9 @@
 #include "hdb/chain.h"
 #include "support/spin_lock.h"
 
+class BlockCache;
 class FileService;
+class NodeCache;
 struct KeyNode;
 
 static_assert(std::endian::native == std::endian::little, "database words are stored little-endian");
@@ -35,10 +37,11 @@ static_assert(sizeof(DatabaseHeader) == kHeaderImageSize);
 
 enum DatabaseMode : int32_t { ModeCreate = 0, ModeReadOnly = 1, ModeReadWrite = 2 };
 
-// The sub-key list cached by HdbNextSubKey, so that each step of a walk costs no I/O.
+// The sub-key list cached by HdbNextSubKey, so that each step of a walk costs no I/O. The two
+// ids are wider than a key id: every u32 id, 0xFFFFFFFF too, stays apart from -1.
 struct SubKeyCache {
-    int32_t cachedKey;     // key whose list is copied; -1 for none
-    int32_t lastReturned;  // sub-key id returned last; -1 for none
+    int64_t cachedKey;     // key whose list is copied; -1 for none
+    int64_t lastReturned;  // sub-key id returned last; -1 for none
     int32_t entryCount;
     uint8_t* entries;      // entryCount * 8 bytes, or null when nothing is cached
     int32_t index;         // place of the last returned entry
@@ -56,7 +59,15 @@ struct DatabaseRecord {
     KeyNode* nodeTail;
     ChainCursor freeListCursor;
     int32_t freeListBusy;
+    // Entries taken from the front of the free-block list whose removal the list's stream does
+    // not show yet: they lie before the freeCount entries still listed (see SettleFreeList).
+    uint32_t freeListTaken;
     SubKeyCache subKeyCache;
+    BlockCache* cache;  // null: every block transfer goes to the file
+    NodeCache* nodeCache;  // what is remembered about keys between loads; null for nothing
+    // 1 once a transfer of the file failed while the database was open for writing. From then
+    // on nothing more changes it, and the final close leaves the file marked as open by a writer.
+    int32_t transferFailed;
 };
 
 void LockDatabase(DatabaseRecord& db);

@@ -8,17 +8,43 @@
 
 namespace {
 
-// The offsets of a header read from a file are trusted only when they describe its stream:
-// the name lies before the list, the entries in use fit the list's room and the value starts
-// inside the stream. A block that is no key's head rarely passes; one that does is still read
-// and written only within its stream.
-bool HeaderFitsStream(const KeyHeader& header, uint32_t length) {
-    if (length < kKeyHeaderSize || header.nameOffset != kKeyHeaderSize) return false;
+// The offsets of a header read from a file are trusted only when they describe a key: the name
+// lies before the list and the entries in use fit the list's room. A block that is no key's
+// head rarely passes; one that does is still read and written only within its stream.
+bool HeaderIsOrdered(const KeyHeader& header) {
+    if (header.nameOffset != kKeyHeaderSize) return false;
     const uint32_t listOffset = header.subKeyListOffset;
     const uint32_t valueOffset = ValueOffset(header);
     if (kKeyHeaderSize + header.nameLength + 1u > listOffset || listOffset > valueOffset) return false;
-    if (static_cast<uint64_t>(SubKeyCount(header)) * kSubKeyEntrySize > valueOffset - listOffset) return false;
-    return valueOffset <= length;
+    return static_cast<uint64_t>(SubKeyCount(header)) * kSubKeyEntrySize <= valueOffset - listOffset;
+}
+
+// Whether the chain from `first` (whose link word 1 is `next`) links the blocks that a stream of
+// `length` bytes written from its start holds, each linking back to the one before it.
+bool ChainHoldsStream(DatabaseRecord& db, uint32_t first, uint32_t next, uint32_t length) {
+    uint32_t current = first;
+    for (uint32_t place = 1; place <= length / kChainPayload; ++place) {
+        if (next == 0 || next == first) return false;
+        uint8_t block[kBlockSize];
+        if (BlockRead(db, next, block) != 0 || BlockWord(block, 0) != current) return false;
+        current = next;
+        next = BlockWord(block, 1);
+    }
+    return true;
+}
+
+// The stream length a key is used with. The server's own engine leaves the head's length word as
+// it stood when the stream first left that block unless a header field changed before release
+// (keys with names of about 139 bytes and more), so a word shorter than the header needs is
+// stale when the stream did leave the head and the chain holds what the header describes; a
+// key that has only its head block always had its word written with it. -1: not a key.
+int64_t KeyStreamLength(DatabaseRecord& db, const KeyNode& node) {
+    if (!HeaderIsOrdered(node.header)) return -1;
+    const ChainCursor& cursor = node.cursor;
+    const uint32_t needed = ValueOffset(node.header);
+    if (needed <= cursor.length) return cursor.length;
+    if (cursor.nextBlock == 0 || !ChainHoldsStream(db, cursor.firstBlock, cursor.nextBlock, needed)) return -1;
+    return needed;
 }
 
 }  // namespace
@@ -101,10 +127,13 @@ int32_t NodeLoad(DatabaseRecord& db, uint32_t keyId) {
     cursor.nextBlock = BlockWord(block, 1);
     std::memcpy(cursor.buffer, block + 8, kChainPayload);
     std::memcpy(&node->header, cursor.buffer, sizeof(KeyHeader));
-    if (!HeaderFitsStream(node->header, cursor.length)) {
+    // A stale length is mended in memory; its release writes it to a writable file.
+    const int64_t length = KeyStreamLength(db, *node);
+    if (length < 0) {
         NodeFree(db, node);
         return -1;
     }
+    cursor.length = static_cast<uint32_t>(length);
     node->header.headerMark = 0;
     cursor.position = kKeyHeaderSize;
     cursor.offset = static_cast<int32_t>(kKeyHeaderSize);

@@ -82,6 +82,8 @@ Result RunOnDatabase(int32_t handle, bool changes, Result failure, Work&& work) 
     DatabaseRecord* db = LookupDatabase(handle);
     if (!db) return failure;
     if (changes && db->mode == ModeReadOnly) return failure;
+    // After a failed transfer nothing may build on what did not reach the file.
+    if (changes && db->transferFailed) return failure;
     LockDatabase(*db);
     // A record whose file was lost in a failed mode change serves nothing.
     const Result result = db->file < 0 ? failure : work(*db);

@@ -6,6 +6,7 @@
 #include "hdb/counted_array.h"
 #include "hdb/database_manager.h"
 #include "hdb/key_node.h"
+#include "hdb/node_cache.h"
 #include "platform/platform.h"
 
 namespace {
@@ -38,7 +39,7 @@ int32_t WriteSubKeyList(DatabaseRecord& db, KeyNode& node, const uint8_t* list, 
     return ChainWrite(db, node.cursor, list, bytes) == static_cast<int32_t>(bytes) ? 0 : -1;
 }
 
-int32_t SubKeyAdd(DatabaseRecord& db, uint32_t parent, uint32_t keyId, const char* name) {
+int32_t AppendSubKey(DatabaseRecord& db, uint32_t parent, uint32_t keyId, const char* name) {
     ReachedKey key(db, parent);
     if (!key) return -1;
     KeyHeader& header = key->header;
@@ -73,7 +74,16 @@ int32_t SubKeyAdd(DatabaseRecord& db, uint32_t parent, uint32_t keyId, const cha
     return 0;
 }
 
-int32_t SubKeyRemove(DatabaseRecord& db, uint32_t parent, uint32_t keyId) {
+// The parent's name index follows its list; when the list may not have changed as planned,
+// the index goes.
+int32_t SubKeyAdd(DatabaseRecord& db, uint32_t parent, uint32_t keyId, const char* name) {
+    const int32_t result = AppendSubKey(db, parent, keyId, name);
+    if (result == 0) IndexAdd(db, parent, keyId, name, NameHash(name));
+    else DropSubKeyIndex(db, parent);
+    return result;
+}
+
+int32_t RemoveSubKey(DatabaseRecord& db, uint32_t parent, uint32_t keyId) {
     ReachedKey key(db, parent);
     if (!key) return -1;
     uint32_t count = 0;
@@ -96,6 +106,13 @@ int32_t SubKeyRemove(DatabaseRecord& db, uint32_t parent, uint32_t keyId) {
     return result;
 }
 
+int32_t SubKeyRemove(DatabaseRecord& db, uint32_t parent, uint32_t keyId) {
+    const int32_t result = RemoveSubKey(db, parent, keyId);
+    if (result == 0) IndexRemove(db, parent, keyId);
+    else DropSubKeyIndex(db, parent);
+    return result;
+}
+
 int32_t SubKeyRehash(DatabaseRecord& db, uint32_t parent, uint32_t keyId, const char* name) {
     // A root made after the first one was deleted is no key 1, and its parent field holds
     // whatever its creator passed: with no parent there is no list to bring up to date.
@@ -109,15 +126,24 @@ int32_t SubKeyRehash(DatabaseRecord& db, uint32_t parent, uint32_t keyId, const 
         if (EntryKey(list, index) != keyId) continue;
         SetBlockWord(list + index * kSubKeyEntrySize, 1, NameHash(name));
         result = WriteSubKeyList(db, *key, list, count);
+        if (result == 0) IndexRename(db, parent, keyId, name, NameHash(name));
+        else DropSubKeyIndex(db, parent);
         break;
     }
     platform::Free(list);
     return result;
 }
 
-// Gives back every block of a key whose creation failed, and its node.
+// Gives back every block of a key whose creation failed, and its node. A key still in its first
+// block has written nothing: that block goes back as it is.
 void DiscardNewKey(DatabaseRecord& db, KeyNode* node) {
     ChainCursor& cursor = node->cursor;
+    ForgetKey(db, cursor.firstBlock);
+    if (cursor.currentBlock == cursor.firstBlock && cursor.nextBlock == 0) {
+        BlockFree(db, cursor.firstBlock);
+        NodeFree(db, node);
+        return;
+    }
     const bool flushed = !cursor.dirty || ChainFlush(db, cursor) == 0;
     // Truncation checks the chain before it changes anything; when it cannot, the head block
     // alone goes back.
@@ -129,12 +155,6 @@ int64_t CreateKey(DatabaseRecord& db, uint32_t parent, const char* name) {
     const size_t length = std::strlen(name);
     if (length > kMaxNameAtCreate) return -1;
     DiscardSubKeyCache(db);
-    // The first key of a database is its root and enters no list. Any other needs a parent
-    // that is a key: reached before a block is taken, a released id cannot come back as the
-    // new key and name itself as its own parent.
-    const bool isRoot = db.header.keyCount == 0;
-    ReachedKey parentKey(db, isRoot ? 0 : parent);
-    if (!isRoot && !parentKey) return -1;
     KeyNode* node = NodeNew(db);
     if (!node) return -1;
     const int64_t block = BlockAlloc(db);
@@ -143,6 +163,7 @@ int64_t CreateKey(DatabaseRecord& db, uint32_t parent, const char* name) {
         return -1;
     }
     const auto keyId = static_cast<uint32_t>(block);
+    ForgetKey(db, keyId);  // nothing remembered of an earlier key in this block may stay
     node->cursor.firstBlock = node->cursor.currentBlock = keyId;
     KeyHeader& header = node->header;
     header.parent = parent;
@@ -156,6 +177,10 @@ int64_t CreateKey(DatabaseRecord& db, uint32_t parent, const char* name) {
     const bool written = ChainWrite(db, node->cursor, &header, kKeyHeaderSize) == static_cast<int32_t>(kKeyHeaderSize) &&
                          ChainWrite(db, node->cursor, name, nameBytes) == static_cast<int32_t>(nameBytes) &&
                          ChainWrite(db, node->cursor, room, kSubKeyListGrowth) == static_cast<int32_t>(kSubKeyListGrowth);
+    // The first key of a database is its root and enters no list. Any other is entered in its
+    // parent's list, reached only now that the block is taken: a released parent's id can come
+    // back from the free list as the new key's own, which must not list itself.
+    const bool isRoot = db.header.keyCount == 0;
     if (!written || (!isRoot && (keyId == parent || SubKeyAdd(db, parent, keyId, name) != 0))) {
         DiscardNewKey(db, node);
         return -1;
@@ -196,6 +221,18 @@ private:
     CountedArray<DeleteFrame> frames_{16};
 };
 
+// Whether the key's sub-key list names `keyId`. A list that cannot be read counts as naming
+// it: a deletion then spares a key rather than take one it might have to keep.
+bool ListsKey(DatabaseRecord& db, KeyNode& key, uint32_t keyId) {
+    uint32_t count = 0;
+    uint8_t* list = CopySubKeyList(db, key, count);
+    if (!list) return true;
+    bool listed = false;
+    for (uint32_t index = 0; index < count && !listed; ++index) listed = EntryKey(list, index) == keyId;
+    platform::Free(list);
+    return listed;
+}
+
 // Whether key 1 is the root, that is in no parent's list. It is not when the root was deleted
 // and made again: key 1 may then be an ordinary key anywhere in the tree.
 bool KeyOneIsRoot(DatabaseRecord& db) {
@@ -204,27 +241,23 @@ bool KeyOneIsRoot(DatabaseRecord& db) {
     const uint32_t parent = key->header.parent;
     if (parent == kRootKey) return true;
     ReachedKey parentKey(db, parent);
-    if (!parentKey) return true;
-    uint32_t count = 0;
-    uint8_t* list = CopySubKeyList(db, *parentKey, count);
-    if (!list) return true;  // unknown: keep it safe from the deletion
-    bool listed = false;
-    for (uint32_t index = 0; index < count && !listed; ++index) listed = EntryKey(list, index) == kRootKey;
-    platform::Free(list);
-    return !listed;
+    return !parentKey || !ListsKey(db, *parentKey, kRootKey);
 }
 
 // The keys above the one being deleted, by the parent fields, plus the root. A damaged list
-// that names one of them must not take it down with the subtree.
+// that names one of them must not take it down with the subtree. The walk ends at the root,
+// the key its parent field's key does not list: that field holds whatever the root's creator
+// passed and may name any key, also one inside the subtree.
 class Ancestors {
 public:
     Ancestors(DatabaseRecord& db, uint32_t keyId, uint32_t parent) {
         if (keyId != kRootKey && KeyOneIsRoot(db)) Add(kRootKey);
+        uint32_t below = keyId;
         for (uint32_t steps = 0; parent != 0 && parent != keyId && !Holds(parent) && steps < db.header.blockCount;
              ++steps) {
-            if (!Add(parent)) break;
             ReachedKey key(db, parent);
-            if (!key) break;
+            if (!key || !ListsKey(db, *key, below) || !Add(parent)) break;
+            below = parent;
             parent = key->header.parent;
         }
     }
@@ -256,6 +289,7 @@ void FinishDeletion(DatabaseRecord& db, uint32_t keyId) {
     if (!node) return;
     // The chain is cut as linked on disk, so the cursor's block goes there first.
     if (!node->cursor.dirty || ChainFlush(db, node->cursor) == 0) ChainTruncate(db, node->cursor, 0);
+    ForgetKey(db, keyId);
     NodeFree(db, node);
     if (db.header.keyCount > 0) db.header.keyCount -= 1;
 }
@@ -316,18 +350,52 @@ bool NameMatches(DatabaseRecord& db, uint32_t keyId, const char* name, uint32_t 
     return true;
 }
 
+// Reads the names of the listed sub-keys and indexes them. False when a name cannot be read or
+// there is no memory; the lookup then scans the list.
+bool IndexSubKeys(DatabaseRecord& db, uint32_t parent, const uint8_t* list, uint32_t count) {
+    CountedArray<IndexedSubKey> entries(count);
+    CountedArray<char> names(count * 16 + 1);
+    // Names are gathered first, then pointed at: the name store may move while it grows.
+    CountedArray<uint32_t> starts(count);
+    for (uint32_t index = 0; index < count; ++index) {
+        ReachedKey child(db, EntryKey(list, index));
+        if (!child) return false;
+        const uint32_t length = child->header.nameLength;
+        char buffer[256];
+        if (!starts.Append(names.Count()) || ChainSeek(db, child->cursor, child->header.nameOffset) != 0) return false;
+        for (uint32_t done = 0; done < length;) {
+            const uint32_t chunk = length - done < sizeof buffer ? length - done : static_cast<uint32_t>(sizeof buffer);
+            if (ChainRead(db, child->cursor, buffer, chunk) != static_cast<int32_t>(chunk)) return false;
+            for (uint32_t i = 0; i < chunk; ++i)
+                if (!names.Append(buffer[i])) return false;
+            done += chunk;
+        }
+        if (!entries.Append(IndexedSubKey{EntryKey(list, index), EntryHash(list, index), nullptr, length})) return false;
+    }
+    for (uint32_t index = 0; index < count; ++index) entries[index].name = names.Count() ? &names[starts[index]] : "";
+    return BuildSubKeyIndex(db, parent, count ? &entries[0] : nullptr, count);
+}
+
 int64_t FindKey(DatabaseRecord& db, uint32_t parent, const char* name, bool noCase) {
     ReachedKey key(db, parent);
     if (!key) return -1;
     const size_t length = std::strlen(name);
     if (length > kMaxField16) return -1;  // no stored name is that long
+    const uint32_t hash = NameHash(name);
+    // A key with many sub-keys is looked up in its name index, made by the first lookup.
+    const int64_t indexed = IndexedLookup(db, parent, name, static_cast<uint32_t>(length), hash, noCase);
+    if (indexed != -2) return indexed;
     uint32_t count = 0;
     uint8_t* list = CopySubKeyList(db, *key, count);
     if (!list) return -1;
+    if (count >= kIndexedSubKeys && IndexSubKeys(db, parent, list, count)) {
+        platform::Free(list);
+        const int64_t found = IndexedLookup(db, parent, name, static_cast<uint32_t>(length), hash, noCase);
+        return found == -2 ? -1 : found;
+    }
     auto* buffer = static_cast<char*>(platform::Allocate(length + 2));
     int64_t found = -1;
     if (buffer) {
-        const uint32_t hash = NameHash(name);
         for (uint32_t index = 0; index < count && found < 0; ++index) {
             if (EntryHash(list, index) != hash) continue;
             const uint32_t candidate = EntryKey(list, index);
@@ -367,8 +435,8 @@ int64_t NextSubKey(DatabaseRecord& db, uint32_t keyId, uint32_t previous) {
     ReachedKey key(db, keyId);
     if (!key) return -1;
     SubKeyCache& cache = db.subKeyCache;
-    const auto wantedKey = static_cast<int32_t>(keyId);
-    const auto previousId = static_cast<int32_t>(previous);
+    const int64_t wantedKey = keyId;
+    const int64_t previousId = previous;
     if (cache.cachedKey != wantedKey || cache.lastReturned != previousId || !cache.entries) {
         DiscardSubKeyCache(db);
         uint32_t count = 0;
@@ -386,7 +454,7 @@ int64_t NextSubKey(DatabaseRecord& db, uint32_t keyId, uint32_t previous) {
     auto returnAt = [&](uint32_t index) -> int64_t {
         cache.index = static_cast<int32_t>(index);
         const uint32_t id = EntryKey(cache.entries, index);
-        cache.lastReturned = static_cast<int32_t>(id);
+        cache.lastReturned = id;
         return id;
     };
     if (cache.lastReturned != -1 && previousId == cache.lastReturned) {

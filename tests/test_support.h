@@ -29,6 +29,10 @@ void WriteBytes(const std::string& path, const std::vector<uint8_t>& bytes);
 void WriteText(const std::string& path, const std::string& text);
 uint32_t WordAt(const std::vector<uint8_t>& bytes, size_t offset);
 
+// A 64-bit FNV-1a digest of a file's bytes, as "size:digest" in hexadecimal, so that tests can
+// hold a whole file's expected content in one short text.
+std::string Digest(const std::vector<uint8_t>& bytes);
+
 // What the system itself lists for a search pattern, in its order, without "." and "..".
 std::vector<std::string> SystemListing(const std::string& pattern);
 

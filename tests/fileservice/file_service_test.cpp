@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/fault_injection.h"
@@ -152,6 +154,89 @@ TEST_F(FileServiceTest, ReadWriteSeekTell) {
     EXPECT_EQ(fs.FileTell(f, &high), 0xFFFFFFFFu);
     EXPECT_EQ(high, 0u);
     fs.FileClose(f);
+}
+
+// Small reads come from a buffer that the service fills in large reads; whatever mix of reads,
+// seeks and writes follows, each sees the file as one system read, seek or write would.
+TEST_F(FileServiceTest, BufferedReadsStayCoherentWithSeeksAndWrites) {
+    const std::string name = dir / "coherent";
+    std::vector<uint8_t> bytes(40000);
+    for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<uint8_t>(i * 7 + i / 256);
+    testing_support::WriteBytes(name, bytes);
+    const int32_t f = fs.FileOpen(name.c_str(), OpenReadWrite);
+    ASSERT_GE(f, 0);
+    auto readByte = [&]() {
+        uint8_t b = 0;
+        return fs.FileRead(f, &b, 1) == 1 ? static_cast<int>(b) : -1;
+    };
+    // Byte by byte across the buffer's refills, to the end of the file.
+    std::vector<uint8_t> seen;
+    for (int b; (b = readByte()) >= 0;) seen.push_back(static_cast<uint8_t>(b));
+    EXPECT_EQ(seen, bytes);
+    EXPECT_EQ(fs.FileTell(f, nullptr), 40000u);
+
+    // Back into the middle: a small read, then a large one continues exactly where it stopped.
+    ASSERT_EQ(fs.FileSeek(f, 0, 1000), 0);
+    EXPECT_EQ(readByte(), bytes[1000]);
+    std::vector<uint8_t> large(3000);
+    ASSERT_EQ(fs.FileRead(f, large.data(), 3000), 3000);
+    EXPECT_TRUE(std::equal(large.begin(), large.end(), bytes.begin() + 1001));
+    EXPECT_EQ(fs.FileTell(f, nullptr), 4001u);
+
+    // A write lands at the entry's position, not where the buffer's read left the system, and
+    // the bytes read afterwards are the written ones.
+    ASSERT_EQ(fs.FileSeek(f, 0, 20), 0);
+    EXPECT_EQ(readByte(), bytes[20]);
+    ASSERT_EQ(fs.FileWrite(f, "WXYZ", 4), 4);
+    EXPECT_EQ(fs.FileTell(f, nullptr), 25u);
+    EXPECT_EQ(readByte(), bytes[25]);
+    ASSERT_EQ(fs.FileSeek(f, 0, 19), 0);
+    char around[7] = {};
+    ASSERT_EQ(fs.FileRead(f, around, 6), 6);
+    EXPECT_EQ(std::string(around + 2, 4), "WXYZ");
+    EXPECT_EQ(static_cast<uint8_t>(around[0]), bytes[19]);
+
+    // Seeks beyond the buffered bytes and beyond the end behave as the system's do.
+    ASSERT_EQ(fs.FileSeek(f, 0, 39999), 0);
+    EXPECT_EQ(readByte(), bytes[39999]);
+    EXPECT_EQ(readByte(), -1);
+    ASSERT_EQ(fs.FileSeek(f, 0, 50000), 0);
+    EXPECT_EQ(readByte(), -1);
+    fs.FileClose(f);
+
+    std::copy_n("WXYZ", 4, bytes.begin() + 21);
+    EXPECT_EQ(ReadBytes(name), bytes);
+}
+
+TEST_F(FileServiceTest, FailedBufferedReadsAndWritesReportAsTheSystemDoes) {
+    const std::string name = dir / "buffered-faults";
+    std::vector<uint8_t> bytes(20000);
+    for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<uint8_t>(i % 251);
+    testing_support::WriteBytes(name, bytes);
+    const int32_t f = fs.FileOpen(name.c_str(), OpenReadWrite);
+    ASSERT_GE(f, 0);
+    uint8_t b = 0;
+    ASSERT_EQ(fs.FileRead(f, &b, 1), 1);
+    // The next system read is the refill after the buffered bytes: it fails, and then the entry
+    // goes on where it stood.
+    platform::InjectFault(platform::CallKind::Read, 1);
+    size_t at = 1;
+    for (; at < bytes.size(); ++at) {
+        if (fs.FileRead(f, &b, 1) != 1) break;
+        ASSERT_EQ(b, bytes[at]);
+    }
+    EXPECT_LT(at, bytes.size());
+    platform::ClearFaults();
+    ASSERT_EQ(fs.FileRead(f, &b, 1), 1);
+    EXPECT_EQ(b, bytes[at]);
+
+    // A write that cannot first put the system's position back writes nothing.
+    platform::InjectFault(platform::CallKind::Seek, 1);
+    EXPECT_EQ(fs.FileWrite(f, "Q", 1), kWriteErrorNothingWritten);
+    platform::ClearFaults();
+    EXPECT_EQ(fs.FileTell(f, nullptr), static_cast<uint32_t>(at + 1));
+    fs.FileClose(f);
+    EXPECT_EQ(ReadBytes(name), bytes);
 }
 
 TEST_F(FileServiceTest, TransferFailures) {
@@ -304,6 +389,37 @@ TEST_F(FileServiceTest, NameCopyFailureStillOpens) {
     EXPECT_GE(f, 0);
     EXPECT_EQ(fs.FileWrite(f, "x", 1), 1);
     fs.FileClose(f);
+}
+
+// Threads opening, writing and closing at once never receive the same index: each file ends up
+// with exactly its own bytes.
+TEST_F(FileServiceTest, ConcurrentOpensGetDistinctEntries) {
+    constexpr int kThreads = 4, kFiles = 50;
+    std::vector<int> failures(kThreads, 0);
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t) {
+        threads.emplace_back([&, t] {
+            FileService own;
+            for (int i = 0; i < kFiles; ++i) {
+                const std::string name = dir / ("f" + std::to_string(t) + "-" + std::to_string(i));
+                const int32_t f = own.FileOpen(name.c_str(), OpenCreate);
+                if (f < 0 || own.FileWrite(f, name.c_str(), static_cast<uint32_t>(name.size())) !=
+                                 static_cast<int32_t>(name.size()))
+                    ++failures[t];
+                if (f >= 0) own.FileClose(f);
+            }
+        });
+    }
+    for (std::thread& thread : threads) thread.join();
+    for (int t = 0; t < kThreads; ++t) {
+        EXPECT_EQ(failures[t], 0) << "thread " << t;
+        for (int i = 0; i < kFiles; ++i) {
+            const std::string name = dir / ("f" + std::to_string(t) + "-" + std::to_string(i));
+            const auto bytes = ReadBytes(name);
+            EXPECT_EQ(std::string(bytes.begin(), bytes.end()), name);
+        }
+    }
+    EXPECT_EQ(OpenFileCount(), 0);
 }
 
 TEST(FileServiceObjects, CountFollowsConstructionAndDestruction) {

@@ -1,11 +1,14 @@
 // A long random sequence of key and value changes, checked against an in-memory model after
-// close and reopen, with every block of the file accounted for.
+// close and reopen, with every block of the file accounted for. Now and then the whole tree is
+// deleted and a root made again with an arbitrary parent field, so that later roots are not key
+// 1, key 1 turns up as an ordinary key, and a root's field may name a key of its own tree.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <map>
 #include <random>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "hdb/database_manager.h"
@@ -30,7 +33,11 @@ bool SameNoCase(const std::string& a, const std::string& b) {
     return true;
 }
 
-class HdbPropertyTest : public KeyTest {
+// Each seed runs without a cache, with one so small that nearly every new block makes it write
+// another back, and with the default one: the same operations must leave the same bytes.
+class HdbPropertyTest : public KeyTest, public ::testing::WithParamInterface<std::tuple<uint32_t, uint32_t>> {
+    CacheLimitScope limit_{std::get<1>(GetParam())};
+
 protected:
     std::string RandomName() {
         static const char* const pool[] = {"a", "A", "b", "ab", "ba", "Config", "config", "Client List", "\xE9t\xE9"};
@@ -59,36 +66,79 @@ protected:
     }
     uint32_t AnyKeyButRoot() {
         for (;;)
-            if (const uint32_t key = AnyKey(); key != 1) return key;
+            if (const uint32_t key = AnyKey(); key != root_) return key;
+    }
+    // What a root's creator may pass as its parent: nothing, key 1, any number, or one of the
+    // blocks at the front of the free list, which the root and the first keys below it get.
+    uint32_t AnyParentField(const std::vector<uint32_t>& freeList) {
+        switch (freeList.empty() ? Pick(3) : Pick(5)) {
+            case 0: return 0;
+            case 1: return 1;
+            case 2: return std::uniform_int_distribution<uint32_t>()(rng_);
+            default:  // twice as likely as each of the others
+                return freeList[Pick(static_cast<uint32_t>(std::min<size_t>(freeList.size(), 6)))];
+        }
     }
 
     void CreateKey() {
         const uint32_t parent = AnyKey();
         const std::string name = RandomName();
         const int64_t key = manager_.HdbCreateKey(handle_, parent, name.c_str());
-        ASSERT_GT(key, 1);
+        ASSERT_GT(key, 0);
         manager_.HdbCloseKey(handle_, static_cast<uint32_t>(key));
         model_[static_cast<uint32_t>(key)] = ModelKey{name, parent, {}, {}};
         model_[parent].children.push_back(static_cast<uint32_t>(key));
     }
     void RenameKey() {
-        const uint32_t key = AnyKeyButRoot();
+        const uint32_t key = AnyKey();
         const std::string name = RandomName();
         ASSERT_EQ(manager_.HdbRenameKey(handle_, key, name.c_str()), 0);
         model_[key].name = name;
     }
-    void DeleteKey() {
-        const uint32_t key = AnyKeyButRoot();
+    void DeleteKey() { DeleteKey(AnyKeyButRoot()); }
+    // Deletes a subtree that holds key 1 or the key that the root's parent field names, when
+    // the tree has one: keys that a walk up the parent fields might take for ancestors.
+    void DeleteSubtreeHoldingANamedKey() {
+        std::vector<uint32_t> holding;
+        for (const uint32_t named : {1u, model_[root_].parent})
+            for (uint32_t key = named; key != root_ && model_.count(key) != 0; key = model_[key].parent)
+                holding.push_back(key);
+        if (holding.empty()) return DeleteKey();
+        DeleteKey(holding[Pick(static_cast<uint32_t>(holding.size()))]);
+    }
+    void DeleteKey(uint32_t key) {
         ASSERT_EQ(manager_.HdbDeleteKey(handle_, key), 0);
+        const uint32_t field = model_[root_].parent;
         auto& siblings = model_[model_[key].parent].children;
         siblings.erase(std::find(siblings.begin(), siblings.end(), key));
         std::vector<uint32_t> pending{key};
         while (!pending.empty()) {
             const uint32_t gone = pending.back();
             pending.pop_back();
+            if (gone == 1) ++subtreesHoldingKeyOne_;
+            if (gone == field) ++subtreesHoldingTheRootsNamedKey_;
             pending.insert(pending.end(), model_[gone].children.begin(), model_[gone].children.end());
             model_.erase(gone);
         }
+    }
+    // Deletes the whole tree and makes a root again, which then need not be key 1.
+    void ReplaceRoot() {
+        const uint32_t field = model_[root_].parent;
+        if (field != root_ && model_.count(field) != 0) ++rootsNamingTheirOwnTree_;
+        ASSERT_EQ(manager_.HdbDeleteKey(handle_, root_), 0);
+        ASSERT_EQ(manager_.GetKeyCount(handle_), 0);
+        model_.clear();
+        Close();
+        CheckBlocksAccountedFor();
+        const uint32_t parent = AnyParentField(RawFreeList(File()));
+        ASSERT_GE(Open(ModeReadWrite), 0);
+        const std::string name = RandomName();
+        const int64_t root = manager_.HdbCreateKey(handle_, parent, name.c_str());
+        ASSERT_GT(root, 0);
+        manager_.HdbCloseKey(handle_, static_cast<uint32_t>(root));
+        root_ = static_cast<uint32_t>(root);
+        model_[root_] = ModelKey{name, parent, {}, {}};
+        ++rootsMade_;
     }
     void ReplaceValue() {
         const uint32_t key = AnyKey();
@@ -117,9 +167,7 @@ protected:
             EXPECT_EQ(Name(key), expected.name);
             EXPECT_EQ(SubKeys(key), expected.children);
             EXPECT_EQ(Value(key), expected.value);
-            if (key != 1) {
-                EXPECT_EQ(manager_.HdbGetParentKey(handle_, key), expected.parent);
-            }
+            EXPECT_EQ(manager_.HdbGetParentKey(handle_, key), expected.parent);
             for (const uint32_t child : expected.children) {
                 const std::string& name = model_[child].name;
                 int64_t exact = -1, noCase = -1;
@@ -153,23 +201,37 @@ protected:
         EXPECT_EQ(WordAt(file, 56), model_.size());
     }
 
-    std::mt19937 rng_{20240611};
+    std::mt19937 rng_{std::get<0>(GetParam())};
     std::map<uint32_t, ModelKey> model_;
+    uint32_t root_ = 1;
+    // How often the sequence met the cases it is meant to reach.
+    int rootsMade_ = 0;
+    int rootsNamingTheirOwnTree_ = 0;
+    int subtreesHoldingKeyOne_ = 0;
+    int subtreesHoldingTheRootsNamedKey_ = 0;
 };
 
-TEST_F(HdbPropertyTest, RandomChangesMatchTheModel) {
+TEST_P(HdbPropertyTest, RandomChangesMatchTheModel) {
     ASSERT_EQ(manager_.HdbCreateKey(handle_, 0, "Root"), 1);
     manager_.HdbCloseKey(handle_, 1);
     model_[1] = ModelKey{"Root", 0, {}, {}};
+    size_t largest = 0;
     for (int step = 1; step <= 600; ++step) {
         SCOPED_TRACE(step);
         const uint32_t roll = Pick(100);
-        if (roll < 40 || model_.size() < 3) {
+        largest = std::max(largest, model_.size());
+        // The root is made again now and then, but never late in a round, so that each round
+        // ends on a grown tree.
+        if (roll < 4 && step % 150 < 100) {
+            ReplaceRoot();
+        } else if (roll < 40 || model_.size() < 3) {
             CreateKey();
         } else if (roll < 52) {
             RenameKey();
-        } else if (roll < 60) {
+        } else if (roll < 55) {
             DeleteKey();
+        } else if (roll < 60) {
+            DeleteSubtreeHoldingANamedKey();
         } else if (roll < 80) {
             ReplaceValue();
         } else {
@@ -183,11 +245,27 @@ TEST_F(HdbPropertyTest, RandomChangesMatchTheModel) {
             CheckAgainstModel();
         }
     }
-    EXPECT_GT(model_.size(), 20u);
+    EXPECT_GT(largest, 20u);
+    EXPECT_GE(rootsMade_, 3);
+    EXPECT_GT(rootsNamingTheirOwnTree_, 0);
+    EXPECT_GT(subtreesHoldingKeyOne_, 0);
+    EXPECT_GT(subtreesHoldingTheRootsNamedKey_, 0);
     Close();
     CheckBlocksAccountedFor();
+    // The same operations always leave the same bytes (recorded before any speed work, when
+    // every block transfer went to the file).
+    const std::map<uint32_t, std::string> recorded = {{20240611u, "25856:b6b8ea5e5889b69f"}, {3u, "25600:56318c580bd2e3f9"}, {7u, "22272:8cf9f6cd21f75163"}};
+    EXPECT_EQ(testing_support::Digest(File()), recorded.at(std::get<0>(GetParam())));
     ASSERT_GE(Open(ModeReadOnly), 0);
     CheckAgainstModel();
 }
+
+INSTANTIATE_TEST_SUITE_P(Seeds, HdbPropertyTest,
+                         ::testing::Combine(::testing::Values(20240611u, 3u, 7u),
+                                            ::testing::Values(0u, 3u, kDefaultBlockCacheLimit)),
+                         [](const auto& info) {
+                             return "Seed" + std::to_string(std::get<0>(info.param)) + "Blocks" +
+                                    std::to_string(std::get<1>(info.param));
+                         });
 
 }  // namespace

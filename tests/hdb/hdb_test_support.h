@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "hdb/block_cache.h"
 #include "hdb/block_storage.h"
 #include "hdb/chain.h"
 #include "hdb/database_manager.h"
@@ -20,6 +21,19 @@ namespace hdb_test {
 using testing_support::ReadBytes;
 using testing_support::WordAt;
 using testing_support::WriteBytes;
+
+// Databases opened while it lives get a block cache of `blocks` (0: none, so that every block
+// transfer is one transfer of the file, which is what tests of a single failed transfer need).
+class CacheLimitScope {
+public:
+    explicit CacheLimitScope(uint32_t blocks) : saved_(BlockCacheLimit()) { SetBlockCacheLimit(blocks); }
+    ~CacheLimitScope() { SetBlockCacheLimit(saved_); }
+    CacheLimitScope(const CacheLimitScope&) = delete;
+    CacheLimitScope& operator=(const CacheLimitScope&) = delete;
+
+private:
+    uint32_t saved_;
+};
 
 inline size_t BlockOffset(uint32_t block) { return (static_cast<size_t>(block) + 1) * kBlockSize; }
 
@@ -104,7 +118,11 @@ protected:
         ASSERT_GE(Open(mode), 0);
     }
     DatabaseRecord& db() { return *LookupDatabase(handle_); }
-    std::vector<uint8_t> File() const { return ReadBytes(path_); }
+    // The file as it stands once every block the open database has cached is written back.
+    std::vector<uint8_t> File() {
+        if (handle_ >= 0 && LookupDatabase(handle_)) BlockCacheFlush(db());
+        return ReadBytes(path_);
+    }
 
     testing_support::ScratchDir dir_;
     std::string path_ = dir_ / "test.hdb";
@@ -154,6 +172,11 @@ protected:
             keys.push_back(static_cast<uint32_t>(sub));
         return keys;
     }
+};
+
+// Key tests that make one particular block transfer fail need each to be a transfer of the file.
+class UncachedKeyTest : public KeyTest {
+    CacheLimitScope uncached_{0};
 };
 
 // The parsed header of a key in the file's bytes.

@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "hdb/database_manager.h"
@@ -236,6 +238,92 @@ INSTANTIATE_TEST_SUITE_P(Damage, DamagedHeaderTest,
                                            HeaderDamage{"HugeCount", 14, 0xFFFF}),
                          [](const auto& info) { return std::string(info.param.name); });
 
+// Keys with long names as the server's own engine leaves them: the length word of the first
+// block still holds the length from when the stream first left that block, while the header and
+// the chain hold the whole stream. The file was written by this engine (Root 1; 200-byte names
+// of L at 2 and of M at 4; M's sub-key Child 6, added after a reopen, with the value "kept"; a
+// 300-byte name of N at 7; After 9 with the value "end"), then those words set to the server's
+// values: 229 for L, 237 for M (its entry appended at the stale end), 28 for N.
+class StaleLengthTest : public KeyTest {
+protected:
+    void SetUp() override {
+        fixture_ = ReadBytes((std::filesystem::path(__FILE__).parent_path().parent_path() / "data" /
+                              "long_names_stale_length.hdb").string());
+        ASSERT_EQ(fixture_.size(), BlockOffset(10));
+        WriteBytes(path_, fixture_);
+    }
+    void ExpectTheWholeTree() {
+        EXPECT_EQ(manager_.GetKeyCount(handle_), 6);
+        EXPECT_EQ(SubKeys(1), (std::vector<uint32_t>{2, 4, 7, 9}));
+        for (const auto& [key, name] : {std::pair{2u, L}, std::pair{4u, M}, std::pair{7u, N}}) {
+            SCOPED_TRACE(key);
+            EXPECT_EQ(manager_.HdbFindKey(handle_, 1, name.c_str()), key);
+            EXPECT_EQ(manager_.HdbOpenKey(handle_, key), 0);
+            manager_.HdbCloseKey(handle_, key);
+            EXPECT_EQ(Name(key), name);
+            EXPECT_EQ(manager_.HdbGetValueSize(handle_, key), 0u);
+        }
+        EXPECT_EQ(SubKeys(4), std::vector<uint32_t>{6});
+        EXPECT_EQ(manager_.HdbFindKey(handle_, 4, "Child"), 6);
+        EXPECT_EQ(Value(6), (std::vector<uint8_t>{'k', 'e', 'p', 't'}));
+        EXPECT_EQ(manager_.HdbFindKey(handle_, 1, "After"), 9);
+        EXPECT_EQ(Value(9), (std::vector<uint8_t>{'e', 'n', 'd'}));
+        EXPECT_EQ(db().nodeHead, nullptr);
+    }
+    std::vector<uint8_t> fixture_;
+    const std::string L = std::string(200, 'L'), M = std::string(200, 'M'), N = std::string(300, 'N');
+};
+
+TEST_F(StaleLengthTest, ReadOnlyOpenReadsEveryKeyAndWritesNothing) {
+    ASSERT_GE(Open(ModeReadOnly), 0);
+    ExpectTheWholeTree();
+    Close();
+    EXPECT_EQ(File(), fixture_);
+}
+
+TEST_F(StaleLengthTest, WritableOpenStoresTheTrueLengths) {
+    ASSERT_GE(Open(ModeReadWrite), 0);
+    ExpectTheWholeTree();
+    Close();
+    auto expected = fixture_;
+    PutWord(expected, BlockOffset(2), 28 + 201 + 80);
+    PutWord(expected, BlockOffset(4), 28 + 201 + 80);
+    PutWord(expected, BlockOffset(7), 28 + 301 + 80);
+    EXPECT_EQ(File(), expected);
+    // The keys take changes like any other.
+    ASSERT_GE(Open(ModeReadWrite), 0);
+    const uint32_t sub = Create(2, "Sub");
+    SetValue(4, Pattern(300));
+    Reopen(ModeReadOnly);
+    EXPECT_EQ(manager_.HdbFindKey(handle_, 2, "Sub"), sub);
+    EXPECT_EQ(Value(4), Pattern(300));
+    EXPECT_EQ(manager_.HdbFindKey(handle_, 4, "Child"), 6);
+    EXPECT_EQ(Name(4), M);
+}
+
+// The chain decides: a short length word is taken as stale only when the blocks it links hold
+// what the header describes.
+TEST_F(StaleLengthTest, ChainThatLacksTheBytesIsRefused) {
+    struct Case {
+        const char* name;
+        size_t offset;
+        uint32_t word;
+    };
+    for (const Case c : {Case{"second block unlinked", BlockOffset(2) + 4, 0},
+                         Case{"second block released", BlockOffset(3), kReleasedBlockMark},
+                         Case{"second block of another chain", BlockOffset(2) + 4, 5}}) {
+        SCOPED_TRACE(c.name);
+        auto damaged = fixture_;
+        PutWord(damaged, c.offset, c.word);
+        WriteBytes(path_, damaged);
+        ASSERT_GE(Open(ModeReadWrite), 0);
+        EXPECT_EQ(manager_.HdbOpenKey(handle_, 2), -1);
+        EXPECT_EQ(manager_.HdbFindKey(handle_, 1, L.c_str()), -1);
+        EXPECT_EQ(manager_.HdbFindKey(handle_, 1, M.c_str()), 4);
+        Close();
+    }
+}
+
 TEST_F(KeyNodeTest, ReadOnlyDatabaseRefusesChangesAndWritesNothing) {
     Root();
     const uint32_t key = Create(1, "Config");
@@ -292,7 +380,7 @@ TEST_F(KeyNodeTest, HandlesThatNameNoDatabase) {
     EXPECT_EQ(db().lockWord, 0);
 }
 
-TEST_F(KeyNodeTest, FailedLoadFreesItsNode) {
+TEST_F(UncachedKeyTest, FailedLoadFreesItsNode) {
     Root();
     const uint32_t key = Create(1, "Config");
     platform::InjectFault(CallKind::Read, 1);

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -105,7 +106,7 @@ TEST_F(KeyOperationsTest, GetKeyNameFitsTheBuffer) {
     EXPECT_EQ(none, 'x');
 }
 
-TEST_F(KeyOperationsTest, GetKeyNameTerminatesWhenTheReadFails) {
+TEST_F(UncachedKeyTest, GetKeyNameTerminatesWhenTheReadFails) {
     Root();
     const uint32_t key = Create(1, std::string(300, 'L'));
     std::vector<char> buffer(400, 'x');
@@ -279,6 +280,40 @@ TEST_F(KeyOperationsTest, KeyOneBelowANewRootIsDeletedWithItsSubtree) {
     EXPECT_EQ(SubKeys(root), std::vector<uint32_t>{});
 }
 
+// A root's parent field holds whatever its creator passed; the walk above a deleted key ends at
+// the root, so a field that names a key inside the subtree cannot shield that key.
+TEST_F(KeyOperationsTest, RootWhoseParentFieldNamesAGrandchildGoesWithItsTree) {
+    ASSERT_EQ(Create(3, "Root"), 1u);
+    ASSERT_EQ(Create(Create(1, "Child"), "Grandchild"), 3u);
+    ASSERT_EQ(manager_.HdbDeleteKey(handle_, 1), 0);
+    EXPECT_EQ(manager_.GetKeyCount(handle_), 0);
+    EXPECT_EQ(db().header.freeCount, 3u);
+    EXPECT_EQ(db().nodeHead, nullptr);
+    for (const uint32_t gone : {1u, 2u, 3u}) EXPECT_EQ(manager_.HdbOpenKey(handle_, gone), -1) << gone;
+    // With the count back at 0 the next key is a root again.
+    const int64_t root = manager_.HdbCreateKey(handle_, 0, "Again");
+    EXPECT_GT(root, 0);
+    EXPECT_EQ(manager_.GetKeyCount(handle_), 1);
+    manager_.HdbCloseKey(handle_, static_cast<uint32_t>(root));
+}
+
+TEST_F(KeyOperationsTest, SubtreeHoldingKeyOneUnderARootMadeWithParentOne) {
+    Root();
+    Create(Create(1, "A"), "B");
+    ASSERT_EQ(manager_.HdbDeleteKey(handle_, 1), 0);  // frees 3, 2, 1 in that order
+    const uint32_t root = Create(1, "Root");
+    const uint32_t upper = Create(root, "Upper");
+    ASSERT_EQ(Create(upper, "Middle"), 1u);
+    Create(1, "Lower");
+    ASSERT_EQ(manager_.GetKeyCount(handle_), 4);
+    ASSERT_EQ(manager_.HdbDeleteKey(handle_, upper), 0);
+    EXPECT_EQ(manager_.GetKeyCount(handle_), 1);
+    EXPECT_EQ(db().header.freeCount, 3u);
+    EXPECT_EQ(manager_.HdbOpenKey(handle_, 1), -1);
+    EXPECT_EQ(SubKeys(root), std::vector<uint32_t>{});
+    EXPECT_EQ(Name(root), "Root");
+}
+
 // Damaged trees: lists that name the key itself, one of its ancestors or the root.
 class DamagedTreeTest : public KeyTest {
 protected:
@@ -357,6 +392,38 @@ TEST_F(KeyOperationsTest, SubKeyWalks) {
     EXPECT_EQ(manager_.HdbNextSubKey(handle_, parent, children[6]), children[7]);
 }
 
+// A walk over a list that names 0xFFFFFFFF, the largest id, ends after the last entry like any
+// other: that id is no "nothing returned yet".
+TEST_F(KeyOperationsTest, SubKeyWalkEndsOverTheLargestId) {
+    constexpr uint32_t kLargest = 0xFFFFFFFFu;
+    for (const std::vector<uint32_t>& list : {std::vector<uint32_t>{kLargest, kLargest},
+                                              std::vector<uint32_t>{kLargest, 7, kLargest},
+                                              std::vector<uint32_t>{7, kLargest, kLargest, 9}}) {
+        SCOPED_TRACE(list.size());
+        Close();
+        // A 768-byte file: the header, the free list's block and the root, which lists `list`.
+        auto image = DatabaseImage(2);
+        PutWord(image, 56, 1);  // keyCount
+        const auto count = static_cast<uint32_t>(list.size());
+        const uint32_t listOffset = 28 + 5, valueOffset = listOffset + 80;
+        Link(image, 1, valueOffset, 0);
+        const size_t stream = BlockOffset(1) + 8;
+        PutWord(image, stream + 8, 28 | 4u << 16);               // name offset, name length
+        PutWord(image, stream + 12, listOffset | count << 16);   // list offset, count
+        PutWord(image, stream + 16, valueOffset);                // value offset
+        std::memcpy(image.data() + stream + 28, "Root", 5);
+        for (uint32_t i = 0; i < count; ++i) PutWord(image, stream + listOffset + 8 * i, list[i]);
+        ASSERT_EQ(image.size(), 768u);
+        WriteBytes(path_, image);
+        ASSERT_GE(Open(ModeReadOnly), 0);
+        std::vector<uint32_t> walked;
+        for (int64_t sub = manager_.HdbFirstSubKey(handle_, 1); sub >= 0 && walked.size() <= list.size();
+             sub = manager_.HdbNextSubKey(handle_, 1, static_cast<uint32_t>(sub)))
+            walked.push_back(static_cast<uint32_t>(sub));
+        EXPECT_EQ(walked, list);
+    }
+}
+
 TEST_F(KeyOperationsTest, HeaderFields) {
     Root();
     const uint32_t key = Create(1, "Config");
@@ -399,7 +466,7 @@ struct GrowthFault {
     uint32_t nth;
 };
 
-class FailedGrowthTest : public KeyTest, public ::testing::WithParamInterface<GrowthFault> {};
+class FailedGrowthTest : public UncachedKeyTest, public ::testing::WithParamInterface<GrowthFault> {};
 
 TEST_P(FailedGrowthTest, CreateFailsAndGivesItsBlocksBack) {
     Root();
@@ -422,9 +489,15 @@ TEST_P(FailedGrowthTest, CreateFailsAndGivesItsBlocksBack) {
     EXPECT_EQ(manager_.HdbFindKey(handle_, parent, "eleventh"), -1);
     EXPECT_EQ(SubKeys(parent), children);
     manager_.HdbCloseKey(handle_, parent);
-    if (GetParam().kind == CallKind::Allocate) {
-        EXPECT_EQ(Value(parent), value);
+    if (GetParam().kind != CallKind::Allocate) {
+        // After a failed transfer nothing more changes the database, and its close says so.
+        EXPECT_EQ(manager_.HdbCreateKey(handle_, parent, "eleventh"), -1);
+        EXPECT_EQ(manager_.CloseDatabase(handle_), -1);
+        handle_ = -1;
+        EXPECT_EQ(WordAt(File(), 68), 1u) << "the file stays marked as open by a writer";
+        return;
     }
+    EXPECT_EQ(Value(parent), value);
     // The list grows once the fault is gone, and the released block is reused.
     children.push_back(Create(parent, "eleventh"));
     EXPECT_EQ(SubKeys(parent), children);
@@ -437,7 +510,47 @@ INSTANTIATE_TEST_SUITE_P(Faults, FailedGrowthTest,
                                            GrowthFault{"ShiftRead", CallKind::Read, 1}),
                          [](const auto& info) { return std::string(info.param.name); });
 
-TEST_F(KeyOperationsTest, CreateWithoutABlockOrNodeFails) {
+// A create takes its block before it reaches the parent, growing the file if need be, and gives
+// the block back when the parent cannot take the entry: later ids follow from that order.
+TEST_F(KeyOperationsTest, FailedCreateTakesItsBlockFirstAndGivesItBack) {
+    Root();
+    EXPECT_EQ(manager_.HdbCreateKey(handle_, 77, "orphan"), -1);  // no such parent
+    EXPECT_EQ(db().header.blockCount, 3u);
+    EXPECT_EQ(db().header.freeCount, 1u);
+    EXPECT_EQ(manager_.GetKeyCount(handle_), 1);
+    EXPECT_EQ(db().nodeHead, nullptr);
+    Close();
+    auto file = File();
+    EXPECT_EQ(file.size(), BlockOffset(3));
+    EXPECT_EQ(RawFreeList(file), std::vector<uint32_t>{2});
+    // Nothing of the failed key reached its block: it is as the file's growth left it.
+    EXPECT_EQ(std::vector<uint8_t>(file.begin() + BlockOffset(2), file.end()), std::vector<uint8_t>(256, 0));
+    ASSERT_GE(Open(ModeReadWrite), 0);
+    EXPECT_EQ(Create(1, "Next"), 2u);
+
+    // A released parent's id comes back from the free list as the new key's own; the create
+    // fails and the id goes to the back of the list.
+    const uint32_t a = Create(1, "A");
+    const uint32_t b = Create(1, "B");
+    ASSERT_EQ(manager_.HdbDeleteKey(handle_, a), 0);
+    ASSERT_EQ(manager_.HdbDeleteKey(handle_, b), 0);
+    EXPECT_EQ(manager_.HdbCreateKey(handle_, a, "x"), -1);
+    EXPECT_EQ(manager_.GetKeyCount(handle_), 2);
+    EXPECT_EQ(manager_.HdbOpenKey(handle_, a), -1);
+    EXPECT_EQ(Create(1, "y"), b);
+    EXPECT_EQ(Create(1, "z"), a);
+
+    // A name long enough to link a second block: both go back, marked released.
+    const uint32_t blocks = db().header.blockCount;
+    EXPECT_EQ(manager_.HdbCreateKey(handle_, 77, std::string(200, 'n').c_str()), -1);
+    EXPECT_EQ(db().header.freeCount, 2u);
+    Close();
+    file = File();
+    EXPECT_EQ(RawFreeList(file), (std::vector<uint32_t>{blocks, blocks + 1}));
+    for (const uint32_t block : {blocks, blocks + 1}) EXPECT_EQ(WordAt(file, BlockOffset(block)), kReleasedBlockMark);
+}
+
+TEST_F(UncachedKeyTest, CreateWithoutABlockOrNodeFails) {
     Root();
     for (CallKind kind : {CallKind::Allocate, CallKind::Write}) {
         platform::InjectFault(kind, 1);

@@ -152,7 +152,11 @@ TEST_F(ValueOperationsTest, ReadsStopAtTheStreamEndAfterAShorterName) {
     EXPECT_EQ(manager_.HdbGetValueSize(handle_, key), 50u);
 }
 
-TEST_F(ValueOperationsTest, FailedWriteDoesNotAdvanceThePosition) {
+class UncachedValueOperationsTest : public ValueOperationsTest {
+    CacheLimitScope uncached_{0};
+};
+
+TEST_F(UncachedValueOperationsTest, FailedWriteDoesNotAdvanceThePosition) {
     ASSERT_EQ(Write("abc"), 3);
     const std::string big(600, 'b');
     platform::InjectFault(CallKind::Write, 1);  // the new block cannot be added
@@ -166,7 +170,7 @@ TEST_F(ValueOperationsTest, FailedWriteDoesNotAdvanceThePosition) {
     EXPECT_EQ(valueLength, 3u);
 }
 
-TEST_F(ValueOperationsTest, FailedReadReportsMinusOne) {
+TEST_F(UncachedValueOperationsTest, FailedReadReportsMinusOne) {
     const auto bytes = Pattern(1000);
     ASSERT_EQ(manager_.HdbWriteValue(handle_, key_, bytes.data(), 1000), 1000);
     manager_.HdbCloseKey(handle_, key_);

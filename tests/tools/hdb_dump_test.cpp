@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -73,6 +74,25 @@ TEST_F(HdbDumpTest, ListsEveryKeyIndentedByDepthInListOrderWithoutChangingTheFil
                        "      C\n"
                        "  D = \"" + std::string(300, 'x') + "\"\n");
     EXPECT_EQ(ReadBytes(path), before);
+}
+
+// Keys with long names whose first length word the server's own engine left stale.
+TEST_F(HdbDumpTest, ListsKeysWrittenWithAStaleLength) {
+    const std::vector<uint8_t> fixture = ReadBytes(
+        (std::filesystem::path(__FILE__).parent_path().parent_path() / "data" / "long_names_stale_length.hdb").string());
+    testing_support::WriteBytes(path, fixture);
+    const int32_t database = db.OpenDatabase(path.c_str(), ModeReadOnly);
+    ASSERT_GE(database, 0);
+    std::string listing;
+    EXPECT_EQ(DumpKeyTree(db, database, listing), 0);
+    db.CloseDatabase(database);
+    EXPECT_EQ(listing, "Root\n"
+                       "  " + std::string(200, 'L') + "\n"
+                       "  " + std::string(200, 'M') + "\n"
+                       "    Child = \"kept\"\n"
+                       "  " + std::string(300, 'N') + "\n"
+                       "  After = \"end\"\n");
+    EXPECT_EQ(ReadBytes(path), fixture);
 }
 
 TEST_F(HdbDumpTest, EmptyDatabaseListsNothing) {

@@ -1,0 +1,311 @@
+#include "hdb/block_cache.h"
+
+#include <algorithm>
+#include <cstring>
+#include <new>
+
+#include "hdb/block_storage.h"
+#include "hdb/chain.h"
+#include "hdb/database_record.h"
+#include "platform/platform.h"
+
+namespace {
+
+constexpr uint32_t kNone = 0xFFFFFFFFu;
+constexpr uint32_t kChunkEntries = 256;       // entries are allocated this many at a time
+constexpr uint32_t kFirstTableSize = 1024;    // slots of the block-number index, a power of two
+constexpr uint32_t kRunBlocks = 64;           // the most blocks one write-back transfer carries
+
+uint32_t g_limit = kDefaultBlockCacheLimit;
+
+struct CacheEntry {
+    uint32_t block;
+    uint32_t dirty;
+    uint32_t older;  // towards the least recently used; kNone at the end
+    uint32_t newer;  // towards the most recently used; also links unused entries
+    uint8_t bytes[kBlockSize];
+};
+
+uint32_t Slot(uint32_t block, uint32_t mask) { return (block * 0x9E3779B1u >> 7) & mask; }
+
+}  // namespace
+
+// Entries live in chunks; an index maps block numbers to entries by open addressing; a list
+// orders them by last use.
+class BlockCache {
+public:
+    explicit BlockCache(uint32_t limit) : limit_(limit) {}
+    ~BlockCache() {
+        for (uint32_t i = 0; i < chunkCount_; ++i) platform::Free(chunks_[i]);
+        platform::Free(chunks_);
+        platform::Free(table_);
+    }
+
+    CacheEntry& At(uint32_t index) { return chunks_[index / kChunkEntries][index % kChunkEntries]; }
+
+    uint32_t Find(uint32_t block) {
+        if (!table_) return kNone;
+        for (uint32_t slot = Slot(block, tableMask_);; slot = (slot + 1) & tableMask_) {
+            const uint32_t held = table_[slot];
+            if (held == 0) return kNone;
+            if (At(held - 1).block == block) return held - 1;
+        }
+    }
+
+    void Touch(uint32_t index) {
+        if (newest_ == index) return;
+        Unlink(index);
+        LinkNewest(index);
+    }
+
+    // A new entry for `block` (not cached yet), or kNone without memory. The caller makes room
+    // first: the cache never holds more than its limit.
+    uint32_t Add(uint32_t block) {
+        if (!EnsureTable()) return kNone;
+        uint32_t index = unused_;
+        if (index != kNone) {
+            unused_ = At(index).newer;
+        } else {
+            if (!EnsureChunk()) return kNone;
+            index = handedOut_++;
+        }
+        CacheEntry& entry = At(index);
+        entry.block = block;
+        entry.dirty = 0;
+        uint32_t slot = Slot(block, tableMask_);
+        while (table_[slot] != 0) slot = (slot + 1) & tableMask_;
+        table_[slot] = index + 1;
+        LinkNewest(index);
+        ++live_;
+        return index;
+    }
+
+    void Remove(uint32_t index) {
+        CacheEntry& entry = At(index);
+        if (entry.dirty) --dirty_;
+        RemoveFromTable(entry.block);
+        Unlink(index);
+        entry.newer = unused_;
+        unused_ = index;
+        --live_;
+    }
+
+    void SetDirty(uint32_t index, bool dirty) {
+        CacheEntry& entry = At(index);
+        if (entry.dirty && !dirty) --dirty_;
+        if (!entry.dirty && dirty) ++dirty_;
+        entry.dirty = dirty ? 1 : 0;
+    }
+
+    uint32_t limit_;
+    uint32_t live_ = 0;
+    uint32_t dirty_ = 0;
+    uint32_t oldest_ = kNone;
+    uint32_t newest_ = kNone;
+
+private:
+    void Unlink(uint32_t index) {
+        CacheEntry& entry = At(index);
+        if (entry.older != kNone) At(entry.older).newer = entry.newer;
+        else oldest_ = entry.newer;
+        if (entry.newer != kNone) At(entry.newer).older = entry.older;
+        else newest_ = entry.older;
+    }
+    void LinkNewest(uint32_t index) {
+        CacheEntry& entry = At(index);
+        entry.older = newest_;
+        entry.newer = kNone;
+        if (newest_ != kNone) At(newest_).newer = index;
+        else oldest_ = index;
+        newest_ = index;
+    }
+
+    // Linear probing with backward-shift deletion keeps every chain of probes unbroken.
+    void RemoveFromTable(uint32_t block) {
+        uint32_t hole = Slot(block, tableMask_);
+        while (At(table_[hole] - 1).block != block) hole = (hole + 1) & tableMask_;
+        for (uint32_t next = (hole + 1) & tableMask_; table_[next] != 0; next = (next + 1) & tableMask_) {
+            const uint32_t home = Slot(At(table_[next] - 1).block, tableMask_);
+            // The entry at `next` may move into the hole unless its home lies after the hole.
+            if (((next - home) & tableMask_) >= ((next - hole) & tableMask_)) {
+                table_[hole] = table_[next];
+                hole = next;
+            }
+        }
+        table_[hole] = 0;
+    }
+
+    // The index stays at most half full.
+    bool EnsureTable() {
+        const uint32_t size = table_ ? tableMask_ + 1 : 0;
+        if (table_ && (live_ + 1) * 2 <= size) return true;
+        const uint32_t grown = size == 0 ? kFirstTableSize : size * 2;
+        auto* table = static_cast<uint32_t*>(platform::Allocate(sizeof(uint32_t) * grown));
+        if (!table) return false;
+        std::memset(table, 0, sizeof(uint32_t) * grown);
+        const uint32_t mask = grown - 1;
+        for (uint32_t i = 0; i < size; ++i) {
+            if (table_[i] == 0) continue;
+            uint32_t slot = Slot(At(table_[i] - 1).block, mask);
+            while (table[slot] != 0) slot = (slot + 1) & mask;
+            table[slot] = table_[i];
+        }
+        platform::Free(table_);
+        table_ = table;
+        tableMask_ = mask;
+        return true;
+    }
+
+    bool EnsureChunk() {
+        if (handedOut_ < chunkCount_ * kChunkEntries) return true;
+        if (chunkCount_ == chunkCapacity_) {
+            const uint32_t grown = chunkCapacity_ == 0 ? 16 : chunkCapacity_ * 2;
+            auto* chunks = static_cast<CacheEntry**>(platform::Allocate(sizeof(CacheEntry*) * grown));
+            if (!chunks) return false;
+            if (chunkCount_) std::memcpy(chunks, chunks_, sizeof(CacheEntry*) * chunkCount_);
+            platform::Free(chunks_);
+            chunks_ = chunks;
+            chunkCapacity_ = grown;
+        }
+        auto* chunk = static_cast<CacheEntry*>(platform::Allocate(sizeof(CacheEntry) * kChunkEntries));
+        if (!chunk) return false;
+        chunks_[chunkCount_++] = chunk;
+        return true;
+    }
+
+    CacheEntry** chunks_ = nullptr;
+    uint32_t chunkCount_ = 0;
+    uint32_t chunkCapacity_ = 0;
+    uint32_t handedOut_ = 0;  // entries taken from the chunks so far
+    uint32_t unused_ = kNone;  // entries given back, linked through `newer`
+    uint32_t* table_ = nullptr;
+    uint32_t tableMask_ = 0;
+};
+
+namespace {
+
+// Writes the given dirty entries back, sorted by block, one transfer per run of adjacent blocks.
+// Entries written become clean. 0, or -1 after a failed transfer: the write-back stops there,
+// or with `keepGoing` writes every other run it can.
+int32_t WriteBack(DatabaseRecord& db, BlockCache& cache, uint32_t* entries, uint32_t count, bool keepGoing = false) {
+    int32_t result = 0;
+    std::sort(entries, entries + count,
+              [&](uint32_t a, uint32_t b) { return cache.At(a).block < cache.At(b).block; });
+    uint8_t run[kRunBlocks * kBlockSize];
+    for (uint32_t i = 0; i < count;) {
+        const uint32_t first = cache.At(entries[i]).block;
+        uint32_t n = 0;
+        while (i + n < count && n < kRunBlocks && cache.At(entries[i + n]).block == first + n) {
+            std::memcpy(run + n * kBlockSize, cache.At(entries[i + n]).bytes, kBlockSize);
+            ++n;
+        }
+        if (BlockFileWrite(db, first, run, n) == 0) {
+            for (uint32_t k = 0; k < n; ++k) cache.SetDirty(entries[i + k], false);
+        } else {
+            result = -1;
+            if (!keepGoing) return -1;
+        }
+        i += n;
+    }
+    return result;
+}
+
+// Gives back the least recently used entries, about a sixteenth of the limit at a time, writing
+// the dirty ones back first. 0 when there is room; -1 when the write-back failed (the dirty
+// entries stay, the clean ones go); 1 when there is no room because earlier write-backs failed
+// and only dirty entries are left.
+int32_t MakeRoom(DatabaseRecord& db, BlockCache& cache) {
+    if (cache.live_ < cache.limit_) return 0;
+    const uint32_t batch = std::max<uint32_t>(1, cache.limit_ / 16);
+    auto* victims = static_cast<uint32_t*>(platform::Allocate(sizeof(uint32_t) * batch));
+    uint32_t single = kNone;
+    uint32_t* list = victims ? victims : &single;
+    const uint32_t most = victims ? batch : 1;
+    // Dirty victims first (written back in block order), the clean ones after them.
+    uint32_t dirty = 0;
+    uint32_t index = cache.oldest_;
+    for (uint32_t seen = 0; index != kNone && seen < most; index = cache.At(index).newer, ++seen)
+        if (cache.At(index).dirty) list[dirty++] = index;
+    uint32_t count = dirty;
+    index = cache.oldest_;
+    for (uint32_t seen = 0; index != kNone && seen < most; index = cache.At(index).newer, ++seen)
+        if (!cache.At(index).dirty) list[count++] = index;
+    // Once a transfer has failed, nothing more is written before the close.
+    const bool writable = db.transferFailed == 0;
+    const int32_t written = dirty > 0 && writable ? WriteBack(db, cache, list, dirty) : 0;
+    const uint32_t from = written == 0 && writable ? 0 : dirty;
+    for (uint32_t i = from; i < count; ++i) cache.Remove(list[i]);
+    platform::Free(victims);
+    if (written != 0) return -1;
+    return from < count ? 0 : 1;
+}
+
+}  // namespace
+
+void SetBlockCacheLimit(uint32_t blocks) { g_limit = blocks; }
+uint32_t BlockCacheLimit() { return g_limit; }
+
+BlockCache* BlockCacheCreate() {
+    if (g_limit == 0) return nullptr;
+    void* memory = platform::Allocate(sizeof(BlockCache));
+    return memory ? new (memory) BlockCache(g_limit) : nullptr;
+}
+
+void BlockCacheDestroy(BlockCache* cache) {
+    if (!cache) return;
+    cache->~BlockCache();
+    platform::Free(cache);
+}
+
+const uint8_t* BlockCacheLookup(BlockCache& cache, uint32_t block) {
+    const uint32_t index = cache.Find(block);
+    if (index == kNone) return nullptr;
+    cache.Touch(index);
+    return cache.At(index).bytes;
+}
+
+bool BlockCacheHolds(BlockCache& cache, uint32_t block) { return cache.Find(block) != kNone; }
+bool BlockCacheHasRoom(const BlockCache& cache) { return cache.live_ < cache.limit_; }
+
+int32_t BlockCacheStore(DatabaseRecord& db, uint32_t block, const uint8_t* bytes, bool dirty) {
+    BlockCache& cache = *db.cache;
+    uint32_t index = cache.Find(block);
+    if (index == kNone) {
+        const int32_t room = MakeRoom(db, cache);
+        if (room != 0) return room;
+        index = cache.Add(block);
+        if (index == kNone) return 1;
+    } else {
+        cache.Touch(index);
+    }
+    std::memcpy(cache.At(index).bytes, bytes, kBlockSize);
+    // A clean copy never replaces bytes the file does not have yet.
+    if (dirty || !cache.At(index).dirty) cache.SetDirty(index, dirty);
+    return 0;
+}
+
+int32_t BlockCacheFlush(DatabaseRecord& db) {
+    if (!db.cache) return 0;
+    BlockCache& cache = *db.cache;
+    if (cache.dirty_ == 0) return 0;
+    auto* entries = static_cast<uint32_t*>(platform::Allocate(sizeof(uint32_t) * cache.dirty_));
+    if (!entries) {
+        // Without memory for the list, the dirty blocks go back one at a time.
+        int32_t result = 0;
+        for (uint32_t index = cache.oldest_; index != kNone; index = cache.At(index).newer) {
+            if (!cache.At(index).dirty) continue;
+            uint32_t one = index;
+            if (WriteBack(db, cache, &one, 1) != 0) result = -1;
+        }
+        return result;
+    }
+    uint32_t count = 0;
+    for (uint32_t index = cache.oldest_; index != kNone; index = cache.At(index).newer)
+        if (cache.At(index).dirty) entries[count++] = index;
+    const int32_t result = WriteBack(db, cache, entries, count, true);
+    platform::Free(entries);
+    return result;
+}
+
+uint32_t BlockCacheSize(const BlockCache& cache) { return cache.live_; }
+uint32_t BlockCacheDirtyCount(const BlockCache& cache) { return cache.dirty_; }
