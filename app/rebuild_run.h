@@ -41,12 +41,16 @@ struct RebuildRun {
     RunHost* host = nullptr;
     FileService* fileService = nullptr;
     DatabaseManager* databaseManager = nullptr;
+    // When not empty, an old database whose passwords and settings the run carries over once
+    // the users are imported (account_carry_over.h); empty, the run is the plain rebuild.
+    std::string keepFromPath;
+    std::string setAsidePath;  // where this run moved the old database; empty when it moved none
 };
 
 RebuildRun& SharedRun();
 
-// Sets the repository path and the database path with it. False (nothing changed) when the
-// database path would exceed 259 characters.
+// Sets the repository path and the database path with it. False (nothing changed) when either
+// would exceed 259 characters (RepositoryPathProblem in repository_location.h says why).
 bool SetRepositoryPath(const std::string& repositoryPath);
 
 // The thread entry of the run.

@@ -1,11 +1,12 @@
 #include "app/rebuild_run.h"
 
-#include "app/identifier_text.h"
+#include "app/account_carry_over.h"
 #include "app/server_template.h"
 #include "app/user_import.h"
 #include "fileservice/file_service.h"
 #include "hdb/database_manager.h"
 #include "platform/platform.h"
+#include "support/number_text.h"
 
 namespace {
 
@@ -16,15 +17,19 @@ void WorkerThread(void*) {
     platform::EndThread();
 }
 
-// Moves an existing database out of the way. False when it is there and could not be moved, or
-// when nobody can tell whether it is there: a failed check must never let the run write over it.
-bool SetAsideOldDatabase(FileService& files, const std::string& databasePath) {
+// Moves an existing database out of the way and says where it went (empty when there was none).
+// False when it is there and could not be moved, or when nobody can tell whether it is there: a
+// failed check must never let the run write over it.
+bool SetAsideOldDatabase(FileService& files, const std::string& databasePath, std::string& setAsidePath) {
+    setAsidePath.clear();
     const int32_t exists = files.FileExists(databasePath.c_str());
     if (exists == 0) return true;
     if (exists < 0) return false;
     std::string target;
     if (!SetAsideName(files, databasePath, target)) return false;
-    return files.FileRename(target.c_str(), databasePath.c_str()) == 1;
+    if (files.FileRename(target.c_str(), databasePath.c_str()) != 1) return false;
+    setAsidePath = target;
+    return true;
 }
 
 // Imports every entry of the users folder, files as well as folders, in the order the search
@@ -55,15 +60,6 @@ std::string JoinPath(const std::string& folder, const std::string& name) {
     const char last = folder.back();
     if (last == '/' || last == '\\') return folder + name;
     return folder + platform::kPathSeparator + name;
-}
-
-bool SetRepositoryPath(const std::string& repositoryPath) {
-    std::string databasePath = JoinPath(repositoryPath, kDatabaseFileName);
-    if (databasePath.size() > kMaxPathChars) return false;
-    RebuildRun& run = SharedRun();
-    run.repositoryPath = repositoryPath;
-    run.databasePath = std::move(databasePath);
-    return true;
 }
 
 bool SetAsideName(FileService& files, const std::string& databasePath, std::string& name) {
@@ -103,7 +99,7 @@ void RebuildWorker() {
 
     // A database that could not be moved stays exactly as it is: the template writer would
     // work on it, and delete it if it failed.
-    if (!SetAsideOldDatabase(files, run.databasePath)) {
+    if (!SetAsideOldDatabase(files, run.databasePath, run.setAsidePath)) {
         AddStatusLine(kSetAsideFailedLine);
         SetRunState(RunIdle);
         return;
@@ -118,6 +114,8 @@ void RebuildWorker() {
         return;
     }
     ImportUsers(files, handle, run.repositoryPath);
+    if (!run.keepFromPath.empty())
+        CarryOverFromOld(databases, handle, CarryOverSource(run.keepFromPath, run.databasePath, run.setAsidePath).c_str());
     databases.CloseDatabase(handle);
 
     if (run.host) run.host->ShowMessage(kCompletionText, kCompletionCaption);

@@ -20,8 +20,12 @@ enum class CallKind : int {
     Find,
     Attributes,  // reading and setting attributes and file times
     Allocate,
-    Folder,  // creating and removing folders
-    Space,   // free-space queries
+    Registry,  // opening a registry key, reading a value
+    Profile,   // reading an initialisation file
+    Random,    // the system's generator for keys
+    Thread,    // thread starts
+    Folder,    // creating and removing folders
+    Space,     // free-space queries
     Count  // number of kinds, not a kind
 };
 

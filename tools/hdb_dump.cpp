@@ -1,88 +1,114 @@
 #include "tools/hdb_dump.h"
 
-#include <set>
 #include <vector>
 
-#include "hdb/database_manager.h"
+#include "tools/key_text.h"
+#include "tools/key_tree_walk.h"
+#include "tools/output_sink.h"
 
 namespace {
 
-constexpr uint32_t kRootKey = 1;
-constexpr uint32_t kNameBuffer = 65536;  // longer than any name the key header can describe
 // A damaged length word must not make the listing allocate gigabytes.
 constexpr uint32_t kLargestValueShown = 64u << 20;
-
-class TreeDumper {
-public:
-    TreeDumper(DatabaseManager& db, int32_t database, std::string& out)
-        : db_(db), database_(database), out_(out), name_(kNameBuffer) {}
-
-    int32_t Dump() {
-        DumpKey(kRootKey, 0);
-        return result_;
-    }
-
-private:
-    void DumpKey(uint32_t key, int depth) {
-        out_.append(static_cast<size_t>(depth) * 2, ' ');
-        if (db_.HdbGetKeyName(database_, key, name_.data(), kNameBuffer) < 0) {
-            out_ += "<key " + std::to_string(key) + " cannot be read>\n";
-            result_ = -1;
-            return;
-        }
-        out_ += name_.data();
-        // A damaged file could list a key inside its own subtree; show it, but only once.
-        if (!visited_.insert(key).second) {
-            out_ += " <key " + std::to_string(key) + " listed again>\n";
-            result_ = -1;
-            return;
-        }
-        AppendValue(key);
-        out_ += '\n';
-        for (uint32_t child : SubKeys(key)) DumpKey(child, depth + 1);
-    }
-
-    void AppendValue(uint32_t key) {
-        const uint32_t size = db_.HdbGetValueSize(database_, key);
-        if (size == 0) return;
-        if (size > kLargestValueShown) {
-            out_ += " <value of " + std::to_string(size) + " bytes not shown>";
-            return;
-        }
-        std::vector<uint8_t> value(size);
-        db_.HdbSeekValue(database_, key, 0);
-        const int32_t read = db_.HdbReadValue(database_, key, value.data(), size);
-        db_.HdbCloseKey(database_, key);
-        if (read < 0) {
-            out_ += " <value cannot be read>";
-            result_ = -1;
-            return;
-        }
-        out_ += " = " + FormatValue(value.data(), static_cast<uint32_t>(read));
-    }
-
-    // All sub-keys first, so that walking into one does not disturb the walk of its parent.
-    std::vector<uint32_t> SubKeys(uint32_t key) {
-        std::vector<uint32_t> keys;
-        for (int64_t sub = db_.HdbFirstSubKey(database_, key); sub >= 0;
-             sub = db_.HdbNextSubKey(database_, key, static_cast<uint32_t>(sub)))
-            keys.push_back(static_cast<uint32_t>(sub));
-        return keys;
-    }
-
-    DatabaseManager& db_;
-    int32_t database_;
-    std::string& out_;
-    std::vector<char> name_;
-    std::set<uint32_t> visited_;
-    int32_t result_ = 0;
-};
 
 bool Printable(const uint8_t* bytes, uint32_t size) {
     for (uint32_t i = 0; i < size; ++i)
         if (bytes[i] < 0x20 || bytes[i] > 0x7E) return false;
     return true;
 }
+
+class TextDumper : public KeyTreeVisitor {
+public:
+    explicit TextDumper(OutputSink& out) : out_(out) {}
+
+    bool OnKey(const WalkedKey& key) override {
+        line_.clear();
+        Indent(key.depth);
+        if (key.fault == WalkedKey::Unreadable) {
+            line_ += "<key " + std::to_string(key.id) + " cannot be read>\n";
+            return out_.Write(line_);
+        }
+        AppendPathName(line_, key.name);
+        if (key.fault == WalkedKey::ListedAgain) {
+            line_ += " <key " + std::to_string(key.id) + " listed again>\n";
+            return out_.Write(line_);
+        }
+        if (key.fault == WalkedKey::ValueNotShown) {
+            line_ += " <value of " + std::to_string(key.valueSize) + " bytes not shown>";
+        } else if (key.fault == WalkedKey::ValueUnreadable) {
+            line_ += " <value cannot be read>";
+        } else if (key.valueSize > 0) {
+            line_ += " = ";
+            line_ += FormatValue(reinterpret_cast<const uint8_t*>(key.value.data()), key.valueSize);
+        }
+        if (key.subKeysCut) line_ += " <not all sub-keys can be read>";
+        line_ += '\n';
+        return out_.Write(line_);
+    }
+
+private:
+    void Indent(uint32_t depth) {
+        const uint32_t level = depth - 1;
+        if (level <= kDumpIndentDepth) {
+            line_.append(static_cast<size_t>(level) * 2, ' ');
+            return;
+        }
+        line_.append(static_cast<size_t>(kDumpIndentDepth) * 2, ' ');
+        line_ += "[depth " + std::to_string(depth) + "] ";
+    }
+
+    OutputSink& out_;
+    std::string line_;
+};
+
+class JsonDumper : public KeyTreeVisitor {
+public:
+    explicit JsonDumper(OutputSink& out) : out_(out) {}
+
+    bool Begin() { return out_.Write("{\"keys\": ["); }
+    bool End() { return out_.Write("\n]}\n"); }
+
+    bool OnKey(const WalkedKey& key) override {
+        line_.clear();
+        line_ += firstInList_ ? "\n" : ",\n";
+        firstInList_ = false;
+        if (key.fault == WalkedKey::Unreadable || key.fault == WalkedKey::ListedAgain) {
+            line_ += "{\"id\": " + std::to_string(key.id) + ", \"error\": \"";
+            line_ += key.fault == WalkedKey::Unreadable ? "cannot be read" : "listed again";
+            line_ += "\"}";
+            return out_.Write(line_);
+        }
+        line_ += "{\"id\": " + std::to_string(key.id) + ", \"name\": ";
+        AppendJsonString(line_, key.name);
+        line_ += ", \"size\": " + std::to_string(key.valueSize);
+        if (key.fault == WalkedKey::ValueNotShown) {
+            line_ += ", \"error\": \"value not shown\"";
+        } else if (key.fault == WalkedKey::ValueUnreadable) {
+            line_ += ", \"error\": \"value cannot be read\"";
+        } else if (Printable(reinterpret_cast<const uint8_t*>(key.value.data()), key.valueSize)) {
+            line_ += ", \"text\": ";
+            AppendJsonString(line_, key.value);
+        } else {
+            line_ += ", \"hex\": \"";
+            for (const char c : key.value) AppendHexByte(line_, static_cast<uint8_t>(c));
+            line_ += '"';
+        }
+        if (key.subKeysCut) line_ += ", \"subkeysCut\": true";
+        line_ += ", \"subkeys\": [";
+        firstInList_ = true;
+        return out_.Write(line_);
+    }
+
+    bool OnLeave(const WalkedKey&) override {
+        firstInList_ = false;
+        return out_.Write("]}");
+    }
+
+private:
+    OutputSink& out_;
+    std::string line_;
+    bool firstInList_ = true;
+};
 
 }  // namespace
 
@@ -98,17 +124,29 @@ std::string FormatValue(const uint8_t* bytes, uint32_t size) {
         text += '"';
         return text;
     }
-    static constexpr char kHex[] = "0123456789abcdef";
     text = "<" + std::to_string(size) + (size == 1 ? " byte>" : " bytes>");
     for (uint32_t i = 0; i < size; ++i) {
         text += ' ';
-        text += kHex[bytes[i] >> 4];
-        text += kHex[bytes[i] & 0xF];
+        AppendHexByte(text, bytes[i]);
     }
     return text;
 }
 
+int32_t DumpKeyTree(DatabaseManager& db, int32_t database, OutputSink& out) {
+    TextDumper dumper(out);
+    return WalkKeyTree(db, database, dumper, kLargestValueShown);
+}
+
 int32_t DumpKeyTree(DatabaseManager& db, int32_t database, std::string& out) {
-    if (db.GetKeyCount(database) <= 0) return 0;
-    return TreeDumper(db, database, out).Dump();
+    StringSink sink;
+    const int32_t result = DumpKeyTree(db, database, sink);
+    out += sink.text();
+    return result;
+}
+
+int32_t DumpKeyTreeJson(DatabaseManager& db, int32_t database, OutputSink& out) {
+    JsonDumper dumper(out);
+    if (!dumper.Begin()) return -1;
+    const int32_t result = WalkKeyTree(db, database, dumper, kLargestValueShown);
+    return dumper.End() ? result : -1;
 }

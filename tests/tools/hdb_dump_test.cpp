@@ -9,6 +9,8 @@
 #include "fileservice/file_service.h"
 #include "hdb/database_manager.h"
 #include "test_support.h"
+#include "tools/output_sink.h"
+#include "tools_test_support.h"
 
 namespace {
 
@@ -64,11 +66,11 @@ TEST_F(HdbDumpTest, ListsEveryKeyIndentedByDepthInListOrderWithoutChangingTheFil
 
     const int32_t readOnly = db.OpenDatabase(path.c_str(), ModeReadOnly);
     ASSERT_GE(readOnly, 0);
-    std::string listing;
+    StringSink listing;
     EXPECT_EQ(DumpKeyTree(db, readOnly, listing), 0);
     db.CloseDatabase(readOnly);
 
-    EXPECT_EQ(listing, "Root\n"
+    EXPECT_EQ(listing.text(), "Root\n"
                        "  A = \"text\"\n"
                        "    B = <2 bytes> 00 ff\n"
                        "      C\n"
@@ -98,10 +100,76 @@ TEST_F(HdbDumpTest, ListsKeysWrittenWithAStaleLength) {
 TEST_F(HdbDumpTest, EmptyDatabaseListsNothing) {
     const int32_t database = db.OpenDatabase(path.c_str(), ModeReadWrite);
     ASSERT_GE(database, 0);
-    std::string listing;
+    StringSink listing;
     EXPECT_EQ(DumpKeyTree(db, database, listing), 0);
-    EXPECT_EQ(listing, "");
+    EXPECT_EQ(listing.text(), "");
     db.CloseDatabase(database);
+}
+
+}  // namespace
+
+namespace {
+
+class HdbDumpShapeTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        tools_test::DatabaseBuilder b(path);
+        root = b.Key(0, "Root");
+        a = b.Key(root, "A", "text");
+        b.Key(a, "B\\%", std::string("\0\xff", 2));
+        d = b.Key(root, "D");
+    }
+    std::string Dump(bool json) {
+        DatabaseManager db;
+        const int32_t database = db.OpenDatabase(path.c_str(), ModeReadOnly);
+        StringSink out;
+        result = json ? DumpKeyTreeJson(db, database, out) : DumpKeyTree(db, database, out);
+        db.CloseDatabase(database);
+        return out.text();
+    }
+
+    ScratchDir scratch;
+    std::string path = scratch / "tree.hdb";
+    uint32_t root = 0, a = 0, d = 0;
+    int32_t result = 0;
+};
+
+TEST_F(HdbDumpShapeTest, JsonNestsSubKeysAndEscapesNames) {
+    EXPECT_EQ(Dump(true),
+              "{\"keys\": [\n"
+              "{\"id\": 1, \"name\": \"Root\", \"size\": 0, \"text\": \"\", \"subkeys\": [\n"
+              "{\"id\": 2, \"name\": \"A\", \"size\": 4, \"text\": \"text\", \"subkeys\": [\n"
+              "{\"id\": 3, \"name\": \"B\\\\%\", \"size\": 2, \"hex\": \"00ff\", \"subkeys\": []}]},\n"
+              "{\"id\": 4, \"name\": \"D\", \"size\": 0, \"text\": \"\", \"subkeys\": []}]}\n"
+              "]}\n");
+    EXPECT_EQ(result, 0);
+    EXPECT_EQ(Dump(false), "Root\n  A = \"text\"\n    B%5c%25 = <2 bytes> 00 ff\n  D\n");
+}
+
+TEST_F(HdbDumpShapeTest, AKeyListedAgainIsShownOnceAndTheDumpFails) {
+    std::vector<uint8_t> bytes = ReadBytes(path);
+    const size_t entry1 = hdb_test::BlockOffset(root) + 8 + 28 + 5 + 8;  // Root's second entry
+    hdb_test::PutWord(bytes, entry1, a);
+    hdb_test::PutWord(bytes, entry1 + 4, testing_support::WordAt(bytes, entry1 - 4));  // with A's hash
+    testing_support::WriteBytes(path, bytes);
+    EXPECT_EQ(Dump(false), "Root\n  A = \"text\"\n    B%5c%25 = <2 bytes> 00 ff\n  A <key 2 listed again>\n");
+    EXPECT_EQ(result, -1);
+    EXPECT_NE(Dump(true).find("{\"id\": 2, \"error\": \"listed again\"}"), std::string::npos);
+}
+
+}  // namespace
+
+namespace {
+
+// A list that names the same id twice, here 0xFFFFFFFF: however the engine steps through such
+// a list, the walk asks for no more entries than the count and shows each id once.
+TEST_F(HdbDumpShapeTest, AListNamingOneIdTwiceEndsAfterItsCount) {
+    std::vector<uint8_t> bytes = ReadBytes(path);
+    const size_t list = hdb_test::BlockOffset(root) + 8 + 28 + 5;
+    for (size_t entry = 0; entry < 2; ++entry) hdb_test::PutWord(bytes, list + 8 * entry, 0xFFFFFFFFu);
+    testing_support::WriteBytes(path, bytes);
+    EXPECT_EQ(Dump(false), "Root\n  <key 4294967295 cannot be read>\n   <key 4294967295 listed again>\n");
+    EXPECT_EQ(result, -1);
 }
 
 }  // namespace

@@ -1,0 +1,407 @@
+#include "tools/command_line.h"
+
+#include <cstdio>
+#include <cstring>
+#include <new>
+#include <string>
+#include <vector>
+
+#include "fileservice/file_service.h"
+#include "hdb/database_manager.h"
+#include "tools/database_recovery.h"
+#include "tools/hdb_dump.h"
+#include "tools/hdb_salvage.h"
+#include "tools/output_sink.h"
+#include "tools/raw_database.h"
+#include "tools/structure_report.h"
+#include "tools/structure_scan.h"
+#include "tools/text_form.h"
+
+#ifndef PELLUCOR_VERSION
+#define PELLUCOR_VERSION "0.0.0"
+#endif
+
+namespace {
+
+constexpr char kGeneralHelp[] =
+    "Usage: hdbtool COMMAND [OPTIONS] FILE...\n"
+    "Looks into, checks, repairs and converts database files (.hdb).\n"
+    "\n"
+    "Commands:\n"
+    "  dump FILE                print the key tree, one key a line\n"
+    "  verify FILE              check the whole structure, one line per problem\n"
+    "  stat FILE                the header's fields and what the file holds\n"
+    "  export FILE              write the whole tree as text, to standard output\n"
+    "  import TEXT NEWFILE      make a new database from such text\n"
+    "  recover FILE             put the mirror in place of a database a writer left open\n"
+    "  salvage DAMAGED NEWFILE  copy what can be read of a damaged database into a new one\n"
+    "  help [COMMAND]           show this help, or a command's\n"
+    "\n"
+    "Options:\n"
+    "  --json       (dump, stat, verify) write JSON, for scripts\n"
+    "  --force      (import, salvage) replace NEWFILE if it exists\n"
+    "  -h, --help   show the help of the command given, or this help\n"
+    "  --version    show the version\n"
+    "  --           end of options: every argument after it is a file name\n"
+    "\n"
+    "dump, verify, stat and export never change FILE. Errors go to standard error.\n"
+    "Exit status: 0 ok; 1 the file is damaged or not a database, or the command failed;\n"
+    "2 usage error, or the command cannot run (a file that cannot be opened or read).\n";
+
+struct Command {
+    const char* name;
+    size_t operands;
+    bool json;
+    bool force;
+    const char* help;
+};
+
+const Command kCommands[] = {
+    {"dump", 1, true, false,
+     "Usage: hdbtool dump [--json] FILE\n"
+     "Prints the key tree of the database FILE from the root down, one key a line, indented by\n"
+     "its depth (beyond 64 levels a line says its depth instead). Names are written as in key\n"
+     "paths: %HH for '%', '\\', ']' and bytes that are not printable. A value follows its key's\n"
+     "name after \" = \": in quotes when every byte is printable, else as its length and hex bytes.\n"
+     "With --json the tree is one JSON object, {\"keys\": [{\"name\", \"size\", \"text\" or \"hex\",\n"
+     "\"subkeys\": [...]}]}, each key on a line of its own.\n"
+     "The file is opened read-only and never changed. A file that a writer left open is listed\n"
+     "with a warning.\n"
+     "Exit status: 0 when the whole tree was printed, 1 when FILE is not a database or a key\n"
+     "cannot be read, 2 when FILE cannot be opened.\n"},
+    {"verify", 1, true, false,
+     "Usage: hdbtool verify [--json] FILE\n"
+     "Checks the whole structure of the database FILE: every block is in exactly one place (a\n"
+     "key's chain, the free list's chain or the free list); chain links agree both ways; stream\n"
+     "lengths fit their chains; the header's counts agree with the file; every sub-key entry\n"
+     "names a key whose parent field points back, under the right name hash; names and values fit\n"
+     "their streams; a file left open by a writer is reported, with whether a mirror lies beside\n"
+     "it. Each problem is one line, \"where: what\", where is \"header\", \"free list\", \"block N\"\n"
+     "or a key path; a summary line follows. With --json, one JSON object.\n"
+     "The file is opened read-only and never changed.\n"
+     "Exit status: 0 when sound, 1 when damaged or not a database, 2 when FILE cannot be read.\n"},
+    {"stat", 1, true, false,
+     "Usage: hdbtool stat [--json] FILE\n"
+     "Prints the header's fields of the database FILE and what its structure holds: keys, depth,\n"
+     "blocks in use, free and lost, bytes in names and values, the largest sub-key list, whether a\n"
+     "mirror lies beside it and how many problems verify would report. One \"name: value\" a line,\n"
+     "or with --json one JSON object. The file is never changed.\n"
+     "Exit status: 0 when sound, 1 when damaged or not a database, 2 when FILE cannot be read.\n"},
+    {"export", 1, false, false,
+     "Usage: hdbtool export FILE\n"
+     "Writes the whole tree of the database FILE to standard output as text, one key a line:\n"
+     "\n"
+     "  hdbtool export 1\n"
+     "  app-value 1\n"
+     "  [User Configuration Root]\n"
+     "  [User Configuration Root\\Config]\n"
+     "  [User Configuration Root\\Config\\Next Admin ID] = \"00000002\"\n"
+     "  [User Configuration Root\\Server Admin List\\00000001\\Password] = hex:12 a2 6c f5 04\n"
+     "\n"
+     "Keys come in tree order, sub-keys in list order. A key is its path in brackets, names\n"
+     "joined by '\\', with %HH for '%', '\\', ']' and bytes outside printable ASCII; then\n"
+     "\" attributes A B\" when either attribute word is not 0; then \" = \" and the value unless it\n"
+     "is empty: \"text\" (\\\" \\\\ \\t \\r \\n escaped) when every byte is printable, tab, CR or LF,\n"
+     "else hex:HH HH ... Lines beginning with # are comments. 'hdbtool import' makes the\n"
+     "database back; its export is the same text again.\n"
+     "Exit status: 0 when the whole tree was written, 1 when FILE is not a database or a key\n"
+     "cannot be read (the rest is written), 2 when FILE cannot be opened.\n"},
+    {"import", 2, false, true,
+     "Usage: hdbtool import [--force] TEXT NEWFILE\n"
+     "Makes a new database NEWFILE from TEXT, in the form 'hdbtool export' writes ('-' reads\n"
+     "standard input). Every key line makes a key, in the order of the lines; a key's parent must\n"
+     "stand on an earlier line (a path names the last key so far with that path). NEWFILE is\n"
+     "read back once written. An existing NEWFILE is replaced only with --force.\n"
+     "Exit status: 0 when NEWFILE was written, 1 when TEXT is not a database text (the line is\n"
+     "named) or NEWFILE could not be written (then no NEWFILE is left), 2 when TEXT cannot be\n"
+     "read or NEWFILE exists.\n"},
+    {"recover", 1, false, false,
+     "Usage: hdbtool recover FILE\n"
+     "Recovers the database FILE after a writer ended without closing it: when its header says it\n"
+     "is open for writing, the mirror beside it (FILE.mirror, the file as it was before that\n"
+     "writer opened it) takes its place, and that writer's changes are lost. A database closed\n"
+     "cleanly is left alone; one shorter than its 72-byte header is deleted, and a mirror of at\n"
+     "least 72 bytes takes its place. A file that a program holds open is not touched.\n"
+     "Says what it did.\n"
+     "Exit status: 0 when FILE was clean, absent, restored or deleted as too short; 1 when it was\n"
+     "left open and no mirror lies beside it, is in use, or could not be replaced.\n"},
+    {"salvage", 2, false, true,
+     "Usage: hdbtool salvage [--force] DAMAGED NEWFILE\n"
+     "Reads the database DAMAGED keeping going past every fault that verify finds, and writes\n"
+     "every key it could reach into the new database NEWFILE, in the original order, with as much\n"
+     "of each value as can be read. Prints what was lost, by key path: keys that could not be\n"
+     "read (with everything below them) and values cut short. DAMAGED is never changed. An\n"
+     "existing NEWFILE is replaced only with --force.\n"
+     "Exit status: 0 when NEWFILE holds everything, 1 when something was lost, DAMAGED is not a\n"
+     "database or NEWFILE could not be written (then no NEWFILE is left), 2 when DAMAGED cannot\n"
+     "be read or NEWFILE exists.\n"},
+};
+
+const Command* FindCommand(const std::string& name) {
+    for (const Command& c : kCommands)
+        if (name == c.name) return &c;
+    return nullptr;
+}
+
+struct Invocation {
+    std::string command;
+    std::vector<std::string> operands;
+    bool json = false;
+    bool force = false;
+    bool help = false;
+    bool version = false;
+};
+
+class Session {
+public:
+    Session(OutputSink& out, OutputSink& err) : out_(out), err_(err) {}
+
+    int Run(int argc, const char* const* argv) {
+        Invocation inv;
+        std::string error;
+        if (!Parse(argc, argv, inv, error)) return Usage(error);
+        if (inv.version) return Print(std::string("hdbtool ") + PELLUCOR_VERSION + "\n");
+        if (inv.command == "help" || (inv.help && inv.command.empty())) {
+            if (inv.command.empty() || inv.operands.empty()) return Print(kGeneralHelp);
+            if (inv.operands.size() > 1) return Usage("help takes one COMMAND");
+            const Command* c = FindCommand(inv.operands[0]);
+            return c ? Print(c->help) : Usage("no command '" + inv.operands[0] + "'");
+        }
+        if (inv.command.empty()) return Usage("no command given");
+        const Command* c = FindCommand(inv.command);
+        if (!c) return Usage("no command '" + inv.command + "'");
+        if (inv.help) return Print(c->help);
+        if (inv.json && !c->json) return Usage("--json is for dump, stat and verify");
+        if (inv.force && !c->force) return Usage("--force is for import and salvage");
+        if (inv.operands.size() != c->operands)
+            return Usage(std::string(c->name) + (c->operands == 1 ? " takes one FILE" : " takes two files"));
+        const int status = Dispatch(inv);
+        if (!out_.Flush()) {
+            Error("", "cannot write the output: " + out_.FailureReason());
+            return kExitDamaged;
+        }
+        return status;
+    }
+
+private:
+    bool Parse(int argc, const char* const* argv, Invocation& inv, std::string& error) {
+        bool options = true;
+        for (int i = 1; i < argc; ++i) {
+            const std::string arg = argv[i];
+            if (options && arg == "--") {
+                options = false;
+            } else if (options && (arg == "-h" || arg == "--help")) {
+                inv.help = true;
+            } else if (options && arg == "--version") {
+                inv.version = true;
+            } else if (options && arg == "--json") {
+                inv.json = true;
+            } else if (options && arg == "--force") {
+                inv.force = true;
+            } else if (options && arg.size() > 1 && arg[0] == '-') {
+                error = "unknown option '" + arg + "'";
+                return false;
+            } else if (inv.command.empty()) {
+                inv.command = arg;
+            } else {
+                inv.operands.push_back(arg);
+            }
+        }
+        return true;
+    }
+
+    int Dispatch(const Invocation& inv) {
+        const std::string& cmd = inv.command;
+        const std::string& file = inv.operands[0];
+        if (cmd == "dump") return Dump(file, inv.json);
+        if (cmd == "verify") return Verify(file, inv.json);
+        if (cmd == "stat") return Stat(file, inv.json);
+        if (cmd == "export") return Export(file);
+        if (cmd == "import") return Import(file, inv.operands[1], inv.force);
+        if (cmd == "recover") return Recover(file);
+        return Salvage(file, inv.operands[1], inv.force);
+    }
+
+    int Print(const std::string& text) {
+        out_.Write(text);
+        if (!out_.Flush()) {
+            Error("", "cannot write the output: " + out_.FailureReason());
+            return kExitDamaged;
+        }
+        return kExitOk;
+    }
+
+    int Usage(const std::string& message) {
+        err_.Write("hdbtool: " + message + "\nTry 'hdbtool --help'.\n");
+        return kExitUsage;
+    }
+
+    void Error(const std::string& file, const std::string& message) {
+        err_.Write("hdbtool: " + (file.empty() ? std::string() : file + ": ") + message + "\n");
+    }
+
+    int Fail(int status, const std::string& file, const std::string& message) {
+        Error(file, message);
+        return status;
+    }
+
+    // Opens the file raw and refuses what is not a database; warns about a file left open.
+    // kExitOk, or the status to end with.
+    int CheckDatabase(RawDatabase& raw, const std::string& file) {
+        if (raw.Open(file.c_str()) != 0) return Fail(kExitUsage, file, raw.error());
+        if (const std::string why = NotADatabaseReason(raw); !why.empty())
+            return Fail(kExitDamaged, file, "not a database: " + why);
+        if (const std::string note = LeftOpenNote(files_, raw); !note.empty()) Error(file, "warning: " + note);
+        return kExitOk;
+    }
+
+    // Opens the file through the engine, read-only, after the raw checks.
+    int OpenChecked(const std::string& file, int32_t& database) {
+        {
+            RawDatabase raw(files_);
+            if (const int status = CheckDatabase(raw, file); status != kExitOk) return status;
+        }
+        database = databases_.OpenDatabase(file.c_str(), ModeReadOnly);
+        if (database < 0) return Fail(kExitUsage, file, "cannot be opened as a database");
+        return kExitOk;
+    }
+
+    int Dump(const std::string& file, bool json) {
+        int32_t database = -1;
+        if (const int status = OpenChecked(file, database); status != kExitOk) return status;
+        const int32_t result = json ? DumpKeyTreeJson(databases_, database, out_) : DumpKeyTree(databases_, database, out_);
+        databases_.CloseDatabase(database);
+        if (result < 0 && out_.Flush()) return Fail(kExitDamaged, file, "some keys could not be read");
+        return result < 0 ? kExitDamaged : kExitOk;
+    }
+
+    int Export(const std::string& file) {
+        int32_t database = -1;
+        if (const int status = OpenChecked(file, database); status != kExitOk) return status;
+        std::vector<std::string> errors;
+        const int32_t result = ExportTextForm(databases_, database, out_, errors);
+        databases_.CloseDatabase(database);
+        for (const std::string& e : errors) Error(file, e);
+        return result < 0 ? kExitDamaged : kExitOk;
+    }
+
+    // Walks the raw structure; `keepGoing` walks a file that is not a database too.
+    int Scan(RawDatabase& raw, const std::string& file, bool keepGoing, ScanResult& scan) {
+        if (raw.Open(file.c_str()) != 0) return Fail(kExitUsage, file, raw.error());
+        scan = ScanStructure(raw, keepGoing);
+        if (scan.readFailed) return Fail(kExitUsage, file, "cannot be read whole");
+        return kExitOk;
+    }
+
+    int Verify(const std::string& file, bool json) {
+        RawDatabase raw(files_);
+        ScanResult scan;
+        if (const int status = Scan(raw, file, false, scan); status != kExitOk) return status;
+        WriteVerifyReport(scan, file, json, out_);
+        return VerifyExitCode(scan);
+    }
+
+    int Stat(const std::string& file, bool json) {
+        RawDatabase raw(files_);
+        ScanResult scan;
+        if (const int status = Scan(raw, file, false, scan); status != kExitOk) return status;
+        if (!scan.refusal.empty()) return Fail(kExitDamaged, file, "not a database: " + scan.refusal);
+        const std::string mirror = file + ".mirror";
+        WriteStatReport(scan, file, raw.fileSize(), files_.FileExists(mirror.c_str()) == 1 ? mirror : "", json, out_);
+        return VerifyExitCode(scan);
+    }
+
+    bool SamePath(const std::string& a, const std::string& b) {
+        if (a.size() != b.size()) return false;
+        for (size_t i = 0; i < a.size(); ++i) {
+            auto fold = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
+            if (fold(a[i]) != fold(b[i])) return false;
+        }
+        return true;
+    }
+
+    // Refuses a NEWFILE that exists (unless forced) or that is the input itself.
+    int CheckNewFile(const std::string& input, const std::string& target, bool force) {
+        if (SamePath(input, target)) return Fail(kExitUsage, target, "is the file being read; give another NEWFILE");
+        if (!force && files_.FileExists(target.c_str()) == 1)
+            return Fail(kExitUsage, target, "exists; give --force to replace it");
+        return kExitOk;
+    }
+
+    bool ReadText(const std::string& file, std::string& text) {
+        if (file == "-") {
+            char buffer[65536];
+            for (size_t got; (got = std::fread(buffer, 1, sizeof buffer, stdin)) > 0;) text.append(buffer, got);
+            return !std::ferror(stdin);
+        }
+        const int32_t handle = files_.FileOpen(file.c_str(), OpenRead);
+        if (handle < 0) return false;
+        std::vector<char> buffer(1u << 16);
+        int32_t got = 0;
+        while ((got = files_.FileRead(handle, buffer.data(), static_cast<uint32_t>(buffer.size()))) > 0)
+            text.append(buffer.data(), static_cast<size_t>(got));
+        files_.FileClose(handle);
+        return got == 0;
+    }
+
+    int Import(const std::string& textFile, const std::string& target, bool force) {
+        if (const int status = CheckNewFile(textFile, target, force); status != kExitOk) return status;
+        std::string text;
+        if (!ReadText(textFile, text)) return Fail(kExitUsage, textFile, "cannot be read");
+        TextForm form;
+        std::string error;
+        if (!form.Parse(text, error)) return Fail(kExitDamaged, textFile, error);
+        if (WriteNewDatabase(databases_, files_, target.c_str(), form, error) != 0)
+            return Fail(kExitDamaged, target, error);
+        out_.Write(target + ": " + std::to_string(form.count()) + (form.count() == 1 ? " key" : " keys") + " written\n");
+        return kExitOk;
+    }
+
+    int Recover(const std::string& file) {
+        const RecoveryOutcome outcome = RecoverDatabaseFile(files_, file.c_str());
+        const int status = RecoveryExitCode(outcome);
+        if (status != kExitOk) return Fail(status, "", DescribeRecovery(outcome, file));
+        out_.Write(DescribeRecovery(outcome, file) + "\n");
+        return status;
+    }
+
+    int Salvage(const std::string& damaged, const std::string& target, bool force) {
+        if (const int status = CheckNewFile(damaged, target, force); status != kExitOk) return status;
+        RawDatabase raw(files_);
+        ScanResult scan;
+        if (const int status = Scan(raw, damaged, true, scan); status != kExitOk) return status;
+        if (!scan.refusal.empty()) Error(damaged, "warning: not a database: " + scan.refusal + "; what can be read is kept");
+        SalvageReport report;
+        std::string error;
+        if (SalvageDatabase(databases_, files_, raw, scan, target.c_str(), report, error) != 0)
+            return Fail(kExitDamaged, target, error);
+        std::string text;
+        for (const std::string& line : report.lost) text += "lost: " + line + "\n";
+        for (const std::string& line : report.cut) text += "cut short: " + line + "\n";
+        text += target + ": " + std::to_string(report.keysWritten) + (report.keysWritten == 1 ? " key" : " keys") +
+                " written";
+        if (!scan.problems.empty())
+            text += "; " + std::to_string(scan.problems.size()) + (scan.problems.size() == 1 ? " problem in " : " problems in ") + damaged +
+                    " ('hdbtool verify' lists them)";
+        text += "\n";
+        out_.Write(text);
+        return report.lost.empty() && report.cut.empty() && scan.refusal.empty() ? kExitOk : kExitDamaged;
+    }
+
+    OutputSink& out_;
+    OutputSink& err_;
+    FileService files_;
+    DatabaseManager databases_;
+};
+
+}  // namespace
+
+int RunHdbtool(int argc, const char* const* argv, OutputSink& out, OutputSink& err) {
+    try {
+        Session session(out, err);
+        return session.Run(argc, argv);
+    } catch (const std::bad_alloc&) {
+        err.Write("hdbtool: out of memory\n");
+        return kExitUsage;
+    }
+}

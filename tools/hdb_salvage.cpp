@@ -1,0 +1,63 @@
+#include "tools/hdb_salvage.h"
+
+#include "tools/text_form.h"
+
+namespace {
+
+// The kept keys of a scan, as the source of a new database.
+class SalvagedKeys : public KeySource {
+public:
+    SalvagedKeys(RawDatabase& raw, const ScanResult& scan) : raw_(raw), scan_(scan) {
+        std::vector<int64_t> keptAs(scan.keys.size(), -1);
+        for (size_t i = 0; i < scan.keys.size(); ++i) {
+            const ScannedKey& key = scan.keys[i];
+            // A lost key is never anyone's parent: the walk does not go below it.
+            if (key.lost || (key.parent >= 0 && keptAs[static_cast<size_t>(key.parent)] < 0)) continue;
+            keptAs[i] = static_cast<int64_t>(kept_.size());
+            kept_.push_back(i);
+            parents_.push_back(key.parent < 0 ? -1 : keptAs[static_cast<size_t>(key.parent)]);
+        }
+    }
+
+    int32_t appValue() const override { return scan_.header.appValue; }
+    size_t count() const override { return kept_.size(); }
+    int64_t parent(size_t index) const override { return parents_[index]; }
+    const std::string& name(size_t index) const override { return Key(index).name; }
+    uint16_t attr1(size_t index) const override { return Key(index).attr1; }
+    uint16_t attr2(size_t index) const override { return Key(index).attr2; }
+    bool value(size_t index, std::string& bytes) override { return ReadKeyValue(raw_, Key(index), bytes); }
+
+private:
+    const ScannedKey& Key(size_t index) const { return scan_.keys[kept_[index]]; }
+
+    RawDatabase& raw_;
+    const ScanResult& scan_;
+    std::vector<size_t> kept_;
+    std::vector<int64_t> parents_;
+};
+
+}  // namespace
+
+int32_t SalvageDatabase(DatabaseManager& db, FileService& files, RawDatabase& source, const ScanResult& scan,
+                        const char* target, SalvageReport& report, std::string& error) {
+    for (size_t i = 0; i < scan.keys.size(); ++i) {
+        const ScannedKey& key = scan.keys[i];
+        // Paths only for what is reported: building one costs the key's depth.
+        const auto path = [&] { return KeyPath(scan, static_cast<int64_t>(i)); };
+        if (key.lost) {
+            report.lost.push_back(path() + ": " + key.lostReason);
+            continue;
+        }
+        if (key.valueReadable < key.valueSize)
+            report.cut.push_back(path() + ": kept " + std::to_string(key.valueReadable) + " of its value's " +
+                                 std::to_string(key.valueSize) + " bytes");
+        if (key.entriesListed < key.subKeyCount)
+            report.lost.push_back(path() + ": " + std::to_string(key.subKeyCount - key.entriesListed) + " of its " +
+                                  std::to_string(key.subKeyCount) +
+                                  " sub-key entries lie beyond its chain; what they name is lost");
+    }
+    SalvagedKeys keys(source, scan);
+    if (WriteNewDatabase(db, files, target, keys, error) != 0) return -1;
+    report.keysWritten = static_cast<uint32_t>(keys.count());
+    return 0;
+}
