@@ -216,6 +216,13 @@ int32_t ReportMessage(const char* caption, const char* text) { return g_reportHo
 
 int32_t OpenDatabaseCount() { return g_openDatabases; }
 
+bool IsDatabaseOpen(const char* path) {
+    if (!g_table) return false;
+    for (int32_t slot = 0; slot < kDatabaseTableSize; ++slot)
+        if (g_table[slot] && SamePath(g_table[slot]->path, path)) return true;
+    return false;
+}
+
 DatabaseManager::DatabaseManager() {
     if (platform::AtomicLoad(&g_managerCount) == 0 && !g_fileService) g_fileService = new FileService;
     platform::AtomicIncrement(&g_managerCount);
