@@ -47,7 +47,8 @@ void WriteFile(const fs::path& path, const std::string& bytes) {
 const char* KindName(CallKind kind) {
     static const char* const names[] = {"open",     "read",       "write",     "seek",     "flush",   "close",
                                         "rename",   "delete",     "copy",      "find",     "attributes",
-                                        "allocation", "registry", "profile",   "random",   "thread",  "folder read"};
+                                        "allocation", "registry", "profile",   "random",   "thread",  "folder read", "folder",
+                                        "space"};
     static_assert(sizeof names / sizeof names[0] == static_cast<size_t>(CallKind::Count));
     return names[static_cast<int>(kind)];
 }
