@@ -23,6 +23,8 @@
 #include "hdb/database_manager.h"
 #include "platform/fault_injection.h"
 #include "test_support.h"
+#include "tools/raw_database.h"
+#include "tools/structure_scan.h"
 
 namespace {
 
@@ -55,6 +57,7 @@ const char* KindName(CallKind kind) {
 
 // What one run left behind.
 struct Outcome {
+    uint64_t calls[static_cast<int>(CallKind::Count)] = {};  // the run's platform calls of each kind
     int exitCode = -1;
     std::vector<std::string> out;  // the run's status lines and final message
     std::vector<std::string> err;  // the console's own report
@@ -63,6 +66,10 @@ struct Outcome {
     int32_t searchSlots = 0;
     int32_t openDatabases = 0;
     std::string database;      // the bytes at UserConfig.hdb ("" when there is none)
+    // The new database says it was closed cleanly, and its structure is sound: every chain,
+    // list and free block where it should be.
+    bool closedCleanly = false;
+    bool sound = false;
     std::string setAside;      // the bytes at UserConfig.hdb.old0, where the old one goes
     std::string olderSetAside; // the bytes at UserConfig.hdb.old, taken before the run
 };
@@ -108,13 +115,26 @@ public:
             outcome.exitCode = RunBatch(root().string(), streams);
             outcome.openKeyReports = reports.count();
         }
+        // What the run did, before anything here reads its files.
+        for (int k = 0; k < static_cast<int>(CallKind::Count); ++k)
+            outcome.calls[k] = platform::CallCount(static_cast<CallKind>(k));
+        platform::ClearFaults();
         outcome.openFiles = OpenFileCount();
         outcome.searchSlots = SearchSlotCount();
         outcome.openDatabases = OpenDatabaseCount();
         outcome.out = streams.out;
         outcome.err = streams.err;
         std::error_code ignored;
-        if (fs::exists(Database(), ignored)) outcome.database = ReadFile(Database());
+        if (fs::exists(Database(), ignored)) {
+            outcome.database = ReadFile(Database());
+            FileService files;
+            RawDatabase raw(files);
+            if (raw.Open(Database().string().c_str()) == 0) {
+                const ScanResult scan = ScanStructure(raw, false);
+                outcome.closedCleanly = scan.refusal.empty() && scan.header.openForWrite == 0;
+                outcome.sound = scan.refusal.empty() && !scan.readFailed && scan.problems.empty();
+            }
+        }
         outcome.setAside = ReadFile(root() / "UserConfig.hdb.old0");
         outcome.olderSetAside = ReadFile(root() / "UserConfig.hdb.old");
         return outcome;
@@ -203,7 +223,7 @@ protected:
             platform::ResetCallCounts();
             expected_[static_cast<int>(cache)] = new Outcome(repository_->Run());
             for (int k = 0; k < static_cast<int>(CallKind::Count); ++k)
-                counts_[static_cast<int>(cache)][k] = platform::CallCount(static_cast<CallKind>(k));
+                counts_[static_cast<int>(cache)][k] = expected_[static_cast<int>(cache)]->calls[k];
         }
     }
     static void TearDownTestSuite() {
@@ -266,10 +286,9 @@ TEST_P(FaultSweep, EveryCallFailingInTurnCostsNothingUnsaid) {
         platform::ResetCallCounts();
         platform::InjectFault(variant.kind, static_cast<uint32_t>(nth), fault);
         const Outcome outcome = repository_->Run();
-        platform::ClearFaults();
         const std::string where = std::string(KindName(variant.kind)) + " call " + std::to_string(nth) + " of " +
                                   std::to_string(calls) + (variant.shortTransfer ? " moving one byte" : " failing");
-        ASSERT_GE(platform::CallCount(variant.kind), nth) << where << ": the run took another way before the fault";
+        ASSERT_GE(outcome.calls[static_cast<int>(variant.kind)], nth) << where << ": the run took another way before the fault";
         ++tally.cases;
 
         const std::string& old = repository_->oldDatabase();
@@ -282,6 +301,12 @@ TEST_P(FaultSweep, EveryCallFailingInTurnCostsNothingUnsaid) {
         EXPECT_EQ(outcome.openFiles, 0) << where << ": files left open";
         EXPECT_EQ(outcome.searchSlots, 0) << where << ": searches left open";
         EXPECT_EQ(outcome.openDatabases, 0) << where << ": databases left open";
+
+        // The engine never builds on a transfer that failed: a database that says it was closed
+        // cleanly is sound, whatever it lacks.
+        if (!outcome.database.empty()) {
+            EXPECT_TRUE(!outcome.closedCleanly || outcome.sound) << where << ": a cleanly closed database is damaged";
+        }
 
         // A run that gave the fault-free database but said something went wrong is on the safe side.
         const bool whole = outcome.database == expected.database && outcome.exitCode == kExitComplete;
@@ -304,9 +329,18 @@ TEST_P(FaultSweep, EveryCallFailingInTurnCostsNothingUnsaid) {
                 static_cast<unsigned long long>(tally.reported), static_cast<unsigned long long>(tally.lossUnreported));
 }
 
+// The cache settings only move the engine's block transfers, in code that is the same on every
+// platform; under Wine, where each case costs several times more, the usual cache alone covers
+// every kind of platform call.
+#ifdef _WIN32
+constexpr Cache kSweptCaches[] = {Cache::Usual};
+#else
+constexpr Cache kSweptCaches[] = {Cache::Usual, Cache::None, Cache::Tiny};
+#endif
+
 std::vector<Variant> AllVariants() {
     std::vector<Variant> variants;
-    for (const Cache cache : {Cache::Usual, Cache::None, Cache::Tiny}) {
+    for (const Cache cache : kSweptCaches) {
         for (int k = 0; k < static_cast<int>(CallKind::Count); ++k) {
             const auto kind = static_cast<CallKind>(k);
             variants.push_back({cache, kind, false});
