@@ -2,8 +2,9 @@
 // once without faults to count the platform calls of each kind, then once for every call of
 // every kind with that call failing (and, for reads and writes, once with it moving a single
 // byte). Whatever fails: the old database stays byte for byte as it was, under its set-aside
-// name or in place; no file, search, database or key is left open; and the new database is the
-// fault-free one unless the console said what went wrong and exited non-zero.
+// name or in place; no file, search, database or key is left open; a new database that says it
+// was closed cleanly is sound; and the new database is the fault-free one unless the console
+// said what went wrong and exited non-zero.
 #include <gtest/gtest.h>
 
 #include <cstdio>
