@@ -1,6 +1,7 @@
 #include "hdb/block_cache.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
 #include <new>
 
@@ -26,7 +27,16 @@ struct CacheEntry {
     uint8_t bytes[kBlockSize];
 };
 
-uint32_t Slot(uint32_t block, uint32_t mask) { return (block * 0x9E3779B1u >> 7) & mask; }
+// One slot of the block-number index: the block and its entry's number plus one (0: empty).
+// The block is kept beside the entry so that a probe never has to visit the entry itself.
+struct IndexSlot {
+    uint32_t block;
+    uint32_t entry;
+};
+
+// Fibonacci hashing: the high bits of the product spread runs of adjacent block numbers, the
+// usual content of the cache, evenly over the index.
+uint32_t Slot(uint32_t block, uint32_t shift) { return block * 0x9E3779B1u >> shift; }
 
 }  // namespace
 
@@ -43,12 +53,12 @@ public:
 
     CacheEntry& At(uint32_t index) { return chunks_[index / kChunkEntries][index % kChunkEntries]; }
 
-    uint32_t Find(uint32_t block) {
+    uint32_t Find(uint32_t block) const {
         if (!table_) return kNone;
-        for (uint32_t slot = Slot(block, tableMask_);; slot = (slot + 1) & tableMask_) {
-            const uint32_t held = table_[slot];
-            if (held == 0) return kNone;
-            if (At(held - 1).block == block) return held - 1;
+        for (uint32_t slot = Slot(block, tableShift_);; slot = (slot + 1) & tableMask_) {
+            const IndexSlot& held = table_[slot];
+            if (held.entry == 0) return kNone;
+            if (held.block == block) return held.entry - 1;
         }
     }
 
@@ -72,9 +82,9 @@ public:
         CacheEntry& entry = At(index);
         entry.block = block;
         entry.dirty = 0;
-        uint32_t slot = Slot(block, tableMask_);
-        while (table_[slot] != 0) slot = (slot + 1) & tableMask_;
-        table_[slot] = index + 1;
+        uint32_t slot = Slot(block, tableShift_);
+        while (table_[slot].entry != 0) slot = (slot + 1) & tableMask_;
+        table_[slot] = {block, index + 1};
         LinkNewest(index);
         ++live_;
         return index;
@@ -122,17 +132,17 @@ private:
 
     // Linear probing with backward-shift deletion keeps every chain of probes unbroken.
     void RemoveFromTable(uint32_t block) {
-        uint32_t hole = Slot(block, tableMask_);
-        while (At(table_[hole] - 1).block != block) hole = (hole + 1) & tableMask_;
-        for (uint32_t next = (hole + 1) & tableMask_; table_[next] != 0; next = (next + 1) & tableMask_) {
-            const uint32_t home = Slot(At(table_[next] - 1).block, tableMask_);
+        uint32_t hole = Slot(block, tableShift_);
+        while (table_[hole].block != block || table_[hole].entry == 0) hole = (hole + 1) & tableMask_;
+        for (uint32_t next = (hole + 1) & tableMask_; table_[next].entry != 0; next = (next + 1) & tableMask_) {
+            const uint32_t home = Slot(table_[next].block, tableShift_);
             // The entry at `next` may move into the hole unless its home lies after the hole.
             if (((next - home) & tableMask_) >= ((next - hole) & tableMask_)) {
                 table_[hole] = table_[next];
                 hole = next;
             }
         }
-        table_[hole] = 0;
+        table_[hole] = {0, 0};
     }
 
     // The index stays at most half full.
@@ -140,19 +150,21 @@ private:
         const uint32_t size = table_ ? tableMask_ + 1 : 0;
         if (table_ && (live_ + 1) * 2 <= size) return true;
         const uint32_t grown = size == 0 ? kFirstTableSize : size * 2;
-        auto* table = static_cast<uint32_t*>(platform::Allocate(sizeof(uint32_t) * grown));
+        auto* table = static_cast<IndexSlot*>(platform::Allocate(sizeof(IndexSlot) * grown));
         if (!table) return false;
-        std::memset(table, 0, sizeof(uint32_t) * grown);
+        std::memset(table, 0, sizeof(IndexSlot) * grown);
         const uint32_t mask = grown - 1;
+        const auto shift = static_cast<uint32_t>(32 - std::countr_zero(grown));
         for (uint32_t i = 0; i < size; ++i) {
-            if (table_[i] == 0) continue;
-            uint32_t slot = Slot(At(table_[i] - 1).block, mask);
-            while (table[slot] != 0) slot = (slot + 1) & mask;
+            if (table_[i].entry == 0) continue;
+            uint32_t slot = Slot(table_[i].block, shift);
+            while (table[slot].entry != 0) slot = (slot + 1) & mask;
             table[slot] = table_[i];
         }
         platform::Free(table_);
         table_ = table;
         tableMask_ = mask;
+        tableShift_ = shift;
         return true;
     }
 
@@ -178,8 +190,9 @@ private:
     uint32_t chunkCapacity_ = 0;
     uint32_t handedOut_ = 0;  // entries taken from the chunks so far
     uint32_t unused_ = kNone;  // entries given back, linked through `newer`
-    uint32_t* table_ = nullptr;
+    IndexSlot* table_ = nullptr;
     uint32_t tableMask_ = 0;
+    uint32_t tableShift_ = 32;
 };
 
 namespace {
