@@ -12,7 +12,9 @@
 #include <cstring>
 #include <new>
 #include <string>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 #include <vector>
 
 namespace platform {
@@ -24,6 +26,12 @@ struct Search {
     std::string folder;               // with a trailing separator, or empty for the current folder
     std::vector<std::string> names;   // the matches, in listing order
     size_t next = 0;                  // the first match not yet handed out
+    // The folder, held open while the search runs (as a Windows search holds its folder), so
+    // that describing an entry looks up its name alone. -1: described by the whole path.
+    int folderFd = -1;
+    ~Search() {
+        if (folderFd >= 0) close(folderFd);
+    }
 };
 
 uint64_t FileTimeOf(const struct timespec& t) {
@@ -32,9 +40,7 @@ uint64_t FileTimeOf(const struct timespec& t) {
            static_cast<uint64_t>(t.tv_nsec) / 100;
 }
 
-bool Describe(const std::string& path, const char* name, FindData* data) {
-    struct stat st {};
-    if (stat(path.c_str(), &st) != 0 && lstat(path.c_str(), &st) != 0) return false;
+void Fill(const struct stat& st, const char* name, FindData* data) {
     std::memset(data, 0, sizeof *data);
     uint32_t attributes = S_ISDIR(st.st_mode) ? kAttributeDirectory : kAttributeArchive;
     if ((st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0) attributes |= kAttributeReadOnly;
@@ -46,6 +52,23 @@ bool Describe(const std::string& path, const char* name, FindData* data) {
     data->lastWriteTime = FileTimeOf(st.st_mtim);
     data->size = S_ISDIR(st.st_mode) ? 0 : static_cast<uint64_t>(st.st_size);
     std::strncpy(data->name, name, sizeof data->name - 1);
+}
+
+bool Describe(const std::string& path, const char* name, FindData* data) {
+    struct stat st {};
+    if (stat(path.c_str(), &st) != 0 && lstat(path.c_str(), &st) != 0) return false;
+    Fill(st, name, data);
+    return true;
+}
+
+// An entry of the search's folder; a link that leads nowhere is described as the link.
+bool DescribeEntry(const Search& search, const std::string& name, FindData* data) {
+    if (search.folderFd < 0) return Describe(search.folder + name, name.c_str(), data);
+    struct stat st {};
+    if (fstatat(search.folderFd, name.c_str(), &st, 0) != 0 &&
+        fstatat(search.folderFd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0)
+        return false;
+    Fill(st, name.c_str(), data);
     return true;
 }
 
@@ -53,7 +76,7 @@ bool Describe(const std::string& path, const char* name, FindData* data) {
 bool NextMatch(Search* search, FindData* data) {
     while (search->next < search->names.size()) {
         const std::string& name = search->names[search->next++];
-        if (Describe(search->folder + name, name.c_str(), data)) return true;
+        if (DescribeEntry(*search, name, data)) return true;
     }
     return posix::Fail(kErrorNoMoreFiles);
 }
@@ -125,6 +148,7 @@ FindHandle FindFirst(const char* pattern, FindData* data) {
         return 0;
     }
     search->folder = folder;
+    search->folderFd = open(*folder ? folder : ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     for (std::string& name : names)
         if (name.size() < sizeof data->name && WildcardMatch(last, name.c_str())) search->names.push_back(std::move(name));
     if (!NextMatch(search, data)) {
