@@ -19,12 +19,18 @@ constexpr uint32_t kRunBlocks = 64;           // the most blocks one write-back 
 
 uint32_t g_limit = kDefaultBlockCacheLimit;
 
+// What the cache knows of an entry, kept apart from its bytes: walks of the use order and probes
+// of the index touch 16 bytes an entry, not a block's worth.
 struct CacheEntry {
     uint32_t block;
     uint32_t dirty;
     uint32_t older;  // towards the least recently used; kNone at the end
     uint32_t newer;  // towards the most recently used; also links unused entries
-    uint8_t bytes[kBlockSize];
+};
+
+struct CacheChunk {
+    CacheEntry entries[kChunkEntries];
+    uint8_t bytes[kChunkEntries][kBlockSize];
 };
 
 // One slot of the block-number index: the block and its entry's number plus one (0: empty).
@@ -51,7 +57,8 @@ public:
         platform::Free(table_);
     }
 
-    CacheEntry& At(uint32_t index) { return chunks_[index / kChunkEntries][index % kChunkEntries]; }
+    CacheEntry& At(uint32_t index) { return chunks_[index / kChunkEntries]->entries[index % kChunkEntries]; }
+    uint8_t* Bytes(uint32_t index) { return chunks_[index / kChunkEntries]->bytes[index % kChunkEntries]; }
 
     uint32_t Find(uint32_t block) const {
         if (!table_) return kNone;
@@ -172,20 +179,20 @@ private:
         if (handedOut_ < chunkCount_ * kChunkEntries) return true;
         if (chunkCount_ == chunkCapacity_) {
             const uint32_t grown = chunkCapacity_ == 0 ? 16 : chunkCapacity_ * 2;
-            auto* chunks = static_cast<CacheEntry**>(platform::Allocate(sizeof(CacheEntry*) * grown));
+            auto* chunks = static_cast<CacheChunk**>(platform::Allocate(sizeof(CacheChunk*) * grown));
             if (!chunks) return false;
-            if (chunkCount_) std::memcpy(chunks, chunks_, sizeof(CacheEntry*) * chunkCount_);
+            if (chunkCount_) std::memcpy(chunks, chunks_, sizeof(CacheChunk*) * chunkCount_);
             platform::Free(chunks_);
             chunks_ = chunks;
             chunkCapacity_ = grown;
         }
-        auto* chunk = static_cast<CacheEntry*>(platform::Allocate(sizeof(CacheEntry) * kChunkEntries));
+        auto* chunk = static_cast<CacheChunk*>(platform::Allocate(sizeof(CacheChunk)));
         if (!chunk) return false;
         chunks_[chunkCount_++] = chunk;
         return true;
     }
 
-    CacheEntry** chunks_ = nullptr;
+    CacheChunk** chunks_ = nullptr;
     uint32_t chunkCount_ = 0;
     uint32_t chunkCapacity_ = 0;
     uint32_t handedOut_ = 0;  // entries taken from the chunks so far
@@ -209,7 +216,7 @@ int32_t WriteBack(DatabaseRecord& db, BlockCache& cache, uint32_t* entries, uint
         const uint32_t first = cache.At(entries[i]).block;
         uint32_t n = 0;
         while (i + n < count && n < kRunBlocks && cache.At(entries[i + n]).block == first + n) {
-            std::memcpy(run + n * kBlockSize, cache.At(entries[i + n]).bytes, kBlockSize);
+            std::memcpy(run + n * kBlockSize, cache.Bytes(entries[i + n]), kBlockSize);
             ++n;
         }
         if (BlockFileWrite(db, first, run, n) == 0) {
@@ -234,23 +241,24 @@ int32_t MakeRoom(DatabaseRecord& db, BlockCache& cache) {
     uint32_t single = kNone;
     uint32_t* list = victims ? victims : &single;
     const uint32_t most = victims ? batch : 1;
-    // Dirty victims first (written back in block order), the clean ones after them.
+    // In one walk: the dirty victims from the front of the list (written back in block order),
+    // the clean ones from its back.
     uint32_t dirty = 0;
+    uint32_t clean = 0;
     uint32_t index = cache.oldest_;
-    for (uint32_t seen = 0; index != kNone && seen < most; index = cache.At(index).newer, ++seen)
+    for (; index != kNone && dirty + clean < most; index = cache.At(index).newer) {
         if (cache.At(index).dirty) list[dirty++] = index;
-    uint32_t count = dirty;
-    index = cache.oldest_;
-    for (uint32_t seen = 0; index != kNone && seen < most; index = cache.At(index).newer, ++seen)
-        if (!cache.At(index).dirty) list[count++] = index;
+        else list[most - ++clean] = index;
+    }
     // Once a transfer has failed, nothing more is written before the close.
     const bool writable = db.transferFailed == 0;
     const int32_t written = dirty > 0 && writable ? WriteBack(db, cache, list, dirty) : 0;
     const uint32_t from = written == 0 && writable ? 0 : dirty;
-    for (uint32_t i = from; i < count; ++i) cache.Remove(list[i]);
+    for (uint32_t i = from; i < dirty; ++i) cache.Remove(list[i]);
+    for (uint32_t i = most - clean; i < most; ++i) cache.Remove(list[i]);
     platform::Free(victims);
     if (written != 0) return -1;
-    return from < count ? 0 : 1;
+    return from < dirty || clean > 0 ? 0 : 1;
 }
 
 }  // namespace
@@ -274,7 +282,7 @@ const uint8_t* BlockCacheLookup(BlockCache& cache, uint32_t block) {
     const uint32_t index = cache.Find(block);
     if (index == kNone) return nullptr;
     cache.Touch(index);
-    return cache.At(index).bytes;
+    return cache.Bytes(index);
 }
 
 bool BlockCacheHolds(BlockCache& cache, uint32_t block) { return cache.Find(block) != kNone; }
@@ -291,7 +299,7 @@ int32_t BlockCacheStore(DatabaseRecord& db, uint32_t block, const uint8_t* bytes
     } else {
         cache.Touch(index);
     }
-    std::memcpy(cache.At(index).bytes, bytes, kBlockSize);
+    std::memcpy(cache.Bytes(index), bytes, kBlockSize);
     // A clean copy never replaces bytes the file does not have yet.
     if (dirty || !cache.At(index).dirty) cache.SetDirty(index, dirty);
     return 0;
