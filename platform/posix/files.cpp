@@ -22,14 +22,13 @@ namespace {
 
 thread_local uint32_t t_lastError = 0;
 
-int FdOf(FileHandle file) { return static_cast<int>(file - 1); }
-FileHandle HandleOf(int fd) { return static_cast<FileHandle>(fd) + 1; }
+using posix::FdOf;
+using posix::HandleOf;
 
 // Linux moves at most this many bytes in one read or write call (MAX_RW_COUNT).
 constexpr size_t kLongestRead = 0x7ffff000;
 
-// The share locks cover [0, kPresenceByte); the compatibility open locks kPresenceByte alone.
-constexpr off_t kPresenceByte = static_cast<off_t>(1) << 62;
+using posix::kPresenceByte;
 
 bool TakeLock(int fd, short type, off_t start, off_t length) {
     struct flock lock {};
@@ -39,8 +38,6 @@ bool TakeLock(int fd, short type, off_t start, off_t length) {
     lock.l_len = length;
     return fcntl(fd, F_OFD_SETLK, &lock) == 0;
 }
-
-bool TakeShareLock(int fd, bool write) { return TakeLock(fd, write ? F_WRLCK : F_RDLCK, 0, kPresenceByte); }
 
 bool IsFolder(const std::string& path) {
     struct stat st {};
@@ -72,7 +69,7 @@ FileHandle OpenExistingForReading(const char* name, bool privileged, bool* refus
         posix::Fail(kErrorAccessDenied);  // a folder opens only with backup semantics
         return 0;
     }
-    if (!TakeShareLock(fd, false)) {
+    if (!posix::TakeShareLock(fd, false)) {
         close(fd);
         posix::Fail(kErrorSharingViolation);
         return 0;
@@ -83,6 +80,10 @@ FileHandle OpenExistingForReading(const char* name, bool privileged, bool* refus
 }  // namespace
 
 namespace posix {
+
+bool TakeShareLock(int fd, bool write) { return TakeLock(fd, write ? F_WRLCK : F_RDLCK, 0, kPresenceByte); }
+bool TakePresenceLock(int fd) { return TakeLock(fd, F_RDLCK, kPresenceByte, 1); }
+bool TakeSoleLock(int fd) { return TakeLock(fd, F_WRLCK, 0, 0); }
 
 uint32_t ErrorFromErrno(int error, bool mustExist) {
     switch (error) {
@@ -189,7 +190,7 @@ FileHandle OpenFile(const char* name, FileAccess access, FileCreation creation, 
         else posix::FailWithErrnoFor(name);
         return 0;
     }
-    if (!TakeShareLock(fd, write && !folder)) {
+    if (!posix::TakeShareLock(fd, write && !folder)) {
         close(fd);
         posix::Fail(kErrorSharingViolation);
         return 0;
@@ -217,7 +218,7 @@ FileHandle OpenFileCompat(const char* name) {
         return 0;
     }
     // Marks the file as open without stopping readers or writers (see the top of this file).
-    TakeLock(fd, F_RDLCK, kPresenceByte, 1);
+    posix::TakePresenceLock(fd);
     return HandleOf(fd);
 }
 

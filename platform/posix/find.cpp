@@ -39,13 +39,10 @@ uint64_t FileTimeOf(const struct timespec& t) {
            static_cast<uint64_t>(t.tv_nsec) / 100;
 }
 
-void Fill(const struct stat& st, const char* name, FindData* data) {
+void Fill(const struct stat& st, bool isLink, const char* name, FindData* data) {
     std::memset(data, 0, sizeof *data);
-    uint32_t attributes = S_ISDIR(st.st_mode) ? kAttributeDirectory : kAttributeArchive;
-    if ((st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0) attributes |= kAttributeReadOnly;
-    if (name[0] == '.' && std::strcmp(name, ".") != 0 && std::strcmp(name, "..") != 0)
-        attributes |= kAttributeHidden;
-    data->attributes = attributes;
+    data->attributes = posix::AttributesOf(S_ISDIR(st.st_mode), (st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) != 0,
+                                           isLink, name);
     data->creationTime = FileTimeOf(st.st_ctim);
     data->lastAccessTime = FileTimeOf(st.st_atim);
     data->lastWriteTime = FileTimeOf(st.st_mtim);
@@ -53,21 +50,24 @@ void Fill(const struct stat& st, const char* name, FindData* data) {
     std::strncpy(data->name, name, sizeof data->name - 1);
 }
 
+// A link is described by what it leads to, or as the link when it leads nowhere.
 bool Describe(const std::string& path, const char* name, FindData* data) {
-    struct stat st {};
-    if (stat(path.c_str(), &st) != 0 && lstat(path.c_str(), &st) != 0) return false;
-    Fill(st, name, data);
+    struct stat st {}, link {};
+    if (lstat(path.c_str(), &link) != 0) return false;
+    const bool isLink = S_ISLNK(link.st_mode);
+    if (!isLink || stat(path.c_str(), &st) != 0) st = link;
+    Fill(st, isLink, name, data);
     return true;
 }
 
-// An entry of the search's folder; a link that leads nowhere is described as the link.
+// An entry of the search's folder, looked up from the open folder: the name alone, not its path.
 bool DescribeEntry(const Search& search, const std::string& name, FindData* data) {
     if (search.folderFd < 0) return Describe(search.folder + name, name.c_str(), data);
-    struct stat st {};
-    if (fstatat(search.folderFd, name.c_str(), &st, 0) != 0 &&
-        fstatat(search.folderFd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0)
-        return false;
-    Fill(st, name.c_str(), data);
+    struct stat st {}, link {};
+    if (fstatat(search.folderFd, name.c_str(), &link, AT_SYMLINK_NOFOLLOW) != 0) return false;
+    const bool isLink = S_ISLNK(link.st_mode);
+    if (!isLink || fstatat(search.folderFd, name.c_str(), &st, 0) != 0) st = link;
+    Fill(st, isLink, name.c_str(), data);
     return true;
 }
 
