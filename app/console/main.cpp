@@ -10,6 +10,7 @@
 #include "app/rebuild_run.h"
 #include "fileservice/file_service.h"
 #include "hdb/database_manager.h"
+#include "pellucor_version.h"
 #include "platform/platform.h"
 #include "support/date_time_converter.h"
 
@@ -30,7 +31,7 @@ constexpr char kUsage[] =
     "\n"
     "Exit status: 0 when the rebuild completed, 1 when it failed, 2 on a usage error.\n";
 
-constexpr char kVersion[] = "pellucor 0.1.0\n";
+constexpr char kVersion[] = "pellucor " PELLUCOR_VERSION_TEXT "\n";
 
 // Prints each status line as the worker adds it; remembers whether the run failed.
 class ConsoleHost : public RunHost {
