@@ -6,10 +6,10 @@
 #include <set>
 #include <vector>
 
-#include "app/identifier_text.h"
 #include "app/rebuild_run.h"
 #include "app/server_template.h"
 #include "hdb/database_manager.h"
+#include "support/number_text.h"
 
 namespace {
 

@@ -49,8 +49,8 @@ struct RebuildRun {
 
 RebuildRun& SharedRun();
 
-// Sets the repository path and the database path with it. False (nothing changed) when the
-// database path would exceed 259 characters.
+// Sets the repository path and the database path with it. False (nothing changed) when either
+// would exceed 259 characters (RepositoryPathProblem in repository_location.h says why).
 bool SetRepositoryPath(const std::string& repositoryPath);
 
 // The thread entry of the run.

@@ -1,12 +1,12 @@
 #include "app/rebuild_run.h"
 
 #include "app/account_carry_over.h"
-#include "app/identifier_text.h"
 #include "app/server_template.h"
 #include "app/user_import.h"
 #include "fileservice/file_service.h"
 #include "hdb/database_manager.h"
 #include "platform/platform.h"
+#include "support/number_text.h"
 
 namespace {
 
@@ -60,15 +60,6 @@ std::string JoinPath(const std::string& folder, const std::string& name) {
     const char last = folder.back();
     if (last == '/' || last == '\\') return folder + name;
     return folder + platform::kPathSeparator + name;
-}
-
-bool SetRepositoryPath(const std::string& repositoryPath) {
-    std::string databasePath = JoinPath(repositoryPath, kDatabaseFileName);
-    if (databasePath.size() > kMaxPathChars) return false;
-    RebuildRun& run = SharedRun();
-    run.repositoryPath = repositoryPath;
-    run.databasePath = std::move(databasePath);
-    return true;
 }
 
 bool SetAsideName(FileService& files, const std::string& databasePath, std::string& name) {

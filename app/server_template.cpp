@@ -3,10 +3,11 @@
 #include <cstring>
 #include <string>
 
-#include "app/identifier_text.h"
 #include "app/password_scrambler.h"
 #include "fileservice/file_service.h"
 #include "hdb/database_manager.h"
+#include "platform/network.h"
+#include "support/number_text.h"
 
 namespace {
 

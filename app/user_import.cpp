@@ -3,13 +3,13 @@
 #include <cstring>
 #include <string>
 
-#include "app/identifier_text.h"
 #include "app/password_scrambler.h"
 #include "app/rebuild_run.h"
 #include "app/server_template.h"
 #include "app/summary_reader.h"
 #include "fileservice/file_service.h"
 #include "hdb/database_manager.h"
+#include "support/number_text.h"
 
 namespace {
 

@@ -20,6 +20,10 @@ enum class CallKind : int {
     Find,
     Attributes,
     Allocate,
+    Registry,  // opening a registry key, reading a value
+    Profile,   // reading an initialisation file
+    Random,    // the system's generator for keys
+    Thread,    // thread starts
     Count  // number of kinds, not a kind
 };
 

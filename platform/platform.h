@@ -118,8 +118,17 @@ int32_t AtomicIncrement(volatile int32_t* target);
 int32_t AtomicDecrement(volatile int32_t* target);
 int32_t AtomicLoad(const volatile int32_t* target);
 void AtomicStore(volatile int32_t* target, int32_t value);
+// Stores `value` only when the word holds `expected`; returns the value it held before.
+int32_t AtomicCompareExchange(volatile int32_t* target, int32_t value, int32_t expected);
 
 void Sleep(uint32_t milliseconds);
+
+// Milliseconds since the system started (GetTickCount); wraps after 49.7 days.
+uint32_t TickCount();
+
+// Fills `buffer` from the system's generator for keys (RtlGenRandom on Windows, getrandom on
+// Linux). False when the system cannot give the bytes.
+bool RandomBytes(void* buffer, size_t size);
 
 using ThreadEntry = void (*)(void* argument);
 // Starts a thread with the default stack size; false when it cannot be started.

@@ -1,13 +1,18 @@
 // pellucor: the console front end of the rebuild utility.
-//   pellucor --batch REPOSITORY   rebuild REPOSITORY's UserConfig.hdb at once, printing each
-//                                 status line and the final message
-//   ... --keep-from OLDFILE       then carry passwords and settings over from OLDFILE
+//   pellucor [REPOSITORY]          the main dialog in the terminal
+//   pellucor --batch [REPOSITORY]  rebuild REPOSITORY's UserConfig.hdb at once (without it, the
+//                                  repository the installation names), printing each status
+//                                  line and the final message
+//   ... --keep-from OLDFILE        then carry passwords and settings over from OLDFILE
+//   pellucor --where               print the repository path a run would use
 #include <cstdio>
 #include <cstring>
 #include <string>
 
 #include "app/account_carry_over.h"
+#include "app/console/terminal_dialog.h"
 #include "app/rebuild_run.h"
+#include "app/repository_location.h"
 #include "fileservice/file_service.h"
 #include "hdb/database_manager.h"
 #include "pellucor_version.h"
@@ -17,19 +22,26 @@
 namespace {
 
 constexpr char kUsage[] =
-    "Usage: pellucor --batch REPOSITORY [--keep-from OLDFILE]\n"
+    "Usage: pellucor [REPOSITORY]\n"
+    "       pellucor --batch [REPOSITORY] [--keep-from OLDFILE]\n"
+    "       pellucor --where\n"
     "Rebuilds REPOSITORY/UserConfig.hdb: sets the old file aside under a free .old name, writes\n"
     "the server's default configuration and adds one client account per folder in\n"
-    "REPOSITORY/users.\n"
+    "REPOSITORY/users. Without REPOSITORY, the repository is the one the server's installation\n"
+    "names (its uninstall entry in the registry and its RepositoryConfig.ini).\n"
     "\n"
-    "  --batch REPOSITORY  run at once and print each status line\n"
-    "  --keep-from OLDFILE after the rebuild, give each account its Password and\n"
-    "                      NeedToSynchronizeClient from the same account in OLDFILE, and keep\n"
-    "                      OLDFILE's value of every Config setting the new one has\n"
-    "  --help              show this help\n"
-    "  --version           show the version\n"
+    "  (no option)           the dialog in the terminal: Start, Browse or Close\n"
+    "  --batch [REPOSITORY]  run at once and print each status line\n"
+    "  --keep-from OLDFILE   after the rebuild, give each account its Password and\n"
+    "                        NeedToSynchronizeClient from the same account in OLDFILE, and keep\n"
+    "                        OLDFILE's value of every Config setting the new one has\n"
+    "  --where               print the repository path a run would use, and on stderr how it\n"
+    "                        was found\n"
+    "  --help                show this help\n"
+    "  --version             show the version\n"
     "\n"
-    "Exit status: 0 when the rebuild completed, 1 when it failed, 2 on a usage error.\n";
+    "Exit status: 0 when the rebuild completed, 1 when it failed, 2 on a usage error.\n"
+    "--where: 0, or 1 when no installation was found and the path is the default one.\n";
 
 constexpr char kVersion[] = "pellucor " PELLUCOR_VERSION_TEXT "\n";
 
@@ -55,12 +67,29 @@ int UsageError(const char* message) {
     return 2;
 }
 
-int RunBatch(const std::string& repository, const std::string& keepFrom) {
-    if (!SetRepositoryPath(repository)) {
-        std::fprintf(stderr, "pellucor: repository path too long: the database path may have at most %zu characters\n",
-                     kMaxPathChars);
-        return 2;
-    }
+// Sets the shared paths from `repository` (null: from the installation); false when refused.
+bool LocateRepository(const char* repository, RepositoryFinding* finding) {
+    SharedRun().repositoryPath = repository ? repository : "";
+    FindRepository(finding);
+    if (finding->source != RepositorySource::Refused) return true;
+    std::fprintf(stderr, "pellucor: %s\n", finding->problem.c_str());
+    return false;
+}
+
+int Where() {
+    RepositoryFinding finding;
+    const int32_t found = FindRepository(&finding);
+    std::printf("%s\n", SharedRun().repositoryPath.c_str());
+    std::fprintf(stderr, "pellucor: %s\n", DescribeFinding(finding).c_str());
+    return found == 0 ? 0 : 1;
+}
+
+int RunBatch(const char* repository, const std::string& keepFrom) {
+    RepositoryFinding finding;
+    if (!LocateRepository(repository, &finding)) return repository ? 2 : 1;
+    if (!repository)
+        std::fprintf(stderr, "pellucor: repository %s: %s\n", SharedRun().repositoryPath.c_str(),
+                     DescribeFinding(finding).c_str());
     FileService fileService;
     // Checked before anything is moved: a mistyped name must not cost the old database.
     if (!keepFrom.empty() && fileService.FileExists(keepFrom.c_str()) != 1) {
@@ -101,11 +130,25 @@ int main(int argc, char** argv) {
         std::fputs(kVersion, stdout);
         return 0;
     }
-    if (argc == 1) return UsageError("the interactive dialog is not available yet; use --batch REPOSITORY");
+    if (argc >= 2 && std::strcmp(argv[1], "--where") == 0)
+        return argc == 2 ? Where() : UsageError("--where takes no arguments");
+    if (argc == 1) return RunTerminalDialog("", &FindRepository);
+    if (argc == 2 && std::strncmp(argv[1], "--", 2) != 0) return RunTerminalDialog(argv[1], &FindRepository);
     if (std::strcmp(argv[1], "--batch") != 0) return UsageError((std::string("unknown option '") + argv[1] + "'").c_str());
-    const bool keepFrom = argc == 5 && std::strcmp(argv[3], "--keep-from") == 0;
-    if (argc != 3 && !keepFrom) return UsageError("--batch takes exactly one REPOSITORY, then --keep-from OLDFILE or nothing");
-    if (argv[2][0] == '\0') return UsageError("the REPOSITORY path is empty");
-    if (keepFrom && argv[4][0] == '\0') return UsageError("the OLDFILE path is empty");
-    return RunBatch(argv[2], keepFrom ? argv[4] : "");
+    // --batch [REPOSITORY] [--keep-from OLDFILE]
+    const char* repository = nullptr;
+    std::string keepFrom;
+    for (int i = 2; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--keep-from") == 0) {
+            if (i + 1 >= argc || argv[i + 1][0] == '\0') return UsageError("--keep-from takes an OLDFILE");
+            if (!keepFrom.empty()) return UsageError("--keep-from is given twice");
+            keepFrom = argv[++i];
+        } else if (repository) {
+            return UsageError("--batch takes at most one REPOSITORY");
+        } else {
+            if (argv[i][0] == '\0') return UsageError("the REPOSITORY path is empty");
+            repository = argv[i];
+        }
+    }
+    return RunBatch(repository, keepFrom);
 }

@@ -8,6 +8,7 @@
 #include <ctime>
 #include <new>
 #include <pthread.h>
+#include <sys/random.h>
 
 namespace platform {
 
@@ -18,6 +19,10 @@ int32_t AtomicIncrement(volatile int32_t* target) { return __atomic_add_fetch(ta
 int32_t AtomicDecrement(volatile int32_t* target) { return __atomic_sub_fetch(target, 1, __ATOMIC_SEQ_CST); }
 int32_t AtomicLoad(const volatile int32_t* target) { return __atomic_load_n(target, __ATOMIC_SEQ_CST); }
 void AtomicStore(volatile int32_t* target, int32_t value) { __atomic_store_n(target, value, __ATOMIC_SEQ_CST); }
+int32_t AtomicCompareExchange(volatile int32_t* target, int32_t value, int32_t expected) {
+    __atomic_compare_exchange_n(target, &expected, value, false, __ATOMIC_SEQ_CST, __ATOMIC_SEQ_CST);
+    return expected;
+}
 
 void Sleep(uint32_t milliseconds) {
     if (milliseconds == 0) {
@@ -29,6 +34,27 @@ void Sleep(uint32_t milliseconds) {
     };
     while (nanosleep(&wait, &wait) != 0 && errno == EINTR) {
     }
+}
+
+uint32_t TickCount() {
+    struct timespec now {};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<uint32_t>(static_cast<uint64_t>(now.tv_sec) * 1000u + static_cast<uint64_t>(now.tv_nsec) / 1000000u);
+}
+
+bool RandomBytes(void* buffer, size_t size) {
+    if (const Fault* f = fault_detail::Check(CallKind::Random)) return posix::Fail(f->error);
+    auto* bytes = static_cast<uint8_t*>(buffer);
+    while (size > 0) {
+        const ssize_t got = getrandom(bytes, size, 0);
+        if (got < 0) {
+            if (errno == EINTR) continue;
+            return posix::FailWithErrno();
+        }
+        bytes += got;
+        size -= static_cast<size_t>(got);
+    }
+    return true;
 }
 
 namespace {
@@ -46,6 +72,10 @@ void* RunThread(void* start) {
 }  // namespace
 
 bool StartThread(ThreadEntry entry, void* argument) {
+    if (const Fault* f = fault_detail::Check(CallKind::Thread)) {
+        posix::Fail(f->error);
+        return false;
+    }
     auto* start = new (std::nothrow) ThreadStart{entry, argument};
     if (!start) return false;
     pthread_t thread;

@@ -3,6 +3,7 @@
 #include "platform/fault_injection.h"
 
 #include <cstdlib>
+#include <ntsecapi.h>
 #include <process.h>
 
 namespace platform {
@@ -21,10 +22,29 @@ int32_t AtomicIncrement(volatile int32_t* target) { return ::InterlockedIncremen
 int32_t AtomicDecrement(volatile int32_t* target) { return ::InterlockedDecrement(AsLong(target)); }
 int32_t AtomicLoad(const volatile int32_t* target) { return __atomic_load_n(target, __ATOMIC_SEQ_CST); }
 void AtomicStore(volatile int32_t* target, int32_t value) { ::InterlockedExchange(AsLong(target), value); }
+int32_t AtomicCompareExchange(volatile int32_t* target, int32_t value, int32_t expected) {
+    return ::InterlockedCompareExchange(AsLong(target), value, expected);
+}
 
 void Sleep(uint32_t milliseconds) { ::Sleep(milliseconds); }
 
+uint32_t TickCount() { return ::GetTickCount(); }
+
+bool RandomBytes(void* buffer, size_t size) {
+    if (const Fault* f = fault_detail::Check(CallKind::Random)) return win32::Fail(f->error);
+    // RtlGenRandom takes at most a ULONG at a time.
+    auto* bytes = static_cast<uint8_t*>(buffer);
+    while (size > 0) {
+        const ULONG chunk = size > 0x10000000u ? 0x10000000u : static_cast<ULONG>(size);
+        if (!::RtlGenRandom(bytes, chunk)) return win32::Fail(ERROR_GEN_FAILURE);
+        bytes += chunk;
+        size -= chunk;
+    }
+    return true;
+}
+
 bool StartThread(ThreadEntry entry, void* argument) {
+    if (const Fault* f = fault_detail::Check(CallKind::Thread)) return win32::Fail(f->error);
     // _beginthread (not CreateThread) so that the C runtime is set up for the new thread.
     return ::_beginthread(entry, 0, argument) != static_cast<uintptr_t>(-1);
 }

@@ -8,7 +8,6 @@
 #include <string>
 #include <vector>
 
-#include "app/identifier_text.h"
 #include "app/local_addresses.h"
 #include "app/rebuild_run.h"
 #include "app/server_template.h"
@@ -17,6 +16,7 @@
 #include "hdb/database_manager.h"
 #include "platform/fault_injection.h"
 #include "run_test_support.h"
+#include "support/number_text.h"
 #include "test_support.h"
 
 namespace {

@@ -15,7 +15,8 @@ endmacro()
 include(${CMAKE_CURRENT_LIST_DIR}/native_path.cmake)
 
 function(run_pellucor)
-  execute_process(COMMAND ${EMULATOR} ${PROGRAM} ${ARGN}
+  # Never the caller's terminal: without --batch the program would show its dialog on it.
+  execute_process(COMMAND ${EMULATOR} ${PROGRAM} ${ARGN} INPUT_FILE /dev/null
                   OUTPUT_VARIABLE out ERROR_VARIABLE err RESULT_VARIABLE rc)
   string(REPLACE "\r" "" out "${out}")
   set(out "${out}" PARENT_SCOPE)
@@ -28,16 +29,19 @@ file(MAKE_DIRECTORY "${WORK}")
 
 run_pellucor(--help)
 check("rc EQUAL 0" "--help exits 0")
-check("out MATCHES \"--batch REPOSITORY\"" "--help describes --batch")
+check("out MATCHES \"--batch .REPOSITORY.\" AND out MATCHES \"--where\"" "--help describes --batch and --where")
 run_pellucor(--version)
 check("rc EQUAL 0 AND out MATCHES \"^pellucor \"" "--version")
 
 run_pellucor()
-check("rc EQUAL 2 AND NOT err STREQUAL \"\" AND out STREQUAL \"\"" "no arguments: usage error on stderr, exit 2")
+check("rc EQUAL 2 AND err MATCHES \"not a terminal\" AND out STREQUAL \"\""
+      "no arguments and no terminal: the dialog refuses on stderr, exit 2")
 run_pellucor(--frobnicate)
 check("rc EQUAL 2 AND err MATCHES \"--frobnicate\"" "unknown option: exit 2, named on stderr")
-run_pellucor(--batch)
-check("rc EQUAL 2" "--batch without a repository: exit 2")
+run_pellucor(--where extra)
+check("rc EQUAL 2 AND err MATCHES \"no arguments\"" "--where with an argument: exit 2")
+run_pellucor(--batch one two)
+check("rc EQUAL 2 AND err MATCHES \"at most one\"" "--batch with two repositories: exit 2")
 
 # An old database and a taken .old: the old file moves to .old0 unchanged.
 set(repo "${WORK}/repository")
@@ -65,7 +69,10 @@ check("out STREQUAL \"Error creating database file, repair failed.\\n\""
 # A repository path whose database path would pass 259 characters is refused at start.
 string(REPEAT "r" 250 long)
 run_pellucor(--batch "${long}")
-check("rc EQUAL 2 AND err MATCHES \"too long\"" "over-long repository path refused")
+check("rc EQUAL 2 AND err MATCHES \"at most 259\"" "over-long repository path refused (got: ${err})")
+string(REPEAT "c" 260 longer)
+run_pellucor(--batch "${longer}")
+check("rc EQUAL 2 AND err MATCHES \"260 characters\"" "a command-line text over 259 characters refused (got: ${err})")
 
 file(REMOVE_RECURSE "${WORK}")
 if(failures GREATER 0)

@@ -1,0 +1,332 @@
+#include "app/console/terminal_dialog.h"
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <deque>
+#include <filesystem>
+#include <iostream>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+
+#include "app/main_dialog.h"
+#include "app/rebuild_run.h"
+#include "platform/platform.h"
+
+#ifdef _WIN32
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#include <windows.h>
+#else
+#include <csignal>
+#include <pthread.h>
+#include <unistd.h>
+#endif
+
+namespace {
+
+// What reaches the dialog's thread: the user's input and what the worker sends. A sent event
+// completes only when the dialog's thread has handled it, as a sent window message does.
+struct Event {
+    enum Kind { Line, EndOfInput, Interrupt, StatusLine, Message } kind;
+    std::string text;
+    std::string caption;
+    std::shared_ptr<bool> done;
+};
+
+class EventQueue {
+public:
+    void Post(Event event) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        events_.push_back(std::move(event));
+        changed_.notify_all();
+    }
+    void Send(Event event) {
+        auto done = std::make_shared<bool>(false);
+        event.done = done;
+        std::unique_lock<std::mutex> lock(mutex_);
+        events_.push_back(std::move(event));
+        changed_.notify_all();
+        changed_.wait(lock, [&] { return *done; });
+    }
+    // Puts an event back to be handled first.
+    void Return(Event event) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        events_.push_front(std::move(event));
+    }
+    // The next event, waiting at most `milliseconds` (for ever when negative).
+    bool Next(Event* event, int milliseconds) {
+        std::unique_lock<std::mutex> lock(mutex_);
+        const auto ready = [this] { return !events_.empty(); };
+        if (milliseconds < 0)
+            changed_.wait(lock, ready);
+        else if (!changed_.wait_for(lock, std::chrono::milliseconds(milliseconds), ready))
+            return false;
+        *event = std::move(events_.front());
+        events_.pop_front();
+        return true;
+    }
+    void Complete(const Event& event) {
+        if (!event.done) return;
+        std::lock_guard<std::mutex> lock(mutex_);
+        *event.done = true;
+        changed_.notify_all();
+    }
+
+private:
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::deque<Event> events_;
+};
+
+// Lives as long as the process: the input thread may still wait on it while the process ends.
+EventQueue& Queue() {
+    static EventQueue* queue = new EventQueue;
+    return *queue;
+}
+
+void Print(const std::string& text) {
+    std::fputs(text.c_str(), stdout);
+    std::fflush(stdout);
+}
+
+bool InputIsTerminal() {
+#ifdef _WIN32
+    // Only a console has a console mode; _isatty would also take the NUL device for one.
+    DWORD mode = 0;
+    return GetConsoleMode(GetStdHandle(STD_INPUT_HANDLE), &mode) != FALSE;
+#else
+    return isatty(STDIN_FILENO) == 1;
+#endif
+}
+
+#ifdef _WIN32
+BOOL WINAPI OnConsoleControl(DWORD type) {
+    if (type != CTRL_C_EVENT && type != CTRL_BREAK_EVENT) return FALSE;
+    Queue().Post({Event::Interrupt, {}, {}, {}});
+    return TRUE;
+}
+#endif
+
+// Ctrl-C becomes an event for the dialog's thread instead of ending the process.
+void CatchInterrupts() {
+#ifdef _WIN32
+    SetConsoleCtrlHandler(&OnConsoleControl, TRUE);
+#else
+    // Blocked here, before any other thread exists, so every later thread has it blocked too and
+    // only the waiting thread below receives it.
+    sigset_t interrupts;
+    sigemptyset(&interrupts);
+    sigaddset(&interrupts, SIGINT);
+    pthread_sigmask(SIG_BLOCK, &interrupts, nullptr);
+    std::thread([interrupts] {
+        int signal = 0;
+        while (sigwait(&interrupts, &signal) == 0) Queue().Post({Event::Interrupt, {}, {}, {}});
+    }).detach();
+#endif
+}
+
+void ReadInput() {
+    std::thread([] {
+        std::string line;
+        while (std::getline(std::cin, line)) {
+            if (!line.empty() && line.back() == '\r') line.pop_back();
+            Queue().Post({Event::Line, line, {}, {}});
+        }
+        Queue().Post({Event::EndOfInput, {}, {}, {}});
+    }).detach();
+}
+
+std::string Lowered(std::string text) {
+    for (char& c : text)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    return text;
+}
+
+class TerminalDialog : public DialogWindow, public StartupHost {
+public:
+    // RunHost: the worker's lines and message are handled on the dialog's thread.
+    void AddStatusLine(const char* text) override {
+        if (OnDialogThread()) return Print(std::string(text) + "\n");
+        Queue().Send({Event::StatusLine, text, {}, {}});
+    }
+    void ShowMessage(const char* text, const char* caption) override {
+        if (OnDialogThread()) return ShowBox(caption, text);
+        Queue().Send({Event::Message, text, caption, {}});
+    }
+
+    void SetControlText(int32_t id, const char* text) override {
+        if (id == kRepositoryPathId) Print(std::string("\n") + kPathLabelText + "\n" + text + "\n");
+    }
+    void EnableControl(int32_t id, bool enabled) override {
+        if (id == kStartId) startEnabled_ = enabled;
+        if (id == kBrowseId) browseEnabled_ = enabled;
+    }
+    void SetProgressRange(int32_t, int32_t) override {}
+
+    bool BrowseForFolder(const char* title, std::string* path) override {
+        Print(std::string("\n") + title + "\nFolder (an empty answer cancels): ");
+        Event event;
+        for (;;) {
+            Queue().Next(&event, -1);
+            if (event.kind == Event::Line) break;
+            if (event.kind == Event::StatusLine || event.kind == Event::Message) {
+                Handle(event);
+                continue;
+            }
+            // Ctrl-C or the end of input cancels the browser, then closes as it would have.
+            Print("\n");
+            Queue().Return(event);
+            return false;
+        }
+        if (event.text.empty()) return false;
+        std::error_code error;
+        const std::filesystem::path folder = std::filesystem::absolute(event.text, error);
+        if (error || !std::filesystem::is_directory(folder, error)) {
+            Print("There is no folder " + event.text + "; nothing changed.\n");
+            return false;
+        }
+        std::string chosen = folder.lexically_normal().string();
+        while (chosen.size() > 1 && (chosen.back() == '/' || chosen.back() == '\\') &&
+               chosen != folder.root_path().string())
+            chosen.pop_back();
+        *path = chosen;
+        return true;
+    }
+
+    void ShowNotice(const char* text, const char* caption) override {
+        Print(std::string("\n") + caption + ": " + text + "\n");
+    }
+    void EndDialog(int32_t) override { ended_ = true; }
+
+    void WaitHandlingMessages(uint32_t milliseconds) override {
+        Event event;
+        if (!Queue().Next(&event, static_cast<int>(milliseconds))) return;
+        Handle(event);
+    }
+
+    // No window to place.
+    bool GetWindowRect(ScreenRect*) override { return false; }
+    bool GetParentRect(ScreenRect*) override { return false; }
+    bool GetWorkArea(ScreenRect*) override { return false; }
+    void GetScreenSize(int32_t* width, int32_t* height) override { *width = *height = 0; }
+    void MoveWindow(int32_t, int32_t) override {}
+
+    void PrepareSystem() override {}
+
+    int32_t ShowMainDialog() override {
+        Print(std::string(kIntroText) + "\n\n" + kExplanationText + "\n");
+        DialogInit(*this);
+        while (!ended_) {
+            Prompt();
+            Event event;
+            if (Queue().Next(&event, kRunWatchMs)) Handle(event);
+        }
+        dialogEnded_ = true;
+        return 1;
+    }
+
+private:
+    static constexpr int kRunWatchMs = 100;
+
+    bool OnDialogThread() const { return std::this_thread::get_id() == dialogThread_; }
+
+    void Prompt() {
+        const bool running = platform::AtomicLoad(&SharedRun().runState) != RunIdle;
+        if (running && !runAnnounced_) {
+            Print("\nThe rebuild is running. Ctrl-C, the end of input or c closes once it has finished.\n");
+            runAnnounced_ = true;
+        }
+        if (running || prompted_) return;
+        Print(startEnabled_ || browseEnabled_ ? "\n[S]tart, [B]rowse or [C]lose: " : "\n[C]lose: ");
+        prompted_ = true;
+    }
+
+    void Handle(const Event& event) {
+        switch (event.kind) {
+        case Event::StatusLine:
+            Print(event.text + "\n");
+            break;
+        case Event::Message:
+            ShowBox(event.caption, event.text);
+            break;
+        case Event::Line:
+            if (!ended_) Choose(Lowered(event.text));
+            break;
+        case Event::EndOfInput:
+            inputEnded_ = true;
+            [[fallthrough]];
+        case Event::Interrupt:
+            if (!ended_ && !closing_) Close();
+            break;
+        }
+        Queue().Complete(event);
+    }
+
+    void Choose(const std::string& choice) {
+        prompted_ = false;
+        if (closing_) return;  // the close request is already waiting for the run
+        if ((choice == "s" || choice == "start") && startEnabled_) {
+            DialogCommand(*this, kStartId);
+        } else if ((choice == "b" || choice == "browse") && browseEnabled_) {
+            DialogCommand(*this, kBrowseId);
+        } else if (choice == "c" || choice == "close") {
+            Close();
+        } else if (!choice.empty()) {
+            Print(startEnabled_ ? "Answer s, b or c.\n" : "Only closing is left: answer c.\n");
+        }
+    }
+
+    void Close() {
+        closing_ = true;
+        DialogCommand(*this, kCommandCancel);
+        closing_ = false;
+    }
+
+    // The message box: its caption and text, then Enter (or the end of input, or Ctrl-C).
+    void ShowBox(const std::string& caption, const std::string& text) {
+        Print("\n" + caption + "\n" + text + "\n");
+        if (dialogEnded_ || inputEnded_) return;
+        Print("Press Enter to continue.");
+        Event event;
+        for (;;) {
+            Queue().Next(&event, -1);
+            if (event.kind == Event::StatusLine) {
+                Handle(event);
+                continue;
+            }
+            if (event.kind == Event::EndOfInput) inputEnded_ = true;
+            Queue().Complete(event);
+            break;
+        }
+        Print("\n");
+    }
+
+    const std::thread::id dialogThread_ = std::this_thread::get_id();
+    bool startEnabled_ = true;
+    bool browseEnabled_ = true;
+    bool ended_ = false;
+    bool dialogEnded_ = false;
+    bool inputEnded_ = false;
+    bool closing_ = false;
+    bool prompted_ = false;
+    bool runAnnounced_ = false;
+};
+
+}  // namespace
+
+int RunTerminalDialog(const char* commandLine, RepositoryFinder findRepository) {
+    if (!InputIsTerminal()) {
+        std::fprintf(stderr,
+                     "pellucor: standard input is not a terminal, and the dialog needs one; use --batch REPOSITORY "
+                     "to rebuild without it\n");
+        return 2;
+    }
+    CatchInterrupts();
+    ReadInput();
+    TerminalDialog dialog;
+    return RunUtility(commandLine, dialog, findRepository);
+}

@@ -1,0 +1,145 @@
+#include "app/repository_location.h"
+
+#include <cstring>
+
+#include "app/rebuild_run.h"
+#include "platform/platform.h"
+#include "platform/settings.h"
+#include "support/path_helpers.h"
+
+namespace {
+
+// The path read from RepositoryConfig.ini may have at most 259 characters; the buffer holds one
+// more, so that a longer value shows as one and is refused rather than cut.
+constexpr uint32_t kConfiguredPathSize = kMaxPathChars + 2;
+
+std::string UninstallEntryName() { return std::string("HKEY_LOCAL_MACHINE\\") + kUninstallKey; }
+
+void UseDefaultPaths() {
+    // The default, mapped to this host, fits unless the Wine prefix lies very deep; the default
+    // as written always fits.
+    if (!SetRepositoryPath(platform::HostPath(kDefaultRepositoryPath))) SetRepositoryPath(kDefaultRepositoryPath);
+}
+
+int32_t Fallback(RepositoryFinding& finding, RepositorySource source, std::string problem) {
+    finding.source = source;
+    finding.problem = std::move(problem);
+    UseDefaultPaths();
+    return -1;
+}
+
+// The value up to, not including, its last backslash (walking characters, so a trail byte that
+// equals '\' does not count); the whole value when it has none.
+std::string InstallationFolder(const char* uninstallString) {
+    const char* last = nullptr;
+    for (const char* p = uninstallString; *p != '\0'; p = NextChar(p))
+        if (*p == '\\') last = p;
+    return last ? std::string(uninstallString, static_cast<size_t>(last - uninstallString)) : uninstallString;
+}
+
+// Reads the uninstall entry's value; false (with the reason in `problem`) when it cannot.
+bool ReadUninstallString(char (&value)[kUninstallValueSize], std::string* problem) {
+    const platform::RegistryKey key = platform::OpenMachineKey(kUninstallKey);
+    if (!key) {
+        *problem = "there is no uninstall entry " + UninstallEntryName() + " in " + platform::RegistryName() +
+                   " (error " + std::to_string(platform::LastError()) + ")";
+        return false;
+    }
+    const bool read = platform::QueryKeyText(key, kUninstallValue, value, sizeof value);
+    const uint32_t error = platform::LastError();
+    platform::CloseKey(key);
+    if (!read) {
+        *problem = "the uninstall entry " + UninstallEntryName() + " in " + platform::RegistryName() +
+                   " has no readable " + kUninstallValue + " value (error " + std::to_string(error) + ")";
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+std::string RepositoryPathProblem(const std::string& repositoryPath) {
+    if (repositoryPath.size() > kMaxPathChars)
+        return "the repository path has " + std::to_string(repositoryPath.size()) + " characters; at most " +
+               std::to_string(kMaxPathChars) + " are allowed";
+    const std::string databasePath = JoinPath(repositoryPath, kDatabaseFileName);
+    if (databasePath.size() > kMaxPathChars)
+        return "the database path " + databasePath + " would have " + std::to_string(databasePath.size()) +
+               " characters; at most " + std::to_string(kMaxPathChars) + " are allowed";
+    return std::string();
+}
+
+bool SetRepositoryPath(const std::string& repositoryPath) {
+    if (!RepositoryPathProblem(repositoryPath).empty()) return false;
+    RebuildRun& run = SharedRun();
+    run.repositoryPath = repositoryPath;
+    run.databasePath = JoinPath(repositoryPath, kDatabaseFileName);
+    return true;
+}
+
+int32_t FindRepository(RepositoryFinding* found) {
+    RepositoryFinding local;
+    RepositoryFinding& finding = found ? *found : local;
+    finding = RepositoryFinding();
+    RebuildRun& run = SharedRun();
+
+    if (!run.repositoryPath.empty()) {
+        const std::string commandLine = run.repositoryPath;
+        std::string problem = RepositoryPathProblem(commandLine);
+        if (!problem.empty()) return Fallback(finding, RepositorySource::Refused, std::move(problem));
+        SetRepositoryPath(commandLine);
+        finding.source = RepositorySource::CommandLine;
+        return 0;
+    }
+
+    UseDefaultPaths();
+    char uninstallString[kUninstallValueSize];
+    std::string problem;
+    if (!ReadUninstallString(uninstallString, &problem))
+        return Fallback(finding, RepositorySource::Default, std::move(problem));
+
+    finding.installationFolder = InstallationFolder(uninstallString);
+    const std::string dataFolder = finding.installationFolder + kDataFolder;
+
+    char configurationFile[kUninstallValueSize + sizeof kRepositoryConfigFile + 1];
+    std::strcpy(configurationFile, finding.installationFolder.c_str());
+    AddTrailingSeparator(configurationFile, sizeof configurationFile, '\\');
+    std::strcat(configurationFile, kRepositoryConfigFile);
+    finding.configurationFile = configurationFile;
+
+    char repository[kConfiguredPathSize];
+    const uint32_t length = platform::ReadProfileString(kRepositorySection, kRepositoryPathKey, dataFolder.c_str(),
+                                                        repository, sizeof repository, configurationFile);
+    if (length > kMaxPathChars)
+        return Fallback(finding, RepositorySource::Refused,
+                        "the repository path from " + finding.configurationFile + " has more than " +
+                            std::to_string(kMaxPathChars) + " characters");
+    RemoveTrailingSeparators(repository);
+    finding.source = dataFolder == repository ? RepositorySource::DataFolder : RepositorySource::Configuration;
+
+    const std::string hostPath = platform::HostPath(repository);
+    problem = RepositoryPathProblem(hostPath);
+    if (!problem.empty())
+        return Fallback(finding, RepositorySource::Refused,
+                        problem + " (the repository named by " + finding.configurationFile + ")");
+    SetRepositoryPath(hostPath);
+    return 0;
+}
+
+std::string DescribeFinding(const RepositoryFinding& finding) {
+    const std::string entry = "named by the uninstall entry in " + platform::RegistryName();
+    switch (finding.source) {
+        case RepositorySource::CommandLine:
+            return "the repository path given on the command line";
+        case RepositorySource::Configuration:
+            return std::string(kRepositoryPathKey) + " in section " + kRepositorySection + " of " +
+                   finding.configurationFile + ", in the installation " + entry;
+        case RepositorySource::DataFolder:
+            return "the data folder of the installation in " + finding.installationFolder + ", " + entry + "; " +
+                   finding.configurationFile + " names no other";
+        case RepositorySource::Default:
+        case RepositorySource::Refused:
+            return "the default path, because " + finding.problem;
+    }
+    return std::string();
+}

@@ -1,0 +1,137 @@
+// Initialisation files on POSIX, read as GetPrivateProfileStringA reads them (checked against
+// Wine on a table of files): lines end at CR or LF; blanks (and Ctrl-Z) around lines, names and
+// values do not count; "[name]" starts a section, its name running to the last ']' of the line;
+// "key=value" lines belong to the section above them; a line without '=' names a key without a
+// value, which reads as missing. There are no comments as such: a line ";key=x" is the key
+// ";key". Names compare without regard to case, and the first section and the first key of a
+// name win. A value loses one pair of surrounding quotes (' or "). A file that begins with a
+// UTF-16 byte order mark is read as UTF-16, a UTF-8 mark is skipped.
+#include "platform/platform.h"
+#include "platform/fault_injection.h"
+#include "platform/posix/errors.h"
+#include "platform/posix/wine_prefix.h"
+#include "platform/settings.h"
+
+#include <cstring>
+#include <string>
+
+namespace platform {
+namespace {
+
+bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r' || c == 0x1A; }
+
+std::string Trimmed(const std::string& text) {
+    size_t begin = 0, end = text.size();
+    while (begin < end && IsBlank(text[begin])) ++begin;
+    while (end > begin && IsBlank(text[end - 1])) --end;
+    return text.substr(begin, end - begin);
+}
+
+std::string WithoutQuotes(const std::string& text) {
+    if (text.size() >= 2 && (text[0] == '"' || text[0] == '\'') && text.back() == text[0])
+        return text.substr(1, text.size() - 2);
+    return text;
+}
+
+// UTF-16 (either byte order) as UTF-8.
+std::string FromUtf16(const std::string& bytes, bool bigEndian) {
+    std::string out;
+    for (size_t i = 0; i + 1 < bytes.size(); i += 2) {
+        const auto a = static_cast<uint8_t>(bytes[i]), b = static_cast<uint8_t>(bytes[i + 1]);
+        char32_t c = bigEndian ? (a << 8 | b) : (b << 8 | a);
+        if (c >= 0xD800 && c < 0xDC00 && i + 3 < bytes.size()) {
+            const auto d = static_cast<uint8_t>(bytes[i + 2]), e = static_cast<uint8_t>(bytes[i + 3]);
+            const char32_t low = bigEndian ? (d << 8 | e) : (e << 8 | d);
+            if (low >= 0xDC00 && low < 0xE000) {
+                c = 0x10000 + ((c - 0xD800) << 10) + (low - 0xDC00);
+                i += 2;
+            }
+        }
+        if (c < 0x80) {
+            out += static_cast<char>(c);
+        } else if (c < 0x800) {
+            out += static_cast<char>(0xC0 | (c >> 6));
+            out += static_cast<char>(0x80 | (c & 0x3F));
+        } else if (c < 0x10000) {
+            out += static_cast<char>(0xE0 | (c >> 12));
+            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+            out += static_cast<char>(0x80 | (c & 0x3F));
+        } else {
+            out += static_cast<char>(0xF0 | (c >> 18));
+            out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+            out += static_cast<char>(0x80 | (c & 0x3F));
+        }
+    }
+    return out;
+}
+
+std::string Decoded(const std::string& content) {
+    if (content.compare(0, 2, "\xFF\xFE") == 0) return FromUtf16(content.substr(2), false);
+    if (content.compare(0, 2, "\xFE\xFF") == 0) return FromUtf16(content.substr(2), true);
+    if (content.compare(0, 3, "\xEF\xBB\xBF") == 0) return content.substr(3);
+    return content;
+}
+
+// Finds the value of `key` in `section`; false when the section, the key or its value is missing.
+bool FindValue(const std::string& text, const std::string& section, const std::string& key, std::string* value) {
+    bool inSection = false, sectionSeen = false;
+    size_t position = 0;
+    while (position < text.size()) {
+        size_t end = text.find_first_of("\r\n", position);
+        if (end == std::string::npos) end = text.size();
+        const std::string line = Trimmed(text.substr(position, end - position));
+        position = end + 1;
+        if (line.empty()) continue;
+        const size_t close = line[0] == '[' ? line.rfind(']') : std::string::npos;
+        if (close != std::string::npos) {
+            if (inSection) return false;  // the first section of the name has ended
+            inSection = !sectionSeen && posix::SameTextIgnoringCase(Trimmed(line.substr(1, close - 1)), section);
+            sectionSeen = sectionSeen || inSection;
+            continue;
+        }
+        if (!inSection) continue;
+        const size_t equals = line.find('=');
+        const std::string name = Trimmed(line.substr(0, equals));
+        if (!posix::SameTextIgnoringCase(name, key)) continue;
+        if (equals == std::string::npos) return false;
+        *value = Trimmed(line.substr(equals + 1));
+        return true;
+    }
+    return false;
+}
+
+uint32_t CopyOut(const std::string& text, char* out, uint32_t size) {
+    if (!out || size == 0) return 0;
+    const uint32_t length = static_cast<uint32_t>(text.size() < size - 1 ? text.size() : size - 1);
+    std::memcpy(out, text.data(), length);
+    out[length] = '\0';
+    return length;
+}
+
+std::string DefaultOf(const char* defaultText) {
+    std::string text = defaultText ? defaultText : "";
+    while (!text.empty() && IsBlank(text.back())) text.pop_back();
+    return WithoutQuotes(text);
+}
+
+}  // namespace
+
+uint32_t ReadProfileString(const char* section, const char* key, const char* defaultText, char* out, uint32_t size,
+                           const char* fileName) {
+    if (const Fault* f = fault_detail::Check(CallKind::Profile)) {
+        posix::Fail(f->error);
+        return CopyOut(DefaultOf(defaultText), out, size);
+    }
+    std::string content, value;
+    if (!fileName || !section || !key) return CopyOut(DefaultOf(defaultText), out, size);
+    const bool bare = std::strpbrk(fileName, "\\/") == nullptr;
+    const std::string path = bare ? HostPath(("C:\\windows\\" + std::string(fileName)).c_str()) : HostPath(fileName);
+    if (!posix::ReadWholeFile(path, &content) || !FindValue(Decoded(content), section, key, &value)) {
+        posix::Fail(kErrorFileNotFound);
+        return CopyOut(DefaultOf(defaultText), out, size);
+    }
+    return CopyOut(WithoutQuotes(value), out, size);
+}
+
+}  // namespace platform
