@@ -24,7 +24,8 @@ enum class CallKind : int {
     Profile,   // reading an initialisation file
     Random,    // the system's generator for keys
     Thread,    // thread starts
-    Count  // number of kinds, not a kind
+    FolderRead,  // a folder read to find a name case-free (POSIX only; Windows needs none)
+    Count        // number of kinds, not a kind
 };
 
 // What the armed call does.

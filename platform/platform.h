@@ -71,6 +71,10 @@ bool CloseFile(FileHandle file);
 
 // ---- Folders and names ----------------------------------------------------------------------
 
+// Every operation that takes a name finds it as Windows does on a case-free volume: the name
+// as written when it exists, else (on POSIX) the first entry in listing order that matches it
+// case-free, element by element; a new file keeps the case given.
+
 // Win32 attribute bits.
 constexpr uint32_t kAttributeReadOnly = 0x01;
 constexpr uint32_t kAttributeHidden = 0x02;
@@ -93,9 +97,17 @@ struct FindData {
 
 using FindHandle = intptr_t;  // 0 is never valid
 
+// The code page of narrow names: the ANSI code page on Windows (GetACP, 1252 for Western
+// Europe); 65001 (UTF-8) on POSIX, whose file names are UTF-8. Names are compared case-free
+// in it (platform/name_order.h on POSIX).
+constexpr uint32_t kCodePageUtf8 = 65001;
+uint32_t NameCodePage();
+
 // Starts a search for `pattern` (a path whose last element may hold the wildcards * and ?,
-// matched as Windows matches them: case-free, "*.*" matches every name). Returns 0 when
-// nothing matches or the folder does not exist.
+// matched as Windows matches them: case-free, "*.*" matches every name). Entries come in the
+// order Windows on NTFS lists a folder: "." and "..", then sorted by name, case-free. Returns 0
+// when nothing matches or the folder does not exist (errors 2 and 3), and with error 123 when
+// the folder named is a file or holds wildcards.
 FindHandle FindFirst(const char* pattern, FindData* data);
 bool FindNext(FindHandle search, FindData* data);
 void FindClose(FindHandle search);

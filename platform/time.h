@@ -23,7 +23,8 @@ struct SystemTime {
 void CurrentLocalTime(SystemTime* out);
 
 // UTC file time to local file time and back. False when the time cannot be converted.
-// POSIX applies the zone offset in effect at that moment; Windows applies the present one.
+// Both apply the zone offset in force now, as Windows does, whatever the time converted: a
+// summer time converted in winter is shifted by the winter offset.
 bool FileTimeToLocal(uint64_t fileTime, uint64_t* localOut);
 bool LocalToFileTime(uint64_t localFileTime, uint64_t* fileTimeOut);
 

@@ -1,73 +1,95 @@
 #include "platform/wildcard.h"
 
-#include <cstring>
-#include <string>
+#include <algorithm>
+#include <cstdint>
+#include <vector>
+
+#include "platform/name_order.h"
 
 namespace platform {
 namespace {
 
-// The file system's DOS wildcards, written as the search hands them down.
-constexpr char kDosStar = '<';  // '*' before a dot: any run that does not pass the last dot
-constexpr char kDosQm = '>';    // '?': one character; none at a dot or at the end
-constexpr char kDosDot = '"';   // '.' before a wildcard or at the end: a dot, or the end
+using Units = std::vector<uint32_t>;
 
-char Fold(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+// The file system's DOS wildcards, written as the search hands them down.
+constexpr uint32_t kDosStar = '<';  // '*' before a dot: any run that does not pass the last dot
+constexpr uint32_t kDosQm = '>';    // '?': one character; none at a dot or at the end
+constexpr uint32_t kDosDot = '"';   // '.' before a wildcard or at the end: a dot, or the end
+constexpr uint32_t kEnd = 0;        // past the last unit
+
+// A name's units with case folded as the volume folds it, so that matching is case-free for
+// every letter the volume knows, not only for ASCII.
+Units Folded(const char* text) {
+    Units units;
+    NameUnits(text, units);
+    for (uint32_t& unit : units) unit = UpcaseUnit(unit);
+    return units;
+}
 
 // The pattern as the search passes it on. '<', '>' and '"' cannot occur in Windows names, so
 // they are free to stand for the DOS wildcards.
-std::string Translate(const char* pattern) {
-    std::string p(pattern);
+Units Translate(const char* pattern) {
+    Units p = Folded(pattern);
     size_t end = p.size();
     while (end > 0 && p[end - 1] == '.') --end;
     if (end > 0) p.resize(end);  // "." and ".." stay as they are
-    if (p == "*.*") return "*";
+    if (p == Units{'*', '.', '*'}) return Units{'*'};
     for (size_t i = 0; i < p.size(); ++i) {
-        const char next = i + 1 < p.size() ? p[i + 1] : '\0';
+        const uint32_t next = i + 1 < p.size() ? p[i + 1] : kEnd;
         if (p[i] == '?')
             p[i] = kDosQm;
         else if (p[i] == '*' && next == '.')
             p[i] = kDosStar;
-        else if (p[i] == '.' && (next == '*' || next == '?' || next == '\0'))
+        else if (p[i] == '.' && (next == '*' || next == '?' || next == kEnd))
             p[i] = kDosDot;
     }
     return p;
 }
 
-bool Match(const char* p, const char* n) {
-    for (;;) {
-        switch (*p) {
-            case '\0':
-                return *n == '\0';
-            case '*':
-                for (;; ++n) {
-                    if (Match(p + 1, n)) return true;
-                    if (*n == '\0') return false;
-                }
-            case kDosStar:
-                // It may take a dot only while another dot follows: the last one stays.
-                for (;; ++n) {
-                    if (Match(p + 1, n)) return true;
-                    if (*n == '\0') return false;
-                    if (*n == '.' && std::strchr(n + 1, '.') == nullptr) return false;
-                }
-            case kDosQm:
-                if (*n != '\0' && *n != '.') ++n;
-                ++p;
-                continue;
-            case kDosDot:
-                if (*n == '.')
-                    ++n;
-                else if (*n != '\0')
-                    return false;
-                ++p;
-                continue;
-            default:
-                if (*n == '\0' || Fold(*p) != Fold(*n)) return false;
-                ++p;
-                ++n;
+struct Matcher {
+    const Units& p;
+    const Units& n;
+
+    uint32_t P(size_t i) const { return i < p.size() ? p[i] : kEnd; }
+    uint32_t N(size_t i) const { return i < n.size() ? n[i] : kEnd; }
+    bool DotAfter(size_t i) const { return std::find(n.begin() + static_cast<std::ptrdiff_t>(i), n.end(), '.') != n.end(); }
+
+    bool Match(size_t pi, size_t ni) const {
+        for (;;) {
+            switch (P(pi)) {
+                case kEnd:
+                    return ni == n.size();
+                case '*':
+                    for (;; ++ni) {
+                        if (Match(pi + 1, ni)) return true;
+                        if (ni == n.size()) return false;
+                    }
+                case kDosStar:
+                    // It may take a dot only while another dot follows: the last one stays.
+                    for (;; ++ni) {
+                        if (Match(pi + 1, ni)) return true;
+                        if (ni == n.size()) return false;
+                        if (N(ni) == '.' && !DotAfter(ni + 1)) return false;
+                    }
+                case kDosQm:
+                    if (ni < n.size() && N(ni) != '.') ++ni;
+                    ++pi;
+                    continue;
+                case kDosDot:
+                    if (N(ni) == '.')
+                        ++ni;
+                    else if (ni < n.size())
+                        return false;
+                    ++pi;
+                    continue;
+                default:
+                    if (ni == n.size() || P(pi) != N(ni)) return false;
+                    ++pi;
+                    ++ni;
+            }
         }
     }
-}
+};
 
 }  // namespace
 
@@ -77,6 +99,10 @@ bool HasWildcards(const char* text) {
     return false;
 }
 
-bool WildcardMatch(const char* pattern, const char* name) { return Match(Translate(pattern).c_str(), name); }
+bool WildcardMatch(const char* pattern, const char* name) {
+    const Units p = Translate(pattern);
+    const Units n = Folded(name);
+    return Matcher{p, n}.Match(0, 0);
+}
 
 }  // namespace platform

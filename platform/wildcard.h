@@ -9,8 +9,8 @@ namespace platform {
 // name's last dot; a dot before '*' or '?' also matches the end of a name that has no more dots.
 // So "*.*" matches every name, "readme.*" matches "readme", "a?" matches "a" and "ab" but not
 // "a.b", and "*.?" matches names with a one-character extension or none. Letters are compared
-// case-free (ASCII). Trailing dots of the pattern are dropped, as Windows drops them from the
-// last element of every path.
+// case-free as the volume compares names (platform/name_order.h), also beyond ASCII. Trailing
+// dots of the pattern are dropped, as Windows drops them from the last element of every path.
 bool WildcardMatch(const char* pattern, const char* name);
 
 // True when the text holds '*' or '?'.

@@ -124,7 +124,9 @@ std::string FormatValue(const uint8_t* bytes, uint32_t size) {
         text += '"';
         return text;
     }
-    text = "<" + std::to_string(size) + (size == 1 ? " byte>" : " bytes>");
+    text += '<';  // text is empty here
+    text += std::to_string(size);
+    text += size == 1 ? " byte>" : " bytes>";
     for (uint32_t i = 0; i < size; ++i) {
         text += ' ';
         AppendHexByte(text, bytes[i]);

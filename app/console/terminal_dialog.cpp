@@ -22,7 +22,9 @@
 #include <windows.h>
 #else
 #include <csignal>
+#include <cstdlib>
 #include <pthread.h>
+#include <termios.h>
 #include <unistd.h>
 #endif
 
@@ -111,11 +113,28 @@ BOOL WINAPI OnConsoleControl(DWORD type) {
 }
 #endif
 
+#ifndef _WIN32
+termios g_savedTerminal;
+
+// On Ctrl-C the terminal throws away the output it still holds unless NOFLSH is set; the run
+// goes on after a Ctrl-C, and the status lines written just before it must still be shown. The
+// terminal gets its own settings back when the program ends.
+void KeepOutputOnInterrupt() {
+    termios settings{};
+    if (tcgetattr(STDIN_FILENO, &settings) != 0 || (settings.c_lflag & NOFLSH) != 0) return;
+    g_savedTerminal = settings;
+    settings.c_lflag |= NOFLSH;
+    if (tcsetattr(STDIN_FILENO, TCSANOW, &settings) == 0)
+        std::atexit([] { tcsetattr(STDIN_FILENO, TCSANOW, &g_savedTerminal); });
+}
+#endif
+
 // Ctrl-C becomes an event for the dialog's thread instead of ending the process.
 void CatchInterrupts() {
 #ifdef _WIN32
     SetConsoleCtrlHandler(&OnConsoleControl, TRUE);
 #else
+    KeepOutputOnInterrupt();
     // Blocked here, before any other thread exists, so every later thread has it blocked too and
     // only the waiting thread below receives it.
     sigset_t interrupts;
@@ -221,9 +240,14 @@ public:
         Print(std::string(kIntroText) + "\n\n" + kExplanationText + "\n");
         DialogInit(*this);
         while (!ended_) {
-            Prompt();
+            // The prompt only when nothing is waiting: a close request put back by the message
+            // box ends the dialog without asking again first.
             Event event;
-            if (Queue().Next(&event, kRunWatchMs)) Handle(event);
+            if (!Queue().Next(&event, 0)) {
+                Prompt();
+                if (!Queue().Next(&event, kRunWatchMs)) continue;
+            }
+            Handle(event);
         }
         dialogEnded_ = true;
         return 1;
@@ -260,7 +284,10 @@ private:
             inputEnded_ = true;
             [[fallthrough]];
         case Event::Interrupt:
-            if (!ended_ && !closing_) Close();
+            if (!ended_ && !closing_) {
+                if (platform::AtomicLoad(&SharedRun().runState) != RunIdle) AcknowledgeClose();
+                Close();
+            }
             break;
         }
         Queue().Complete(event);
@@ -280,13 +307,22 @@ private:
         }
     }
 
+    // Said once, when Ctrl-C or the end of input asks to close while the run is still going.
+    void AcknowledgeClose() {
+        if (closeAcknowledged_) return;
+        Print("\nClosing once the rebuild has finished.\n");
+        closeAcknowledged_ = true;
+    }
+
     void Close() {
         closing_ = true;
         DialogCommand(*this, kCommandCancel);
         closing_ = false;
     }
 
-    // The message box: its caption and text, then Enter (or the end of input, or Ctrl-C).
+    // The message box: its caption and text, then Enter (or the end of input, or Ctrl-C). Ctrl-C
+    // and the end of input also ask to close, as the caption's close box would during a run: they
+    // go back to the queue and close the dialog once the box is gone.
     void ShowBox(const std::string& caption, const std::string& text) {
         Print("\n" + caption + "\n" + text + "\n");
         if (dialogEnded_ || inputEnded_) return;
@@ -298,8 +334,13 @@ private:
                 Handle(event);
                 continue;
             }
-            if (event.kind == Event::EndOfInput) inputEnded_ = true;
-            Queue().Complete(event);
+            if (event.kind == Event::Line) {
+                Queue().Complete(event);
+            } else {
+                if (event.kind == Event::EndOfInput) inputEnded_ = true;
+                AcknowledgeClose();
+                Queue().Return(event);
+            }
             break;
         }
         Print("\n");
@@ -314,6 +355,7 @@ private:
     bool closing_ = false;
     bool prompted_ = false;
     bool runAnnounced_ = false;
+    bool closeAcknowledged_ = false;
 };
 
 }  // namespace

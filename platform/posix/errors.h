@@ -1,8 +1,7 @@
-// errno to Win32 error numbers and Windows name rules, shared by the POSIX files.
+// errno to Win32 error numbers, shared by the POSIX files.
 #pragma once
 
 #include <cstdint>
-#include <string>
 
 namespace platform::posix {
 
@@ -14,10 +13,6 @@ bool FailWithErrno(bool mustExist = true);
 bool FailWithErrnoFor(const char* name);
 // Sets LastError and returns false.
 bool Fail(uint32_t error);
-
-// `name` as Windows reads it: trailing dots and blanks of the last element are dropped
-// ("readme." is "readme"). Returns `name` itself when nothing is dropped, else storage's text.
-const char* WindowsName(const char* name, std::string& storage);
 
 // Whether another opener holds the file open through OpenFile or OpenFileCompat.
 bool IsHeldOpen(const char* name);

@@ -7,6 +7,7 @@
 #include "platform/platform.h"
 #include "platform/fault_injection.h"
 #include "platform/posix/errors.h"
+#include "platform/posix/names.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -80,17 +81,6 @@ bool FailWithErrnoFor(const char* name) {
     return Fail(IsFolder(folder) ? kErrorFileNotFound : kErrorPathNotFound);
 }
 
-const char* WindowsName(const char* name, std::string& storage) {
-    const char* slash = std::strrchr(name, '/');
-    const char* last = slash ? slash + 1 : name;
-    size_t end = std::strlen(last);
-    while (end > 0 && (last[end - 1] == '.' || last[end - 1] == ' ')) --end;
-    // "." and ".." name folders; an element of dots and blanks only is left alone.
-    if (end == 0 || last[end] == '\0') return name;
-    storage.assign(name, static_cast<size_t>(last - name) + end);
-    return storage.c_str();
-}
-
 bool Fail(uint32_t error) {
     t_lastError = error;
     return false;
@@ -112,6 +102,7 @@ bool IsHeldOpen(const char* name) {
 }  // namespace posix
 
 uint32_t LastError() { return t_lastError; }
+uint32_t NameCodePage() { return kCodePageUtf8; }
 void SetLastError(uint32_t error) { t_lastError = error; }
 
 FileHandle OpenFile(const char* name, FileAccess access, FileCreation creation, bool privileged) {
@@ -120,7 +111,8 @@ FileHandle OpenFile(const char* name, FileAccess access, FileCreation creation, 
         return 0;
     }
     std::string storage;
-    name = posix::WindowsName(name, storage);
+    name = posix::ResolveName(name, storage);
+    if (!name) return 0;
     const bool write = access == FileAccess::ReadWrite;
     struct stat st {};
     const bool exists = stat(name, &st) == 0;
@@ -174,7 +166,8 @@ FileHandle OpenFileCompat(const char* name) {
         return 0;
     }
     std::string storage;
-    name = posix::WindowsName(name, storage);
+    name = posix::ResolveName(name, storage);
+    if (!name) return 0;
     int fd = open(name, O_RDONLY | O_CLOEXEC);
     if (fd < 0) {
         posix::FailWithErrnoFor(name);
@@ -249,7 +242,8 @@ bool CloseFile(FileHandle file) {
 bool DeleteFile(const char* name) {
     if (const Fault* f = fault_detail::Check(CallKind::Delete)) return posix::Fail(f->error);
     std::string storage;
-    name = posix::WindowsName(name, storage);
+    name = posix::ResolveName(name, storage);
+    if (!name) return false;
     struct stat st {};
     if (lstat(name, &st) != 0) return posix::FailWithErrnoFor(name);
     if (S_ISDIR(st.st_mode)) return posix::Fail(kErrorAccessDenied);
@@ -262,10 +256,15 @@ bool DeleteFile(const char* name) {
 bool MoveFile(const char* source, const char* target) {
     if (const Fault* f = fault_detail::Check(CallKind::Rename)) return posix::Fail(f->error);
     std::string sourceStorage, targetStorage;
-    source = posix::WindowsName(source, sourceStorage);
-    target = posix::WindowsName(target, targetStorage);
+    source = posix::ResolveName(source, sourceStorage);
+    if (!source) return false;
+    target = posix::ResolveName(target, targetStorage);
+    if (!target) return false;
     struct stat st {};
     if (lstat(source, &st) != 0) return posix::FailWithErrnoFor(source);
+    // A target that is the source itself, also in other letter case, leaves the file as it is
+    // and succeeds, as Wine does.
+    if (std::strcmp(source, target) == 0) return true;
     if (S_ISREG(st.st_mode) && posix::IsHeldOpen(source)) return posix::Fail(kErrorSharingViolation);
     if (renameat2(AT_FDCWD, source, AT_FDCWD, target, RENAME_NOREPLACE) == 0) return true;
     if (errno != EINVAL && errno != ENOSYS) {
@@ -291,7 +290,8 @@ bool MoveFile(const char* source, const char* target) {
 bool SetFileAttributesNormal(const char* name) {
     if (const Fault* f = fault_detail::Check(CallKind::Attributes)) return posix::Fail(f->error);
     std::string storage;
-    name = posix::WindowsName(name, storage);
+    name = posix::ResolveName(name, storage);
+    if (!name) return false;
     struct stat st {};
     if (stat(name, &st) != 0) return posix::FailWithErrnoFor(name);
     if (!ReadOnlyByMode(st)) return true;
@@ -302,7 +302,8 @@ bool SetFileAttributesNormal(const char* name) {
 bool SetFileReadOnly(const char* name) {
     if (const Fault* f = fault_detail::Check(CallKind::Attributes)) return posix::Fail(f->error);
     std::string storage;
-    name = posix::WindowsName(name, storage);
+    name = posix::ResolveName(name, storage);
+    if (!name) return false;
     struct stat st {};
     if (stat(name, &st) != 0) return posix::FailWithErrnoFor(name);
     if (chmod(name, st.st_mode & ~(S_IWUSR | S_IWGRP | S_IWOTH)) != 0) return posix::FailWithErrno();

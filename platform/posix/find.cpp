@@ -1,23 +1,29 @@
-// Directory searches on POSIX: a listing of the folder filtered by the Windows wildcard rules,
-// each entry described from stat as FindFirstFileA describes it.
+// Directory searches on POSIX: the folder's listing in the order Windows on NTFS gives it
+// (sorted by name, case-free), filtered by the Windows wildcard rules, each entry described
+// from stat as FindFirstFileA describes it. The folder part of a pattern, and a name without
+// wildcards, are resolved case-free.
 #include "platform/platform.h"
 #include "platform/fault_injection.h"
 #include "platform/posix/errors.h"
+#include "platform/posix/names.h"
 #include "platform/wildcard.h"
 
+#include <cerrno>
 #include <cstring>
-#include <dirent.h>
 #include <new>
 #include <string>
 #include <sys/stat.h>
+#include <vector>
 
 namespace platform {
 namespace {
 
+constexpr uint32_t kErrorInvalidName = 123;
+
 struct Search {
-    DIR* dir = nullptr;  // null for a search without wildcards (one entry, already given)
-    std::string folder;  // with a trailing separator, or empty for the current folder
-    std::string pattern;
+    std::string folder;               // with a trailing separator, or empty for the current folder
+    std::vector<std::string> names;   // the matches, in listing order
+    size_t next = 0;                  // the first match not yet handed out
 };
 
 uint64_t FileTimeOf(const struct timespec& t) {
@@ -43,13 +49,47 @@ bool Describe(const std::string& path, const char* name, FindData* data) {
     return true;
 }
 
+// Hands out the next match that can still be described (one may vanish after the listing).
 bool NextMatch(Search* search, FindData* data) {
-    while (struct dirent* entry = readdir(search->dir)) {
-        if (std::strlen(entry->d_name) >= sizeof data->name) continue;
-        if (!WildcardMatch(search->pattern.c_str(), entry->d_name)) continue;
-        if (Describe(search->folder + entry->d_name, entry->d_name, data)) return true;
+    while (search->next < search->names.size()) {
+        const std::string& name = search->names[search->next++];
+        if (Describe(search->folder + name, name.c_str(), data)) return true;
     }
     return posix::Fail(kErrorNoMoreFiles);
+}
+
+// The error FindFirstFileA gives for a name that could not be described: a name below a file
+// is an invalid name; below a missing folder the path is not found.
+bool FailToDescribe(const char* path) {
+    if (errno != ENOTDIR) return posix::FailWithErrnoFor(path);
+    const char* slash = std::strrchr(path, '/');
+    const std::string folder = slash ? std::string(path, static_cast<size_t>(slash - path)) : std::string(".");
+    struct stat st {};
+    if (stat(folder.c_str(), &st) == 0 && !S_ISDIR(st.st_mode)) return posix::Fail(kErrorInvalidName);
+    return posix::Fail(kErrorPathNotFound);
+}
+
+// A search without wildcards: the one entry of that name, found case-free.
+FindHandle FindOne(const char* name, FindData* data) {
+    std::string storage;
+    const char* path = posix::ResolveName(name, storage);
+    if (!path) return 0;
+    const char* slash = std::strrchr(path, '/');
+    const char* last = slash ? slash + 1 : path;
+    if (std::strlen(last) >= sizeof data->name) {
+        posix::Fail(kErrorFileNotFound);
+        return 0;
+    }
+    if (!Describe(path, last, data)) {
+        FailToDescribe(path);
+        return 0;
+    }
+    auto* search = new (std::nothrow) Search;
+    if (!search) {
+        posix::Fail(kErrorNotEnoughMemory);
+        return 0;
+    }
+    return reinterpret_cast<FindHandle>(search);
 }
 
 }  // namespace
@@ -59,37 +99,35 @@ FindHandle FindFirst(const char* pattern, FindData* data) {
         posix::Fail(f->error);
         return 0;
     }
-    std::string storage;
-    pattern = posix::WindowsName(pattern, storage);
+    std::string trimmed;
+    pattern = posix::WindowsName(pattern, trimmed);
     const char* slash = std::strrchr(pattern, '/');
     const char* last = slash ? slash + 1 : pattern;
     if (*last == '\0') {
         posix::Fail(kErrorFileNotFound);
         return 0;
     }
+    const std::string written(pattern, static_cast<size_t>(last - pattern));
+    if (HasWildcards(written.c_str())) {
+        posix::Fail(kErrorInvalidName);  // wildcards name no folder
+        return 0;
+    }
+    if (!HasWildcards(last)) return FindOne(pattern, data);
+
+    std::string storage;
+    const char* folder = written.empty() ? "" : posix::ResolveName(written.c_str(), storage);
+    if (!folder) return 0;
+    std::vector<std::string> names;
+    if (!posix::ReadFolder(folder, names)) return 0;
     auto* search = new (std::nothrow) Search;
     if (!search) {
         posix::Fail(kErrorNotEnoughMemory);
         return 0;
     }
-    search->folder.assign(pattern, static_cast<size_t>(last - pattern));
-    search->pattern = last;
-    if (!HasWildcards(last)) {
-        if (!Describe(pattern, last, data)) {
-            posix::FailWithErrnoFor(pattern);
-            delete search;
-            return 0;
-        }
-        return reinterpret_cast<FindHandle>(search);
-    }
-    search->dir = opendir(search->folder.empty() ? "." : search->folder.c_str());
-    if (!search->dir) {
-        posix::FailWithErrno(false);
-        delete search;
-        return 0;
-    }
+    search->folder = folder;
+    for (std::string& name : names)
+        if (name.size() < sizeof data->name && WildcardMatch(last, name.c_str())) search->names.push_back(std::move(name));
     if (!NextMatch(search, data)) {
-        closedir(search->dir);
         delete search;
         posix::Fail(kErrorFileNotFound);
         return 0;
@@ -99,16 +137,9 @@ FindHandle FindFirst(const char* pattern, FindData* data) {
 
 bool FindNext(FindHandle handle, FindData* data) {
     if (const Fault* f = fault_detail::Check(CallKind::Find)) return posix::Fail(f->error);
-    auto* search = reinterpret_cast<Search*>(handle);
-    if (!search->dir) return posix::Fail(kErrorNoMoreFiles);
-    return NextMatch(search, data);
+    return NextMatch(reinterpret_cast<Search*>(handle), data);
 }
 
-void FindClose(FindHandle handle) {
-    auto* search = reinterpret_cast<Search*>(handle);
-    if (!search) return;
-    if (search->dir) closedir(search->dir);
-    delete search;
-}
+void FindClose(FindHandle handle) { delete reinterpret_cast<Search*>(handle); }
 
 }  // namespace platform

@@ -13,7 +13,6 @@ namespace platform {
 namespace {
 
 constexpr int64_t kTicksPerSecond = 10000000;
-constexpr int64_t kSecondsFrom1601To1970 = 11644473600;
 constexpr int64_t kDaysFrom1601To1970 = 134774;
 // Win32 refuses file times with the top bit set and years beyond 30827.
 constexpr uint64_t kLargestFileTime = 0x7FFFFFFFFFFFFFFFull;
@@ -114,6 +113,25 @@ bool SetOrClear(const char* name, const char* value) {
     return (value ? setenv(name, value, 1) : unsetenv(name)) == 0;
 }
 
+// The zone's offset from UTC now, in ticks east. Windows converts every file time with the
+// bias in force now, not the one of the moment converted: a summer time read in winter is
+// shifted by the winter offset.
+bool CurrentOffsetTicks(int64_t* ticks) {
+    const time_t now = time(nullptr);
+    struct tm tm {};
+    if (!localtime_r(&now, &tm)) return false;
+    *ticks = static_cast<int64_t>(tm.tm_gmtoff) * kTicksPerSecond;
+    return true;
+}
+
+bool ShiftFileTime(uint64_t time, int64_t ticks, uint64_t* out) {
+    if (time > kLargestFileTime) return false;
+    int64_t shifted = 0;
+    if (__builtin_add_overflow(static_cast<int64_t>(time), ticks, &shifted) || shifted < 0) return false;
+    *out = static_cast<uint64_t>(shifted);
+    return true;
+}
+
 }  // namespace
 
 void CurrentLocalTime(SystemTime* out) {
@@ -126,33 +144,13 @@ void CurrentLocalTime(SystemTime* out) {
 }
 
 bool FileTimeToLocal(uint64_t fileTime, uint64_t* localOut) {
-    if (fileTime > kLargestFileTime) return false;
-    const time_t seconds = static_cast<time_t>(static_cast<int64_t>(fileTime / kTicksPerSecond) - kSecondsFrom1601To1970);
-    struct tm tm {};
-    if (!localtime_r(&seconds, &tm)) return false;
-    int64_t local = 0;
-    if (__builtin_add_overflow(static_cast<int64_t>(fileTime), static_cast<int64_t>(tm.tm_gmtoff) * kTicksPerSecond, &local) ||
-        local < 0)
-        return false;
-    *localOut = static_cast<uint64_t>(local);
-    return true;
+    int64_t offset = 0;
+    return CurrentOffsetTicks(&offset) && ShiftFileTime(fileTime, offset, localOut);
 }
 
 bool LocalToFileTime(uint64_t localFileTime, uint64_t* fileTimeOut) {
-    if (localFileTime > kLargestFileTime) return false;
-    // The local fields as if they were UTC, then mktime finds the moment they name here.
-    const time_t asUtc = static_cast<time_t>(static_cast<int64_t>(localFileTime / kTicksPerSecond) - kSecondsFrom1601To1970);
-    struct tm tm {};
-    if (!gmtime_r(&asUtc, &tm)) return false;
-    tm.tm_isdst = -1;
-    tm.tm_wday = -1;  // mktime sets it on success; -1 alone is a valid result
-    const time_t utc = mktime(&tm);
-    if (tm.tm_wday < 0) return false;
-    const int64_t seconds = static_cast<int64_t>(utc) + kSecondsFrom1601To1970;
-    if (seconds < 0 || seconds > (INT64_MAX - kTicksPerSecond) / kTicksPerSecond) return false;
-    const int64_t result = seconds * kTicksPerSecond + static_cast<int64_t>(localFileTime % kTicksPerSecond);
-    *fileTimeOut = static_cast<uint64_t>(result);
-    return true;
+    int64_t offset = 0;
+    return CurrentOffsetTicks(&offset) && ShiftFileTime(localFileTime, -offset, fileTimeOut);
 }
 
 bool FileTimeToCalendar(uint64_t fileTime, SystemTime* out) {

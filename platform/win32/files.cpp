@@ -24,6 +24,7 @@ constexpr DWORD kSettableAttributes = 0x31A7;
 
 uint32_t LastError() { return ::GetLastError(); }
 void SetLastError(uint32_t error) { ::SetLastError(error); }
+uint32_t NameCodePage() { return ::GetACP(); }
 
 FileHandle OpenFile(const char* name, FileAccess access, FileCreation creation, bool privileged) {
     if (const Fault* f = fault_detail::Check(CallKind::Open)) {

@@ -111,4 +111,24 @@ TEST_F(RebuildEndToEnd, RepositoryOfWordProcessorSummaries) {
     RunAndCheck({{"0000002a", "erin}"}, {"00000005", "dave\\par}"}}, "0000002b");
 }
 
+// Names in other letter case, found as Windows finds them: a "Users" folder, summaries named
+// "usersummary.rtf" and "USERSUMMARY.RTF", and an old "userconfig.hdb", which is the database
+// and is set aside under the name the run asks for. Folders are walked in case-free order.
+TEST_F(RebuildEndToEnd, RepositoryInMixedCase) {
+    const fs::path data = kSourceRoot / "tests" / "data";
+    const fs::path users = repository.path() / "Users";
+    fs::create_directories(users / "0000000B");
+    fs::copy_file(data / "libreoffice_erin.rtf", users / "0000000B" / "usersummary.rtf");
+    fs::create_directories(users / "0000000a");
+    fs::copy_file(data / "pandoc_dave.rtf", users / "0000000a" / "USERSUMMARY.RTF");
+    fs::create_directories(users / "0000000c");
+    testing_support::WriteText((repository.path() / "userconfig.hdb").string(), "the old database");
+
+    EXPECT_EQ(DirectoryOrder(), (std::vector<std::string>{"0000000a", "0000000B", "0000000c"}));
+    RunAndCheck({{"0000000a", "dave\\par}"}, {"0000000B", "erin}"}}, "0000000c");
+    EXPECT_EQ(testing_support::SystemListing(repository / "*"),
+              (std::vector<std::string>{"UserConfig.hdb", "UserConfig.hdb.old", "Users"}));
+    EXPECT_EQ(ReadFile(repository.path() / "UserConfig.hdb.old"), "the old database");
+}
+
 }  // namespace

@@ -153,6 +153,37 @@ TEST_F(RebuildRunTest, FailedSearchesNeverCostTheOldDatabase) {
     }
 }
 
+#ifndef _WIN32
+// An old database in other case is found by reading the folder; every such read failing in turn
+// must leave it as it was: set aside whole, or left in place with the set-aside failure line.
+TEST_F(RebuildRunTest, FailedFolderReadsNeverCostTheOldDatabase) {
+    const std::string oldDatabase = dir / "userconfig.hdb";
+    const std::vector<uint8_t> old = {'o', 'l', 'd', ' ', 'd', 'b'};
+    WriteBytes(oldDatabase, old);
+    platform::ResetCallCounts();
+    Run();
+    ExpectCompleted();
+    EXPECT_EQ(ReadBytes(OldName(".old")), old);
+    const uint64_t reads = platform::CallCount(platform::CallKind::FolderRead);
+    ASSERT_GE(reads, 2u);
+    for (uint64_t nth = 1; nth <= reads; ++nth) {
+        std::filesystem::remove_all(dir.path());
+        std::filesystem::create_directories(dir.path());
+        WriteBytes(oldDatabase, old);
+        host.lines.clear();
+        host.messages.clear();
+        platform::InjectFault(platform::CallKind::FolderRead, static_cast<uint32_t>(nth));
+        Run();
+        platform::ClearFaults();
+        if (ReadBytes(oldDatabase) == old) {
+            EXPECT_EQ(host.lines, std::vector<std::string>{kSetAsideFailedLine}) << "read " << nth;
+        } else {
+            EXPECT_EQ(ReadBytes(OldName(".old")), old) << "read " << nth;
+        }
+    }
+}
+#endif
+
 TEST_F(RebuildRunTest, RepositoryUnderAMissingFolder) {
     ASSERT_TRUE(SetRepositoryPath(dir / "no/such/repository"));
     Run();

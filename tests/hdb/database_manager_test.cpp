@@ -81,6 +81,31 @@ TEST_F(DatabaseManagerTest, OnePathOneHandleWhateverTheCase) {
     EXPECT_EQ(manager.CloseDatabase(a), -1);
 }
 
+// The file is found whatever the case, so a reader in other case joins the open database, and a
+// reader opens a closed one written in other case, as on Windows.
+TEST_F(DatabaseManagerTest, ReadOnlyOpenInOtherCase) {
+    const std::string path = dir / "Shared.hdb";
+    const std::string other = dir / "sHARED.hdb";
+    const int32_t writer = manager.OpenDatabase(path.c_str(), ModeReadWrite);
+    ASSERT_GE(writer, 0);
+    EXPECT_EQ(manager.OpenDatabase(other.c_str(), ModeReadOnly), writer);
+    EXPECT_EQ(manager.SetAppValue(writer, 3), 0) << "still writable";
+    EXPECT_EQ(OpenFileCount(), 1);
+    manager.CloseDatabase(writer);
+    manager.CloseDatabase(writer);
+    EXPECT_EQ(OpenFileCount(), 0);
+
+    const int32_t reader = manager.OpenDatabase((dir / "SHARED.HDB").c_str(), ModeReadOnly);
+    ASSERT_GE(reader, 0);
+    EXPECT_EQ(manager.GetAppValue(reader), 3);
+    EXPECT_EQ(manager.OpenDatabase(path.c_str(), ModeReadWrite), reader) << "the mode change finds the file too";
+    EXPECT_EQ(manager.SetAppValue(reader, 4), 0);
+    manager.CloseDatabase(reader);
+    manager.CloseDatabase(reader);
+    EXPECT_EQ(WordAt(ReadBytes(path), kAppValue), 4u);
+    EXPECT_EQ(testing_support::SystemListing(dir / "*"), std::vector<std::string>{"Shared.hdb"}) << "no mirror left";
+}
+
 TEST_F(DatabaseManagerTest, ReadOnlyNeedsAFile) {
     const std::string path = dir / "missing.hdb";
     EXPECT_EQ(manager.OpenDatabase(path.c_str(), ModeReadOnly), -1);

@@ -35,6 +35,14 @@ private:
     uint32_t saved_;
 };
 
+// "k" and 3 give "k3". Built by appending: GCC 12 at -O3 warns (-Wrestrict, a false alarm) on
+// a literal added to a temporary string.
+inline std::string NumberedName(const char* prefix, int number) {
+    std::string name = prefix;
+    name += std::to_string(number);
+    return name;
+}
+
 inline size_t BlockOffset(uint32_t block) { return (static_cast<size_t>(block) + 1) * kBlockSize; }
 
 inline void PutWord(std::vector<uint8_t>& bytes, size_t offset, uint32_t value) {

@@ -25,7 +25,7 @@ TEST_F(KeyOperationsTest, EleventhSubKeyGrowsTheListAndMovesTheValue) {
     const auto value = Pattern(600);
     SetValue(parent, value);
     std::vector<uint32_t> children;
-    for (int i = 0; i < 10; ++i) children.push_back(Create(parent, "k" + std::to_string(i)));
+    for (int i = 0; i < 10; ++i) children.push_back(Create(parent, NumberedName("k", i)));
     const RawKey before = ReadRawKey(File(), parent);
     children.push_back(Create(parent, "k10"));
     const RawKey after = ReadRawKey(File(), parent);
@@ -35,11 +35,11 @@ TEST_F(KeyOperationsTest, EleventhSubKeyGrowsTheListAndMovesTheValue) {
     EXPECT_EQ(Value(parent), value);
     EXPECT_EQ(SubKeys(parent), children);
     // The twenty-first grows it once more; a list without a value grows by appending.
-    for (int i = 11; i < 21; ++i) children.push_back(Create(parent, "k" + std::to_string(i)));
+    for (int i = 11; i < 21; ++i) children.push_back(Create(parent, NumberedName("k", i)));
     EXPECT_EQ(ReadRawKey(File(), parent).ValueOffset(), before.ValueOffset() + 160);
     EXPECT_EQ(Value(parent), value);
     const uint32_t bare = Create(1, "Bare");
-    for (int i = 0; i < 11; ++i) Create(bare, "b" + std::to_string(i));
+    for (int i = 0; i < 11; ++i) Create(bare, NumberedName("b", i));
     const RawKey bareKey = ReadRawKey(File(), bare);
     EXPECT_EQ(bareKey.ValueOffset(), 28u + 5 + 160);
     EXPECT_EQ(bareKey.length, bareKey.ValueOffset());
@@ -122,7 +122,7 @@ TEST_F(KeyOperationsTest, RenameKeepsSubKeysAndValue) {
     Root();
     const uint32_t key = Create(1, "Middle");
     std::vector<uint32_t> children;
-    for (int i = 0; i < 12; ++i) children.push_back(Create(key, "c" + std::to_string(i)));
+    for (int i = 0; i < 12; ++i) children.push_back(Create(key, NumberedName("c", i)));
     const auto value = Pattern(900);
     SetValue(key, value);
     for (const std::string& name : {std::string("A much longer name than before"), std::string("S"),
@@ -192,7 +192,7 @@ TEST_F(KeyOperationsTest, DeletingASubtreeReturnsEveryBlock) {
     Create(mid, "Leaf1");
     SetValue(Create(mid, "Leaf2"), Pattern(1000));
     SetValue(top, Pattern(300));
-    for (int i = 0; i < 12; ++i) Create(top, "t" + std::to_string(i));
+    for (int i = 0; i < 12; ++i) Create(top, NumberedName("t", i));
     Reopen();
     // Every block of the subtree, by walking its chains in the file.
     std::vector<uint32_t> subtree;
@@ -370,7 +370,7 @@ TEST_F(KeyOperationsTest, SubKeyWalks) {
     const uint32_t parent = Create(1, "Parent");
     const uint32_t leaf = Create(1, "Leaf");
     std::vector<uint32_t> children;
-    for (int i = 0; i < 15; ++i) children.push_back(Create(parent, "s" + std::to_string(i)));
+    for (int i = 0; i < 15; ++i) children.push_back(Create(parent, NumberedName("s", i)));
     EXPECT_EQ(SubKeys(parent), children);
     EXPECT_EQ(manager_.HdbFirstSubKey(handle_, leaf), -1);
     EXPECT_EQ(manager_.HdbNextSubKey(handle_, parent, children.back()), -1);
@@ -436,7 +436,7 @@ TEST_F(KeyOperationsTest, HeaderFields) {
     ASSERT_EQ(manager_.HdbSetKeyAttr2(handle_, key, 0x8000), 0);
     EXPECT_EQ(manager_.HdbGetKeyAttr2(handle_, key), -32768);
     ASSERT_EQ(manager_.HdbSetKeyAttr2(handle_, key, 0xFFFF), 0);
-    for (int i = 0; i < 3; ++i) Create(key, "s" + std::to_string(i));
+    for (int i = 0; i < 3; ++i) Create(key, NumberedName("s", i));
     const std::vector<uint8_t> value(20, 1);
     SetValue(key, value);
     Reopen();
@@ -472,7 +472,7 @@ TEST_P(FailedGrowthTest, CreateFailsAndGivesItsBlocksBack) {
     Root();
     const uint32_t parent = Create(1, "Parent");
     std::vector<uint32_t> children;
-    for (int i = 0; i < 10; ++i) children.push_back(Create(parent, "c" + std::to_string(i)));
+    for (int i = 0; i < 10; ++i) children.push_back(Create(parent, NumberedName("c", i)));
     const auto value = Pattern(700);
     SetValue(parent, value);
     ASSERT_EQ(manager_.HdbOpenKey(handle_, parent), 0);

@@ -113,7 +113,7 @@ TEST_F(ValueOperationsTest, ClearKeepsTheBlocksOfALongHeader) {
 TEST_F(ValueOperationsTest, ValueSurvivesTheListGrowing) {
     const auto bytes = Pattern(1000);
     ASSERT_EQ(manager_.HdbWriteValue(handle_, key_, bytes.data(), 1000), 1000);
-    for (int i = 0; i < 11; ++i) Create(key_, "s" + std::to_string(i));
+    for (int i = 0; i < 11; ++i) Create(key_, NumberedName("s", i));
     // The open key's position still counts from the value's start.
     EXPECT_EQ(manager_.HdbTellValue(handle_, key_), 1000u);
     ASSERT_EQ(Write("tail"), 4);

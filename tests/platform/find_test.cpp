@@ -207,4 +207,29 @@ TEST(FindErrors, TellNoMatchFromMissingFolderAndEnd) {
     FindClose(search);
 }
 
+// What Wine's FindFirstFileA answers for a name below a file: an invalid name (123) when the
+// file is the folder named, the path not found (3) deeper down; wildcards in a folder are an
+// invalid name too. Opening such a name is always "path not found".
+TEST(FindErrors, NameBelowAFileIsAnInvalidName) {
+    ScratchDir dir;
+    testing_support::WriteText(dir / "file.txt", "x");
+    const std::string file = dir / "file.txt";
+    struct Case {
+        std::string pattern;
+        uint32_t error;
+    } cases[] = {{InFolder(file, "x"), 123},
+                 {InFolder(file, "*"), 123},
+                 {InFolder(InFolder(file, "x"), "y"), kErrorPathNotFound},
+                 {InFolder(InFolder(file, "x"), "*"), kErrorPathNotFound},
+                 {dir / InFolder("fi*", "x"), 123},
+                 {dir / InFolder("f?le.txt", "*"), 123}};
+    for (const Case& c : cases) {
+        FindData data;
+        EXPECT_EQ(FindFirst(c.pattern.c_str(), &data), 0) << c.pattern;
+        EXPECT_EQ(LastError(), c.error) << c.pattern;
+    }
+    EXPECT_EQ(OpenFile(InFolder(file, "x").c_str(), FileAccess::Read, FileCreation::OpenExisting, false), 0);
+    EXPECT_EQ(LastError(), kErrorPathNotFound);
+}
+
 }  // namespace
