@@ -5,6 +5,9 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
+
+#include "app/user_import.h"
 
 class DatabaseManager;
 class FileService;
@@ -32,6 +35,45 @@ constexpr char kSetAsideFailedLine[] = "Error setting the old database file asid
 constexpr char kCompletionText[] = "Database Restoration Complete";
 constexpr char kCompletionCaption[] = "Server UserConfig Data Restored";
 
+// Where a run ended.
+enum class RunEnd : int32_t {
+    NotRun,
+    SetAsideFailed,  // the old database could not be checked or moved; nothing was changed
+    CreateFailed,    // the new database could not be opened or created
+    Completed,       // the database was closed and the completion message shown
+};
+
+// How far the walk of the users folder got.
+enum class UsersWalk : int32_t {
+    NotStarted,
+    Listed,     // the listing ran to its end
+    NotListed,  // the search found nothing; usersError says why (18: only "." and "..")
+    CutShort,   // the listing failed part-way; usersError says why
+};
+
+struct UsersEntry {
+    std::string name;
+    ImportResult result;
+    std::string userName;  // as read from the summary; empty when none was read
+};
+
+// What one run did beyond its status lines, for a host that reports more (the console). The
+// worker fills it in; it is whole once the run state is back at 0.
+struct RunReport {
+    RunEnd end = RunEnd::NotRun;
+    std::string setAsideName;  // where the old database went; empty when none was set aside
+    // SetAsideFailed: the name that could not be checked or moved, the name it was to be moved
+    // to (empty when a check failed) and the system's error. CreateFailed: the database path
+    // and the error of the failed open.
+    std::string failedName;
+    std::string setAsideTarget;
+    uint32_t failedError = 0;
+    int32_t templateResult = 0;
+    UsersWalk usersWalk = UsersWalk::NotStarted;
+    uint32_t usersError = 0;
+    std::vector<UsersEntry> entries;  // in the order visited
+};
+
 // State shared by the host and the worker; one per process.
 struct RebuildRun {
     std::string repositoryPath;
@@ -45,6 +87,7 @@ struct RebuildRun {
     // the users are imported (account_carry_over.h); empty, the run is the plain rebuild.
     std::string keepFromPath;
     std::string setAsidePath;  // where this run moved the old database; empty when it moved none
+    RunReport report;
 };
 
 RebuildRun& SharedRun();
@@ -66,6 +109,9 @@ bool StartRebuild();
 // are taken, the one ending in ".old999". False when a name could not be checked (`name` is
 // then the name that could not be checked).
 bool SetAsideName(FileService& files, const std::string& databasePath, std::string& name);
+
+// The status line of a listing of the users folder that failed part-way.
+std::string UsersFolderCutShortLine(const std::string& usersFolder);
 
 // Joins path elements with the system's separator.
 std::string JoinPath(const std::string& folder, const std::string& name);

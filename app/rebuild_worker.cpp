@@ -17,34 +17,60 @@ void WorkerThread(void*) {
     platform::EndThread();
 }
 
-// Moves an existing database out of the way and says where it went (empty when there was none).
-// False when it is there and could not be moved, or when nobody can tell whether it is there: a
-// failed check must never let the run write over it.
-bool SetAsideOldDatabase(FileService& files, const std::string& databasePath, std::string& setAsidePath) {
-    setAsidePath.clear();
+// Moves an existing database out of the way. False when it is there and could not be moved, or
+// when nobody can tell whether it is there: a failed check must never let the run write over it.
+// The report learns where it went, or what failed and why.
+bool SetAsideOldDatabase(FileService& files, const std::string& databasePath, RunReport& report) {
     const int32_t exists = files.FileExists(databasePath.c_str());
     if (exists == 0) return true;
-    if (exists < 0) return false;
-    std::string target;
-    if (!SetAsideName(files, databasePath, target)) return false;
-    if (files.FileRename(target.c_str(), databasePath.c_str()) != 1) return false;
-    setAsidePath = target;
-    return true;
+    if (exists > 0) {
+        std::string target;
+        if (SetAsideName(files, databasePath, target)) {
+            if (files.FileRename(target.c_str(), databasePath.c_str()) == 1) {
+                report.setAsideName = target;
+                return true;
+            }
+            report.failedError = platform::LastError();
+            report.failedName = databasePath;
+            report.setAsideTarget = target;
+            return false;
+        }
+        report.failedError = platform::LastError();
+        report.failedName = target;
+        return false;
+    }
+    report.failedError = platform::LastError();
+    report.failedName = databasePath;
+    return false;
 }
 
 // Imports every entry of the users folder, files as well as folders, in the order the search
 // gives them; an entry's failure does not stop the walk. Names and paths are held whole, so an
-// entry of any length reaches the import intact.
-void ImportUsers(FileService& files, int32_t database, const std::string& repositoryPath) {
+// entry of any length reaches the import intact. A listing that fails part-way says so.
+void ImportUsers(FileService& files, int32_t database, const std::string& repositoryPath, RunReport& report) {
     const std::string usersFolder = JoinPath(repositoryPath, "users");
     const int32_t slot = files.SearchOpen(JoinPath(usersFolder, "*.*").c_str());
-    if (slot < 0) return;
+    if (slot < 0) {
+        report.usersWalk = UsersWalk::NotListed;
+        report.usersError = platform::LastError();
+        return;
+    }
+    int32_t next = 0;
     do {
         const std::string entryName = files.SearchName(slot);
         const uint32_t userId = HexToUInt(entryName.c_str());
         const std::string summaryPath = JoinPath(JoinPath(usersFolder, entryName), "UserSummary.rtf");
-        ImportUser(database, entryName.c_str(), userId, summaryPath.c_str());
-    } while (files.SearchNext(slot) == 0);
+        UsersEntry entry{entryName, ImportResult::AccountNotWritten, {}};
+        entry.result = ImportUserAccount(database, entryName.c_str(), userId, summaryPath.c_str(), &entry.userName);
+        report.entries.push_back(std::move(entry));
+    } while ((next = files.SearchNext(slot)) == 0);
+    if (next == kSearchFailed) {
+        report.usersWalk = UsersWalk::CutShort;
+        report.usersError = platform::LastError();
+        AddStatusLine(UsersFolderCutShortLine(usersFolder).c_str());
+    } else {
+        report.usersWalk = UsersWalk::Listed;
+    }
     files.SearchClose(slot);
 }
 
@@ -53,6 +79,10 @@ void ImportUsers(FileService& files, int32_t database, const std::string& reposi
 RebuildRun& SharedRun() {
     static RebuildRun run;
     return run;
+}
+
+std::string UsersFolderCutShortLine(const std::string& usersFolder) {
+    return "ERROR - Cannot read the users folder \"" + usersFolder + "\" repair is incomplete.";
 }
 
 std::string JoinPath(const std::string& folder, const std::string& name) {
@@ -95,29 +125,38 @@ void RebuildWorker() {
     RebuildRun& run = SharedRun();
     FileService& files = *run.fileService;
     DatabaseManager& databases = *run.databaseManager;
+    RunReport& report = run.report;
+    report = RunReport{};
     SetRunState(RunRunning);
 
     // A database that could not be moved stays exactly as it is: the template writer would
     // work on it, and delete it if it failed.
-    if (!SetAsideOldDatabase(files, run.databasePath, run.setAsidePath)) {
+    const bool setAside = SetAsideOldDatabase(files, run.databasePath, report);
+    run.setAsidePath = report.setAsideName;
+    if (!setAside) {
+        report.end = RunEnd::SetAsideFailed;
         AddStatusLine(kSetAsideFailedLine);
         SetRunState(RunIdle);
         return;
     }
 
-    WriteServerTemplate(databases, files, run.databasePath.c_str());
+    report.templateResult = WriteServerTemplate(databases, files, run.databasePath.c_str());
 
     const int32_t handle = databases.OpenDatabase(run.databasePath.c_str(), ModeReadWrite);
     if (handle < 0) {
+        report.failedError = platform::LastError();
+        report.failedName = run.databasePath;
+        report.end = RunEnd::CreateFailed;
         AddStatusLine(kOpenFailedLine);
         SetRunState(RunIdle);
         return;
     }
-    ImportUsers(files, handle, run.repositoryPath);
+    ImportUsers(files, handle, run.repositoryPath, report);
     if (!run.keepFromPath.empty())
         CarryOverFromOld(databases, handle, CarryOverSource(run.keepFromPath, run.databasePath, run.setAsidePath).c_str());
     databases.CloseDatabase(handle);
 
     if (run.host) run.host->ShowMessage(kCompletionText, kCompletionCaption);
+    report.end = RunEnd::Completed;
     SetRunState(RunIdle);
 }

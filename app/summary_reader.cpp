@@ -6,7 +6,9 @@
 
 int32_t ReadByte(FileService& files, int32_t file) {
     uint8_t byte = 0;
-    if (files.FileRead(file, &byte, 1) != 1) return -1;
+    const int32_t read = files.FileRead(file, &byte, 1);
+    if (read < 0) return kReadByteError;
+    if (read == 0) return kReadByteEnd;
     return byte;
 }
 
@@ -15,7 +17,11 @@ int32_t ReadLine(FileService& files, int32_t file, char* line) {
     bool anyByte = false;
     for (;;) {
         const int32_t b = ReadByte(files, file);
-        if (b == -1) {
+        if (b == kReadByteError) {
+            line[stored] = '\0';
+            return kReadLineError;
+        }
+        if (b == kReadByteEnd) {
             line[stored] = '\0';
             return anyByte ? kReadLineDone : kReadLineEnd;
         }
@@ -37,9 +43,11 @@ const char* FindUserName(const char* line) {
     return *rest == '\0' ? rest : rest + 1;
 }
 
-const char* ReadUserName(FileService& files, int32_t file, char* line) {
-    while (ReadLine(files, file, line) != kReadLineEnd) {
-        if (const char* name = FindUserName(line)) return name;
+int32_t ReadUserName(FileService& files, int32_t file, char* line, const char** name) {
+    *name = nullptr;
+    for (;;) {
+        const int32_t result = ReadLine(files, file, line);
+        if (result != kReadLineDone) return result;
+        if ((*name = FindUserName(line)) != nullptr) return kReadLineDone;
     }
-    return nullptr;
 }

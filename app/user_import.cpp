@@ -85,7 +85,8 @@ int32_t AddClientAccount(DatabaseManager& db, int32_t database, const char* fold
     return written ? 0 : -1;
 }
 
-int32_t ImportUser(int32_t database, const char* folderName, uint32_t userId, const char* summaryPath) {
+ImportResult ImportUserAccount(int32_t database, const char* folderName, uint32_t userId, const char* summaryPath,
+                               std::string* userNameOut) {
     RebuildRun& run = SharedRun();
     AddStatusLine((std::string("Processing user ID \"") + folderName + "\"...").c_str());
     FileService& files = *run.fileService;
@@ -93,11 +94,29 @@ int32_t ImportUser(int32_t database, const char* folderName, uint32_t userId, co
     if (file < 0) {
         AddStatusLine(
             (std::string("ERROR - Cannot open summary file \"") + summaryPath + "\" repair is incomplete.").c_str());
-        return 0;
+        return ImportResult::SummaryNotOpened;
     }
     char line[kLineBufferSize];
-    if (const char* userName = ReadUserName(files, file, line))
-        AddClientAccount(*run.databaseManager, database, folderName, userId, userName, kDefaultClientPassword);
+    const char* userName = nullptr;
+    ImportResult result = ImportResult::NoUserNameLine;
+    const int32_t read = ReadUserName(files, file, line, &userName);
+    if (read == kReadLineError) {
+        // A name cut short by a failed read is not the user's name.
+        AddStatusLine(
+            (std::string("ERROR - Cannot read summary file \"") + summaryPath + "\" repair is incomplete.").c_str());
+        result = ImportResult::SummaryNotRead;
+    } else if (userName) {
+        if (userNameOut) *userNameOut = userName;
+        result = AddClientAccount(*run.databaseManager, database, folderName, userId, userName,
+                                  kDefaultClientPassword) == 0
+                     ? ImportResult::AccountAdded
+                     : ImportResult::AccountNotWritten;
+    }
     files.FileClose(file);
+    return result;
+}
+
+int32_t ImportUser(int32_t database, const char* folderName, uint32_t userId, const char* summaryPath) {
+    ImportUserAccount(database, folderName, userId, summaryPath);
     return 0;
 }

@@ -3,15 +3,29 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 class DatabaseManager;
 
 constexpr char kDefaultClientPassword[] = "tamarind";
 constexpr int32_t kCounterTextSize = 20;  // bytes read of a counter value
 
+// How the import of one entry ended.
+enum class ImportResult : int32_t {
+    AccountAdded,
+    SummaryNotOpened,   // the summary file cannot be opened (status line)
+    SummaryNotRead,     // reading the summary file failed (status line)
+    NoUserNameLine,     // the summary has no "User Name:" line
+    AccountNotWritten,  // Config, Client List or a key of the account could not be had
+};
+
 // Adds the client account of the user in `folderName`; the status lines come from here. Works
 // through the run's file service and database manager. Returns 0.
 int32_t ImportUser(int32_t database, const char* folderName, uint32_t userId, const char* summaryPath);
+// The same, telling how it ended; `userName` (may be null) receives the name read from the
+// summary when there was one.
+ImportResult ImportUserAccount(int32_t database, const char* folderName, uint32_t userId, const char* summaryPath,
+                               std::string* userName = nullptr);
 
 // Adds Client List\<folderName> with Name, Password (scrambled `plainPassword`) and
 // NeedToSynchronizeClient, and raises Config\Next User ID above `userId`. 0, or -1 when Config,

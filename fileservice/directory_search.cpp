@@ -44,7 +44,10 @@ void FreeSlot(SearchSlot& s) {
 
 int32_t FileService::SearchOpen(const char* pattern) {
     const int32_t slot = ClaimSlot();
-    if (slot < 0) return -1;
+    if (slot < 0) {
+        platform::SetLastError(platform::kErrorTooManyOpenFiles);  // so a caller can say why
+        return -1;
+    }
     SearchSlot& s = g_searches[slot];
     const platform::FindHandle search = platform::FindFirst(pattern, &s.entry);
     if (!search) {
@@ -65,7 +68,8 @@ int32_t FileService::SearchOpen(const char* pattern) {
 int32_t FileService::SearchNext(int32_t slot) {
     SearchSlot& s = g_searches[slot];
     do {
-        if (!platform::FindNext(s.handle.load(), &s.entry)) return -1;
+        if (!platform::FindNext(s.handle.load(), &s.entry))
+            return platform::LastError() == platform::kErrorNoMoreFiles ? -1 : kSearchFailed;
     } while (IsDotEntry(s.entry.name));
     return 0;
 }

@@ -24,6 +24,7 @@ constexpr int32_t kSearchTableSize = 2048;
 constexpr int32_t kOpenErrorSharing = -16;
 constexpr int32_t kOpenErrorAccess = -13;
 constexpr int32_t kWriteErrorNothingWritten = -10;
+constexpr int32_t kSearchFailed = -2;
 
 // Optional notifications of an embedding program; results are ignored.
 struct FileActivityHooks {
@@ -66,6 +67,8 @@ public:
     // Every slot SearchOpen returns must be given back with SearchClose, also after SearchNext
     // has reported the end; -1 from SearchOpen holds no slot. Slots are not validated.
     int32_t SearchOpen(const char* pattern);
+    // 0 on the next entry, -1 at the end of the listing, kSearchFailed when the system could not
+    // list further (LastError says why): a listing cut short is not a complete one.
     int32_t SearchNext(int32_t slot);
     void SearchClose(int32_t slot);
     // The texts live in the slot until its next SearchNext or SearchClose.

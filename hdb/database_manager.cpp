@@ -16,7 +16,8 @@ namespace {
 DatabaseRecord** g_table = nullptr;  // kDatabaseTableSize slots while any database is open
 int32_t g_openDatabases = 0;
 FileService* g_fileService = nullptr;
-volatile int32_t g_managerCount = 0;
+int32_t g_managerCount = 0;  // under g_fileServiceLock
+SpinLockWord g_fileServiceLock = 0;  // the count and the shared file service change together
 
 int32_t IgnoreReport(const char*, const char*) { return 0; }
 ReportMessageHook g_reportHook = IgnoreReport;
@@ -207,8 +208,11 @@ DatabaseRecord* LookupDatabase(int32_t handle) {
 }
 
 FileService& DatabaseFileService() {
+    AcquireSpinLock(&g_fileServiceLock);
     if (!g_fileService) g_fileService = new FileService;  // a caller without a manager
-    return *g_fileService;
+    FileService& fs = *g_fileService;
+    ReleaseSpinLock(&g_fileServiceLock);
+    return fs;
 }
 
 void SetReportMessageHook(ReportMessageHook hook) { g_reportHook = hook ? hook : IgnoreReport; }
@@ -216,17 +220,22 @@ int32_t ReportMessage(const char* caption, const char* text) { return g_reportHo
 
 int32_t OpenDatabaseCount() { return g_openDatabases; }
 
+// Managers made and destroyed on several threads at once: the first makes the shared file
+// service and the last deletes it, decided under one lock so that none is made twice or kept.
 DatabaseManager::DatabaseManager() {
-    if (platform::AtomicLoad(&g_managerCount) == 0 && !g_fileService) g_fileService = new FileService;
-    platform::AtomicIncrement(&g_managerCount);
+    AcquireSpinLock(&g_fileServiceLock);
+    if (g_managerCount == 0 && !g_fileService) g_fileService = new FileService;
+    ++g_managerCount;
+    ReleaseSpinLock(&g_fileServiceLock);
 }
 
 DatabaseManager::~DatabaseManager() {
-    if (platform::AtomicLoad(&g_managerCount) == 1) {
+    AcquireSpinLock(&g_fileServiceLock);
+    if (--g_managerCount == 0) {
         delete g_fileService;
         g_fileService = nullptr;
     }
-    platform::AtomicDecrement(&g_managerCount);
+    ReleaseSpinLock(&g_fileServiceLock);
 }
 
 int32_t DatabaseManager::OpenDatabase(const char* path, int32_t mode) {

@@ -22,6 +22,12 @@ constexpr uint32_t kErrorNegativeSeek = 131;
 constexpr uint32_t kErrorAlreadyExists = 183;
 constexpr uint32_t kErrorNoMoreFiles = 18;
 constexpr uint32_t kErrorGenFailure = 31;
+constexpr uint32_t kErrorTooManyOpenFiles = 4;
+constexpr uint32_t kErrorInvalidName = 123;
+
+// The error in words, the same on every system (never null): "access denied", ... Unknown
+// numbers get a general text; callers show the number beside it.
+const char* ErrorText(uint32_t error);
 
 // The error of the calling thread's last failed platform call (GetLastError on Windows).
 uint32_t LastError();
@@ -121,6 +127,13 @@ bool MoveFile(const char* source, const char* target);
 bool SetFileAttributesNormal(const char* name);
 // Sets the read-only attribute (clears write permission on POSIX). For tests and tools.
 bool SetFileReadOnly(const char* name);
+
+// An exclusive claim on the lock file `name` (created when missing) for as long as the handle
+// lives: a second claim, from this process or another, fails with the sharing violation (32)
+// until ReleaseLockFile, which also removes the file. Counted as an open for fault injection.
+// 0 on failure with LastError() set.
+FileHandle AcquireLockFile(const char* name);
+void ReleaseLockFile(FileHandle lock, const char* name);
 
 // ---- Atomics, time, threads, system ----------------------------------------------------------
 

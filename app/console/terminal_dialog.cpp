@@ -136,10 +136,11 @@ void CatchInterrupts() {
 #else
     KeepOutputOnInterrupt();
     // Blocked here, before any other thread exists, so every later thread has it blocked too and
-    // only the waiting thread below receives it.
+    // only the waiting thread below receives it. A termination or a hang-up is a close request
+    // too: a run the dialog started finishes before the program ends.
     sigset_t interrupts;
     sigemptyset(&interrupts);
-    sigaddset(&interrupts, SIGINT);
+    for (int signal : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&interrupts, signal);
     pthread_sigmask(SIG_BLOCK, &interrupts, nullptr);
     std::thread([interrupts] {
         int signal = 0;

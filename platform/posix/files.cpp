@@ -61,6 +61,10 @@ uint32_t ErrorFromErrno(int error, bool mustExist) {
         case EEXIST:
         case ENOTEMPTY: return kErrorAlreadyExists;
         case ENOSPC: return kErrorDiskFull;
+        case EMFILE:
+        case ENFILE: return kErrorTooManyOpenFiles;
+        case EBUSY:
+        case ETXTBSY: return kErrorSharingViolation;
         case ENOMEM: return kErrorNotEnoughMemory;
         case EINVAL: return kErrorInvalidParameter;
         case ENAMETOOLONG: return 206;  // ERROR_FILENAME_EXCED_RANGE
@@ -297,6 +301,44 @@ bool SetFileAttributesNormal(const char* name) {
     if (!ReadOnlyByMode(st)) return true;
     if (chmod(name, st.st_mode | S_IWUSR) != 0) return posix::FailWithErrno();
     return true;
+}
+
+FileHandle AcquireLockFile(const char* name) {
+    if (const Fault* f = fault_detail::Check(CallKind::Open)) {
+        posix::Fail(f->error);
+        return 0;
+    }
+    // The holder removes the file before it lets go, so a claim may land on a file that is no
+    // longer the one under the name: then it takes the name's new file instead.
+    for (;;) {
+        int fd;
+        do {
+            fd = open(name, O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+        } while (fd < 0 && errno == EINTR);
+        if (fd < 0) {
+            posix::FailWithErrnoFor(name);
+            return 0;
+        }
+        if (!TakeLock(fd, F_WRLCK, 0, 0)) {
+            const int error = errno;
+            close(fd);
+            if (error == EAGAIN || error == EACCES) posix::Fail(kErrorSharingViolation);
+            else posix::Fail(posix::ErrorFromErrno(error, true));
+            return 0;
+        }
+        struct stat held {}, named {};
+        if (fstat(fd, &held) == 0 && stat(name, &named) == 0 && held.st_dev == named.st_dev &&
+            held.st_ino == named.st_ino)
+            return HandleOf(fd);
+        close(fd);
+    }
+}
+
+void ReleaseLockFile(FileHandle lock, const char* name) {
+    if (lock == 0) return;
+    // Removed while still held, so nobody can claim the old file after it is gone.
+    unlink(name);
+    close(FdOf(lock));
 }
 
 bool SetFileReadOnly(const char* name) {

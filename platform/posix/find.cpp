@@ -18,7 +18,6 @@
 namespace platform {
 namespace {
 
-constexpr uint32_t kErrorInvalidName = 123;
 
 struct Search {
     std::string folder;               // with a trailing separator, or empty for the current folder

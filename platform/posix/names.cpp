@@ -17,7 +17,6 @@
 namespace platform::posix {
 namespace {
 
-constexpr uint32_t kErrorInvalidName = 123;
 
 bool IsDotName(const char* name) { return std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0; }
 

@@ -114,6 +114,23 @@ bool SetFileAttributesNormal(const char* name) {
     return ::SetFileAttributesA(name, FILE_ATTRIBUTE_NORMAL) != FALSE;
 }
 
+FileHandle AcquireLockFile(const char* name) {
+    if (const Fault* f = fault_detail::Check(CallKind::Open)) {
+        win32::Fail(f->error);
+        return 0;
+    }
+    // Shared with nobody; the system removes the file when the last handle goes, also when the
+    // process ends without releasing it.
+    HANDLE h = ::CreateFileA(name, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
+                             FILE_ATTRIBUTE_NORMAL | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+    if (h == INVALID_HANDLE_VALUE) return 0;
+    return win32::FileHandleOf(h);
+}
+
+void ReleaseLockFile(FileHandle lock, const char*) {
+    if (lock != 0) ::CloseHandle(win32::HandleOf(lock));
+}
+
 bool SetFileReadOnly(const char* name) {
     if (const Fault* f = fault_detail::Check(CallKind::Attributes)) return win32::Fail(f->error);
     const DWORD attributes = ::GetFileAttributesA(name);

@@ -72,6 +72,7 @@ TEST_P(SetAsideTest, OldDatabaseMovesToTheFirstFreeName) {
     ExpectCompleted();
     const auto moved = ReadBytes(OldName(GetParam().expected));
     EXPECT_EQ(std::string(moved.begin(), moved.end()), "the old database");
+    EXPECT_EQ(SharedRun().report.setAsideName, OldName(GetParam().expected));
     for (const std::string& suffix : GetParam().taken) {
         const auto kept = ReadBytes(OldName(suffix));
         EXPECT_EQ(std::string(kept.begin(), kept.end()), "older " + suffix);
@@ -106,6 +107,11 @@ TEST_F(RebuildRunTest, DatabaseInUseLeftAlone) {
     Run();
     files.FileClose(f);
     EXPECT_EQ(host.lines, std::vector<std::string>{kSetAsideFailedLine});
+    const RunReport& report = SharedRun().report;
+    EXPECT_EQ(report.end, RunEnd::SetAsideFailed);
+    EXPECT_EQ(report.failedName, Database());
+    EXPECT_EQ(report.setAsideTarget, OldName(".old"));
+    EXPECT_EQ(report.failedError, platform::kErrorSharingViolation) << "the report says the file is in use";
     const auto kept = ReadBytes(Database());
     EXPECT_EQ(std::string(kept.begin(), kept.end()), "in use");
     EXPECT_FALSE(Exists(OldName(".old")));
@@ -189,6 +195,11 @@ TEST_F(RebuildRunTest, RepositoryUnderAMissingFolder) {
     Run();
     EXPECT_EQ(host.lines, std::vector<std::string>{"Error creating database file, repair failed."});
     EXPECT_TRUE(host.messages.empty());
+    const RunReport& report = SharedRun().report;
+    EXPECT_EQ(report.end, RunEnd::CreateFailed);
+    EXPECT_EQ(report.failedName, SharedRun().databasePath);
+    EXPECT_EQ(report.failedError, platform::kErrorPathNotFound);
+    EXPECT_EQ(report.usersWalk, UsersWalk::NotStarted);
 }
 
 TEST_F(RebuildRunTest, StartRunsTheWorkerOnItsOwnThread) {

@@ -37,8 +37,10 @@ protected:
 
     // The user name the file yields, or "<none>".
     std::string NameIn(int32_t file) {
-        const char* name = ReadUserName(files, file, line);
-        std::string result = name ? name : "<none>";
+        const char* name = nullptr;
+        const int32_t read = ReadUserName(files, file, line, &name);
+        std::string result = read == kReadLineError ? "<read error>" : name ? name : "<none>";
+        EXPECT_EQ(name != nullptr, read == kReadLineDone);
         files.FileClose(file);
         return result;
     }
@@ -134,27 +136,45 @@ TEST_F(SummaryReaderTest, ReadLineReportsLinesUntilTheEnd) {
 TEST_F(SummaryReaderTest, ReadingStopsRightAfterTheNameLine) {
     const std::string head = "ab\nUser Name: c\n";
     const int32_t file = OpenText(head + "never read\n");
-    const char* name = ReadUserName(files, file, line);
-    ASSERT_NE(name, nullptr);
+    const char* name = nullptr;
+    ASSERT_EQ(ReadUserName(files, file, line, &name), kReadLineDone);
     EXPECT_STREQ(name, "c");
     EXPECT_EQ(files.FileTell(file, nullptr), head.size());
     EXPECT_EQ(ReadByte(files, file), 'n');  // the next byte is still there for the next reader
     files.FileClose(file);
 }
 
-TEST_F(SummaryReaderTest, ReadErrorsEndTheLineLikeTheEndOfTheFile) {
-    const int32_t file = OpenText("User Name: alice\n");
-    platform::InjectFault(platform::CallKind::Read, 1, {}, 1000);
-    EXPECT_EQ(ReadByte(files, file), -1);
-    EXPECT_EQ(NameIn(file), "<none>");
-    platform::ClearFaults();
+TEST_F(SummaryReaderTest, ReadErrorsAreToldFromTheEndOfTheFile) {
+    // A failure anywhere before the name line is complete gives no name, not a shorter one: at
+    // the first read and at a later one (past the first 16 KiB, so that a file service that
+    // fetches files in large pieces meets it too).
+    const std::string farName = std::string(20000, 'x') + "\nUser Name: alice\n";
+    for (uint32_t nth : {1u, 2u}) {
+        const int32_t file = OpenText(farName);
+        platform::InjectFault(platform::CallKind::Read, nth);
+        EXPECT_EQ(NameIn(file), "<read error>") << "read " << nth;
+        platform::ClearFaults();
+    }
 
-    // A short read of nothing is an end as well.
+    const int32_t file = OpenText(std::string(20000, 'a') + "\nd");
+    platform::InjectFault(platform::CallKind::Read, 2);
+    EXPECT_EQ(ReadLine(files, file, line), kReadLineError);
+    const std::string partial = line;
+    EXPECT_FALSE(partial.empty());
+    EXPECT_EQ(partial.find_first_not_of('a'), std::string::npos) << "the line so far is kept, terminated";
+    files.FileClose(file);
+
+    const int32_t fresh = OpenText("x");
+    platform::InjectFault(platform::CallKind::Read, 1);
+    EXPECT_EQ(ReadByte(files, fresh), kReadByteError);
+    files.FileClose(fresh);
+
+    // A short read of nothing is the end.
     const int32_t again = OpenText("x");
     platform::InjectFault(platform::CallKind::Read, 1, platform::Fault{.shortCount = 0});
-    EXPECT_EQ(ReadByte(files, again), -1);
+    EXPECT_EQ(ReadByte(files, again), kReadByteEnd);
     EXPECT_EQ(ReadByte(files, again), 'x');
-    EXPECT_EQ(ReadByte(files, again), -1);
+    EXPECT_EQ(ReadByte(files, again), kReadByteEnd);
     files.FileClose(again);
 }
 

@@ -244,4 +244,35 @@ TEST_F(UserImportTest, ImportReadsTheSummaryAndReportsWhatItCannotOpen) {
     EXPECT_EQ(OpenFileCount(), 0) << "every summary is closed";
 }
 
+// How each import ended, and a failed read of the summary: its own status line and no account,
+// not an account named after what was read before the failure.
+TEST_F(UserImportTest, EachImportTellsHowItEnded) {
+    const std::string users = scratch / "users";
+    std::filesystem::create_directories(users);
+    const std::string named = users + "/named.rtf";
+    WriteText(named, "{\\rtf1\nUser Name: alice\n}");
+    const std::string nameless = users + "/nameless.rtf";
+    WriteText(nameless, "{\\rtf1\nno name line\n}");
+    const std::string missing = users + "/missing.rtf";
+
+    EXPECT_EQ(ImportUserAccount(database, "00000003", 3, named.c_str()), ImportResult::AccountAdded);
+    EXPECT_EQ(ImportUserAccount(database, "00000004", 4, nameless.c_str()), ImportResult::NoUserNameLine);
+    EXPECT_EQ(ImportUserAccount(database, "00000005", 5, missing.c_str()), ImportResult::SummaryNotOpened);
+    platform::InjectFault(platform::CallKind::Read, 1);  // the summary's first read
+    EXPECT_EQ(ImportUserAccount(database, "00000006", 6, named.c_str()), ImportResult::SummaryNotRead);
+    platform::ClearFaults();
+    EXPECT_EQ(host.lines.back(), "ERROR - Cannot read summary file \"" + named + "\" repair is incomplete.");
+    EXPECT_EQ(OpenFileCount(), 1) << "only the database: the summary is closed after a failed read too";
+
+    const int64_t list = db.HdbFindKey(database, kRootKey, kClientListKey);
+    ASSERT_GE(list, 0);
+    for (const char* folder : {"00000004", "00000005", "00000006"})
+        EXPECT_LT(db.HdbFindKey(database, static_cast<uint32_t>(list), folder), 0) << folder;
+    ASSERT_EQ(db.HdbDeleteKey(database, static_cast<uint32_t>(list)), 0);
+    EXPECT_EQ(ImportUserAccount(database, "00000007", 7, named.c_str()), ImportResult::AccountNotWritten);
+
+    const std::vector<KeyEntry> tree = CloseAndRead();
+    EXPECT_EQ(ValueOf(tree, kCounter), "00000008") << "Config was there, so the counter rose before Client List was missed";
+}
+
 }  // namespace

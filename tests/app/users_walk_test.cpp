@@ -71,11 +71,45 @@ TEST_F(UsersWalk, EmptyOrMissingUsersFolderImportsNobody) {
     Run();  // no users folder at all
     EXPECT_TRUE(host.lines.empty());
     EXPECT_EQ(host.messages, std::vector<std::string>{Completion()});
+    EXPECT_EQ(SharedRun().report.usersWalk, ::UsersWalk::NotListed);
+    EXPECT_EQ(SharedRun().report.usersError, platform::kErrorPathNotFound) << "the report tells missing from empty";
 
     fs::create_directory(Users());
     host.messages.clear();
     Run();
     EXPECT_TRUE(host.lines.empty());
+    EXPECT_EQ(host.messages, std::vector<std::string>{Completion()});
+    EXPECT_EQ(SharedRun().report.usersWalk, ::UsersWalk::NotListed);
+    EXPECT_EQ(SharedRun().report.usersError, platform::kErrorNoMoreFiles);
+    EXPECT_EQ(SharedRun().report.end, RunEnd::Completed);
+}
+
+// A listing that fails part-way is not taken for its end: the run says so in a status line of
+// its own and still completes with the users it reached.
+TEST_F(UsersWalk, ListingCutShortIsReported) {
+    for (const char* name : {"00000002", "00000003", "00000004"}) MakeUserFolder(name);
+    platform::ResetCallCounts();
+    Run();
+    const uint64_t searches = platform::CallCount(platform::CallKind::Find);
+    EXPECT_EQ(SharedRun().report.usersWalk, ::UsersWalk::Listed);
+    ASSERT_EQ(SharedRun().report.entries.size(), 3u);
+
+    host.lines.clear();
+    host.messages.clear();
+    fs::remove(repository / "UserConfig.hdb");
+    // The run's last search call is the one that ends the listing; the one before it brings
+    // the last entry.
+    platform::InjectFault(platform::CallKind::Find, static_cast<uint32_t>(searches - 1),
+                          platform::Fault{platform::kErrorAccessDenied});
+    Run();
+    platform::ClearFaults();
+    const RunReport& report = SharedRun().report;
+    EXPECT_EQ(report.usersWalk, ::UsersWalk::CutShort);
+    EXPECT_EQ(report.usersError, platform::kErrorAccessDenied);
+    EXPECT_LT(report.entries.size(), 3u);
+    ASSERT_FALSE(host.lines.empty());
+    EXPECT_EQ(host.lines.back(), UsersFolderCutShortLine(Users()));
+    EXPECT_EQ(host.lines.back(), "ERROR - Cannot read the users folder \"" + Users() + "\" repair is incomplete.");
     EXPECT_EQ(host.messages, std::vector<std::string>{Completion()});
 }
 

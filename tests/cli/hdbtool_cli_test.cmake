@@ -28,8 +28,9 @@ file(MAKE_DIRECTORY "${WORK}")
 set(repo "${WORK}/repository")
 file(COPY "${SOURCE}/examples/repository/" DESTINATION "${repo}")
 native_path("${repo}" repo_arg)
-execute_process(COMMAND ${EMULATOR} ${PELLUCOR} --batch "${repo_arg}" OUTPUT_QUIET RESULT_VARIABLE rc)
-check("rc EQUAL 0" "the sample repository is rebuilt")
+# One user folder of the sample has no summary: the rebuild completes with that loss (exit 3).
+execute_process(COMMAND ${EMULATOR} ${PELLUCOR} --batch "${repo_arg}" OUTPUT_QUIET ERROR_QUIET RESULT_VARIABLE rc)
+check("rc EQUAL 3" "the sample repository is rebuilt")
 native_path("${repo}/UserConfig.hdb" database)
 file(SHA256 "${repo}/UserConfig.hdb" before)
 
@@ -72,7 +73,7 @@ execute_process(COMMAND ${EMULATOR} ${PELLUCOR} --batch "${repo_arg}" --keep-fro
 string(REPLACE "\r" "" out "${out}")
 string(REGEX MATCHALL "Kept from the old database: Client List.[0-9a-f]+: Password, NeedToSynchronizeClient" kept "${out}")
 list(LENGTH kept kept_count)
-check("rc EQUAL 0 AND kept_count EQUAL 3" "--keep-from the database itself keeps the three accounts (${rc}: ${out})")
+check("rc EQUAL 3 AND kept_count EQUAL 3" "--keep-from the database itself keeps the three accounts (${rc}: ${out})")
 check("EXISTS \"${repo}/UserConfig.hdb.old\"" "the old database was set aside first")
 
 if(NOT EMULATOR)

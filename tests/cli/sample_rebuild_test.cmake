@@ -32,9 +32,11 @@ file(COPY "${SOURCE}/examples/repository/" DESTINATION "${repo}")
 native_path("${repo}" repo_arg)
 native_path("${repo}/UserConfig.hdb" database_arg)
 
-execute_process(COMMAND ${EMULATOR} ${PELLUCOR} --batch "${repo_arg}" OUTPUT_VARIABLE out RESULT_VARIABLE rc)
-if(NOT rc EQUAL 0)
-  message(FATAL_ERROR "pellucor --batch exited ${rc}:\n${out}")
+# One user folder of the sample has no summary: the run completes with that loss (exit 3).
+execute_process(COMMAND ${EMULATOR} ${PELLUCOR} --batch "${repo_arg}" OUTPUT_VARIABLE out ERROR_VARIABLE err
+                RESULT_VARIABLE rc)
+if(NOT rc EQUAL 3 OR NOT err MATCHES "summary: 3 users imported, 1 entry without an account; there was no old database")
+  message(FATAL_ERROR "pellucor --batch exited ${rc}:\n${out}\n${err}")
 endif()
 string(REPLACE "\r" "" out "${out}")
 string(REGEX MATCHALL "Processing user ID [^\n]*" processed "${out}")

@@ -57,6 +57,7 @@ public:
     const std::string& output() const { return output_; }
 
     void Type(const std::string& keys) { EXPECT_EQ(write(master_, keys.data(), keys.size()), static_cast<ssize_t>(keys.size())); }
+    void Signal(int signal) { EXPECT_EQ(kill(pid_, signal), 0); }
 
     // Waits until `text` has appeared `times` times in all output so far.
     bool WaitFor(const std::string& text, size_t times = 1) {
@@ -210,13 +211,15 @@ TEST_F(TerminalDialogTest, BrowseCancelledRefusedAndTaken) {
 }
 
 TEST_F(TerminalDialogTest, CtrlCOrEndOfInputDuringARunWaitsForTheRun) {
-    MakeRepository(repository, 300);
+    MakeRepository(repository, 1000);
     struct Case {
         const char* what;
         const char* key;
         bool boxWaits;  // with input ended there is no Enter to wait for
+        int signal;     // sent instead of a key when not 0
     };
-    for (const Case& c : {Case{"Ctrl-C", "\x03", true}, Case{"end of input", "\x04", false}}) {
+    for (const Case& c : {Case{"Ctrl-C", "\x03", true, 0}, Case{"end of input", "\x04", false, 0},
+                          Case{"SIGTERM", "", true, SIGTERM}, Case{"SIGHUP", "", true, SIGHUP}}) {
         SCOPED_TRACE(c.what);
         fs::remove(repository / "UserConfig.hdb");
         fs::remove(repository / "UserConfig.hdb.old");
@@ -224,7 +227,10 @@ TEST_F(TerminalDialogTest, CtrlCOrEndOfInputDuringARunWaitsForTheRun) {
         ASSERT_TRUE(terminal.WaitFor(kChoices));
         terminal.Type("s\n");
         ASSERT_TRUE(terminal.WaitFor("Processing user ID"));
-        terminal.Type(c.key);
+        if (c.signal != 0)
+            terminal.Signal(c.signal);
+        else
+            terminal.Type(c.key);
         // Seen before anything else is typed, so no later key can overtake the close request.
         ASSERT_TRUE(terminal.WaitFor("\nClosing once the rebuild has finished.\n")) << terminal.output();
         ASSERT_TRUE(terminal.WaitFor(kBox)) << terminal.output();
@@ -241,7 +247,7 @@ TEST_F(TerminalDialogTest, CtrlCOrEndOfInputDuringARunWaitsForTheRun) {
         }
         EXPECT_EQ(terminal.ExitStatus(), 0) << terminal.output();
         EXPECT_EQ(terminal.output().find(kCloseOnly), std::string::npos) << "the close request ended the dialog:\n" << terminal.output();
-        EXPECT_EQ(ClientAccounts(repository / "UserConfig.hdb"), 300u);
+        EXPECT_EQ(ClientAccounts(repository / "UserConfig.hdb"), 1000u);
         EXPECT_FALSE(fs::exists(repository / "UserConfig.hdb.mirror")) << "the database was closed cleanly";
     }
 }

@@ -157,6 +157,7 @@ TEST_F(DirectorySearch, FullTableRefusesOneMoreAndFreesOnClose) {
         slots.push_back(slot);
     }
     EXPECT_EQ(files.SearchOpen(name.c_str()), -1);
+    EXPECT_EQ(platform::LastError(), platform::kErrorTooManyOpenFiles) << "the refusal says why";
     files.SearchClose(1000);
     EXPECT_EQ(files.SearchOpen(name.c_str()), 1000);
     for (int32_t slot : slots) files.SearchClose(slot);
@@ -171,10 +172,18 @@ TEST_F(DirectorySearch, FailingSystemCallsLeaveTheTableConsistent) {
 
     const int32_t slot = files.SearchOpen((dir / "*.txt").c_str());
     ASSERT_GE(slot, 0);
-    platform::InjectFault(platform::CallKind::Find, 1);
-    EXPECT_EQ(files.SearchNext(slot), -1);
-    EXPECT_EQ(SearchSlotCount(), 1);  // the end of a listing never closes the slot
+    platform::InjectFault(platform::CallKind::Find, 1, platform::Fault{platform::kErrorAccessDenied});
+    EXPECT_EQ(files.SearchNext(slot), kSearchFailed) << "a failed listing is not its end";
+    EXPECT_EQ(platform::LastError(), platform::kErrorAccessDenied);
+    EXPECT_EQ(SearchSlotCount(), 1);  // neither a failure nor the end closes the slot
     files.SearchClose(slot);
+
+    // The system's own "no more files" is the end, even when a fault says so.
+    const int32_t again = files.SearchOpen((dir / "*.txt").c_str());
+    ASSERT_GE(again, 0);
+    platform::InjectFault(platform::CallKind::Find, 1, platform::Fault{platform::kErrorNoMoreFiles});
+    EXPECT_EQ(files.SearchNext(again), -1);
+    files.SearchClose(again);
 }
 
 TEST_F(DirectorySearch, ThreadsSearchingAtOnceNeverShareASlot) {

@@ -308,3 +308,42 @@ TEST(Attributes, ReadOnlyComesAndGoes) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(LockFile, OneClaimAtATimeAndTheFileGoesWithIt) {
+    ScratchDir dir;
+    const std::string name = dir / "repository.lock";
+    const FileHandle first = AcquireLockFile(name.c_str());
+    ASSERT_NE(first, 0);
+    EXPECT_TRUE(std::filesystem::exists(name));
+    EXPECT_EQ(AcquireLockFile(name.c_str()), 0) << "a second claim must wait for the first";
+    EXPECT_EQ(LastError(), kErrorSharingViolation);
+    ReleaseLockFile(first, name.c_str());
+    EXPECT_FALSE(std::filesystem::exists(name)) << "releasing removes the lock file";
+
+    // A file left behind by a holder that died holds no claim.
+    testing_support::WriteText(name, "stale");
+    const FileHandle second = AcquireLockFile(name.c_str());
+    EXPECT_NE(second, 0);
+    ReleaseLockFile(second, name.c_str());
+}
+
+TEST(LockFile, ClaimFailsWhereNoFileCanBeMade) {
+    ScratchDir dir;
+    const std::string inMissingFolder = dir / (std::string("nofolder") + kPathSeparator + "x.lock");
+    EXPECT_EQ(AcquireLockFile(inMissingFolder.c_str()), 0);
+    EXPECT_EQ(LastError(), kErrorPathNotFound);
+}
+
+// Every error the POSIX layer can report has words of its own, not the general text.
+TEST(ErrorText, ErrorsThePlatformReportsHaveTheirOwnWords) {
+    const std::string general = ErrorText(0xDEAD);
+    for (uint32_t error : {kErrorFileNotFound, kErrorPathNotFound, kErrorTooManyOpenFiles, kErrorAccessDenied,
+                           kErrorNotEnoughMemory, uint32_t{17}, kErrorNoMoreFiles, kErrorGenFailure,
+                           kErrorSharingViolation, kErrorHandleEof, kErrorFileExists, kErrorInvalidParameter,
+                           kErrorDiskFull, kErrorInvalidName, kErrorNegativeSeek, kErrorAlreadyExists, uint32_t{206}})
+        EXPECT_NE(ErrorText(error), general) << "error " << error;
+}
+
+}  // namespace

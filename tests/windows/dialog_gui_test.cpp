@@ -55,9 +55,13 @@ void PrepareWinePrefix() {
     GetWindowsDirectoryA(fonts, MAX_PATH);
     std::error_code ignored;
     const fs::path target = fs::path(fonts) / "Fonts";
-    for (const auto& entry : fs::directory_iterator("Z:\\usr\\share\\wine\\fonts", ignored))
-        if (!fs::exists(target / entry.path().filename(), ignored))
-            fs::copy_file(entry.path(), target / entry.path().filename(), ignored);
+    for (const auto& entry : fs::directory_iterator("Z:\\usr\\share\\wine\\fonts", ignored)) {
+        const fs::path copy = target / entry.path().filename();
+        if (fs::exists(copy, ignored)) continue;
+        // This process listed the fonts when it started: a font copied now is made known to it
+        // too, or its twin of the dialog would measure with another font than the program's.
+        if (fs::copy_file(entry.path(), copy, ignored)) AddFontResourceExA(copy.string().c_str(), FR_PRIVATE, nullptr);
+    }
     HKEY key;
     if (RegCreateKeyA(HKEY_CURRENT_USER, "Software\\Wine\\AppDefaults\\Pellucor.exe\\X11 Driver", &key) ==
         ERROR_SUCCESS) {

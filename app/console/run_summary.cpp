@@ -1,0 +1,366 @@
+#include "app/console/run_summary.h"
+
+#include <chrono>
+#include <filesystem>
+#include <set>
+#include <system_error>
+#include <utility>
+
+#include "app/console/diagnostics.h"
+#include "app/console/exit_codes.h"
+#include "support/number_text.h"
+#include "app/password_scrambler.h"
+#include "app/rebuild_run.h"
+#include "app/server_template.h"
+#include "app/user_import.h"
+#include "fileservice/file_service.h"
+#include "hdb/database_manager.h"
+
+namespace {
+
+constexpr char kSyncKey[] = "NeedToSynchronizeClient";
+constexpr uint32_t kNameBufferSize = 65536;   // longer than any name a key can hold
+constexpr uint32_t kLargestValueRead = 1 << 20;  // a configuration value is a few bytes
+
+struct TreeEntry {
+    std::string path;  // the names from below the root, joined with "\"
+    std::string value;
+};
+
+// Reads keys, values and sub-key lists of one open database. Keys it reaches are closed again.
+class TreeReader {
+public:
+    TreeReader(DatabaseManager& db, int32_t database) : db_(db), database_(database), name_(kNameBufferSize) {}
+
+    std::string Name(uint32_t key) {
+        if (db_.HdbGetKeyName(database_, key, name_.data(), kNameBufferSize) < 0) name_[0] = '\0';
+        return name_.data();
+    }
+
+    std::string Value(uint32_t key) {
+        const uint32_t size = db_.HdbGetValueSize(database_, key);
+        std::string value;
+        if (size > kLargestValueRead) {
+            value = "<" + std::to_string(size) + " bytes>";
+        } else if (size > 0) {
+            value.resize(size);
+            db_.HdbSeekValue(database_, key, 0);
+            const int32_t read = db_.HdbReadValue(database_, key, value.data(), size);
+            value = read < 0 ? "<unreadable>" : value.substr(0, static_cast<size_t>(read));
+        }
+        db_.HdbCloseKey(database_, key);
+        return value;
+    }
+
+    std::vector<uint32_t> SubKeys(uint32_t key) {
+        std::vector<uint32_t> keys;
+        for (int64_t sub = db_.HdbFirstSubKey(database_, key); sub >= 0;
+             sub = db_.HdbNextSubKey(database_, key, static_cast<uint32_t>(sub)))
+            keys.push_back(static_cast<uint32_t>(sub));
+        return keys;
+    }
+
+    // The key `name` under `parent` and its value. False when there is no such key.
+    bool Find(uint32_t parent, const char* name, std::string* value = nullptr) {
+        const int64_t key = db_.HdbFindKey(database_, parent, name);
+        if (key < 0) return false;
+        if (value) *value = Value(static_cast<uint32_t>(key));
+        db_.HdbCloseKey(database_, static_cast<uint32_t>(key));
+        return true;
+    }
+
+    // Every key below the root, parents before their sub-keys, leaving out the root's sub-key
+    // `skipped` and what is below it. Walked without recursion: a damaged file may nest deep.
+    std::vector<TreeEntry> Tree(const std::string& skipped) {
+        std::vector<TreeEntry> entries;
+        std::vector<std::pair<uint32_t, std::string>> pending;
+        const std::vector<uint32_t> top = SubKeys(kRootKey);
+        for (auto it = top.rbegin(); it != top.rend(); ++it) pending.emplace_back(*it, "");
+        std::set<uint32_t> visited;  // a damaged list could lead back up
+        while (!pending.empty()) {
+            auto [key, parentPath] = pending.back();
+            pending.pop_back();
+            const std::string name = Name(key);
+            if (parentPath.empty() && name == skipped) continue;
+            const std::string path = parentPath.empty() ? name : parentPath + "\\" + name;
+            entries.push_back({path, Value(key)});
+            if (!visited.insert(key).second) continue;
+            const std::vector<uint32_t> subKeys = SubKeys(key);
+            for (auto it = subKeys.rbegin(); it != subKeys.rend(); ++it) pending.emplace_back(*it, path);
+        }
+        return entries;
+    }
+
+private:
+    DatabaseManager& db_;
+    int32_t database_;
+    std::vector<char> name_;
+};
+
+std::map<std::string, StoredAccount> ReadAccounts(TreeReader& reader, uint32_t list) {
+    const size_t passwordLength = std::char_traits<char>::length(kDefaultClientPassword);
+    std::string scrambled(passwordLength + 1, '\0');
+    PasswordScrambler().Scramble(kDefaultClientPassword, scrambled.data());
+    scrambled.resize(passwordLength);
+
+    std::map<std::string, StoredAccount> accounts;
+    for (uint32_t key : reader.SubKeys(list)) {
+        StoredAccount& account = accounts[reader.Name(key)];
+        ++account.copies;
+        std::string password, sync;
+        const bool hasName = reader.Find(key, kNameKey, &account.name);
+        const bool hasPassword = reader.Find(key, kPasswordKey, &password);
+        const bool hasSync = reader.Find(key, kSyncKey, &sync);
+        account.complete = hasName && hasPassword && hasSync;
+        account.defaultPassword = password == scrambled;
+        account.synchronised = sync == "0";
+    }
+    return accounts;
+}
+
+// The configuration this machine writes into a new database, read back from a scratch copy.
+bool DefaultConfiguration(DatabaseManager& db, FileService& files, std::vector<TreeEntry>& entries) {
+    std::error_code error;
+    const std::filesystem::path folder = std::filesystem::temp_directory_path(error);
+    if (error) return false;
+    const auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
+    const std::string path = (folder / ("pellucor-default-" + std::to_string(stamp) + ".hdb")).string();
+    if (files.FileExists(path.c_str()) != 0) return false;
+    bool read = false;
+    if (WriteServerTemplate(db, files, path.c_str()) == 0) {
+        const int32_t database = db.OpenDatabase(path.c_str(), ModeReadOnly);
+        if (database >= 0) {
+            // A copy that did not close cleanly is no measure of anything.
+            const DatabaseRecord* record = LookupDatabase(database);
+            read = record && record->header.openForWrite == 0;
+            TreeReader reader(db, database);
+            if (read) entries = reader.Tree(kClientListKey);
+            db.CloseDatabase(database);
+        }
+    }
+    files.FileDelete(path.c_str());
+    return read;
+}
+
+// What differs between the default configuration and the one in the new database. Next User ID
+// is compared by its presence only: its value depends on the users; so is every setting under
+// Config when those were carried over from an old database.
+std::vector<std::string> CompareConfiguration(const std::vector<TreeEntry>& expected, const std::vector<TreeEntry>& actual,
+                                              bool carriedOver) {
+    const std::string counter = std::string(kConfigKey) + "\\" + kNextUserIdKey;
+    const std::string config = std::string(kConfigKey) + "\\";
+    const auto compared = [&](const TreeEntry& entry) {
+        const bool presenceOnly = entry.path == counter || (carriedOver && entry.path.rfind(config, 0) == 0);
+        return presenceOnly ? std::string() : entry.value;
+    };
+    std::multimap<std::string, std::string> held;
+    for (const TreeEntry& entry : actual) held.emplace(entry.path, compared(entry));
+    std::set<std::string> expectedPaths;
+    std::vector<std::string> faults;
+    for (const TreeEntry& entry : expected) {
+        expectedPaths.insert(entry.path);
+        const std::string value = compared(entry);
+        auto [first, last] = held.equal_range(entry.path);
+        if (first == last) {
+            faults.push_back("\"" + entry.path + "\" is missing");
+            continue;
+        }
+        auto match = first;
+        while (match != last && match->second != value) ++match;
+        if (match == last) {
+            faults.push_back("\"" + entry.path + "\" does not hold its default value");
+            match = first;
+        }
+        held.erase(match);
+    }
+    for (const auto& [path, value] : held)
+        faults.push_back("\"" + path + "\" " +
+                         (expectedPaths.count(path) ? "is there more than once" : "is not part of the default configuration"));
+    return faults;
+}
+
+std::string OldDatabaseText(const RunReport& report, const std::string& databasePath) {
+    if (!report.setAsideName.empty()) return "old database set aside as \"" + report.setAsideName + "\"";
+    if (report.end == RunEnd::SetAsideFailed) {
+        // A failed check of the database itself leaves open whether there is one.
+        if (report.setAsideTarget.empty() && report.failedName == databasePath) return "any old database left as it was";
+        return "old database left as it was at \"" + databasePath + "\"";
+    }
+    return "there was no old database";
+}
+
+std::string Plural(int32_t count, const char* one, const char* many) {
+    return std::to_string(count) + " " + (count == 1 ? one : many);
+}
+
+// Why the entry has no account as it should be; empty when it has one. `carriedOver`: the
+// password and the flag may come from an old database.
+std::string AccountFault(const UsersEntry& entry, const NewDatabaseContents& contents, bool carriedOver) {
+    if (entry.result != ImportResult::AccountAdded) return EntryLossLine(entry, false);
+    const auto found = contents.accounts.find(entry.name);
+    if (found == contents.accounts.end()) return EntryLossLine(entry, true);
+    const StoredAccount& account = found->second;
+    const std::string start = "pellucor: the account of \"" + entry.name + "\" ";
+    if (account.copies > 1) return start + "is there " + std::to_string(account.copies) + " times";
+    if (!account.complete) return start + "lacks its Name, Password or NeedToSynchronizeClient";
+    if (account.name != entry.userName)
+        return start + "holds the name \"" + account.name + "\", not \"" + entry.userName + "\" from its summary";
+    if (!carriedOver && (!account.defaultPassword || !account.synchronised))
+        return start + "does not hold the default Password and NeedToSynchronizeClient";
+    return "";
+}
+
+// Lines up to the limit, then a count of the rest.
+void AddCapped(std::vector<std::string>& lines, const std::vector<std::string>& items, const char* one, const char* many) {
+    for (size_t i = 0; i < items.size() && i < kLossLinesShown; ++i) lines.push_back(items[i]);
+    if (items.size() > kLossLinesShown)
+        lines.push_back("pellucor: ... and " + Plural(static_cast<int32_t>(items.size() - kLossLinesShown), one, many));
+}
+
+void JudgeCompleted(const RebuildRun& run, const NewDatabaseContents& contents, FileService& files,
+                    bool carryOverFailed, RunVerdict& verdict) {
+    const RunReport& report = run.report;
+    const bool carriedOver = !run.keepFromPath.empty();
+    const std::string database = "\"" + run.databasePath + "\"";
+    verdict.faultsInDatabase = !contents.readable || !contents.hasConfiguration || !contents.closedCleanly ||
+                               !contents.configurationFaults.empty();
+    if (!contents.readable) {
+        verdict.lines.push_back("pellucor: the new database " + database + " cannot be read back");
+        verdict.exitCode = kExitFailed;
+        return;
+    }
+    if (!contents.hasConfiguration) {
+        verdict.lines.push_back("pellucor: the new database " + database +
+                                " holds no server configuration: it could not be written, and the database is empty");
+        verdict.exitCode = kExitFailed;
+    }
+    if (!contents.closedCleanly) {
+        verdict.lines.push_back("pellucor: the new database " + database +
+                                " was not closed cleanly: its header still says a writer has it open");
+        verdict.exitCode = kExitFailed;
+    }
+    bool lost = false;
+
+    if (contents.hasConfiguration) {
+        std::vector<std::string> faults;
+        for (const std::string& fault : contents.configurationFaults)
+            faults.push_back("pellucor: the server configuration in the new database is not as written: " + fault);
+        AddCapped(verdict.lines, faults, "more fault of the configuration", "more faults of the configuration");
+        lost = !faults.empty();
+        if (!contents.configurationChecked)
+            verdict.lines.push_back(
+                "pellucor: note: the server configuration was not compared with the default one (no scratch copy could "
+                "be written in the temporary folder)");
+    }
+
+    const std::string usersLine = UsersFolderLine(report, JoinPath(run.repositoryPath, "users"), files);
+    if (!usersLine.empty()) verdict.lines.push_back(usersLine);
+    lost = lost || !usersLine.empty();
+
+    std::vector<std::string> losses;
+    const UsersEntry* highest = nullptr;
+    for (const UsersEntry& entry : report.entries) {
+        const std::string fault = AccountFault(entry, contents, carriedOver);
+        if (!fault.empty()) {
+            if (entry.result == ImportResult::AccountAdded) verdict.faultsInDatabase = true;
+            ++verdict.entriesWithoutAccount;
+            losses.push_back(fault);
+            continue;
+        }
+        ++verdict.usersImported;
+        const uint32_t id = HexToUInt(entry.name.c_str());
+        if (id != UINT32_MAX && (!highest || id > HexToUInt(highest->name.c_str()))) highest = &entry;
+    }
+    AddCapped(verdict.lines, losses, "more entry without an account", "more entries without an account");
+    lost = lost || !losses.empty();
+
+    // The server hands out identifiers from Next User ID on: it must lie above every user's.
+    if (contents.hasConfiguration && highest &&
+        (!contents.hasNextUserId || contents.nextUserId <= HexToUInt(highest->name.c_str()))) {
+        verdict.lines.push_back("pellucor: Config\\Next User ID in the new database is not above the imported user \"" +
+                                highest->name + "\": the server could hand that identifier out again");
+        lost = true;
+        verdict.faultsInDatabase = true;
+    }
+
+    if (carryOverFailed) {
+        verdict.lines.push_back("pellucor: what --keep-from asked for was not carried over from \"" + run.keepFromPath +
+                                "\" whole (its status lines say what)");
+        verdict.exitCode = kExitFailed;
+    }
+    if (verdict.exitCode == kExitComplete && lost) verdict.exitCode = kExitIncomplete;
+    if (contents.hasConfiguration) {
+        std::string accounts;
+        if (verdict.usersImported > 0)
+            accounts = carriedOver ? "accounts whose password was not kept from the old database have the built-in "
+                                     "default password, and "
+                                   : "every rebuilt account has the built-in default password, and ";
+        verdict.lines.push_back("pellucor: " + accounts + "the administrator account " + kDefaultAdminName +
+                                " has its default password: reset " + (verdict.usersImported > 0 ? "them" : "it") +
+                                " (see pellucor --help)");
+    }
+}
+
+}  // namespace
+
+NewDatabaseContents ReadNewDatabase(DatabaseManager& databases, FileService& files, const std::string& databasePath,
+                                    bool carriedOver) {
+    NewDatabaseContents contents;
+    const int32_t database = databases.OpenDatabase(databasePath.c_str(), ModeReadOnly);
+    if (database < 0) return contents;
+    contents.readable = true;
+    if (const DatabaseRecord* record = LookupDatabase(database)) contents.closedCleanly = record->header.openForWrite == 0;
+    TreeReader reader(databases, database);
+    const int64_t config = databases.HdbFindKey(database, kRootKey, kConfigKey);
+    const int64_t list = databases.HdbFindKey(database, kRootKey, kClientListKey);
+    contents.hasConfiguration = config >= 0 && list >= 0;
+    if (config >= 0) {
+        std::string counter;
+        contents.hasNextUserId = reader.Find(static_cast<uint32_t>(config), kNextUserIdKey, &counter);
+        contents.nextUserId = HexToUInt(counter.c_str());
+        databases.HdbCloseKey(database, static_cast<uint32_t>(config));
+    }
+    if (list >= 0) {
+        contents.accounts = ReadAccounts(reader, static_cast<uint32_t>(list));
+        databases.HdbCloseKey(database, static_cast<uint32_t>(list));
+    }
+    const std::vector<TreeEntry> actual = reader.Tree(kClientListKey);
+    databases.CloseDatabase(database);
+
+    std::vector<TreeEntry> expected;
+    contents.configurationChecked = DefaultConfiguration(databases, files, expected);
+    if (contents.configurationChecked) contents.configurationFaults = CompareConfiguration(expected, actual, carriedOver);
+    return contents;
+}
+
+RunVerdict JudgeRun(const RebuildRun& run, const NewDatabaseContents& contents, FileService& files,
+                    bool carryOverFailed) {
+    RunVerdict verdict;
+    const RunReport& report = run.report;
+    switch (report.end) {
+        case RunEnd::NotRun:
+            verdict.lines.push_back("pellucor: the rebuild did not run");
+            verdict.exitCode = kExitFailed;
+            break;
+        case RunEnd::SetAsideFailed:
+            verdict.lines.push_back(SetAsideFailureLine(report, run.repositoryPath, files));
+            verdict.exitCode = kExitFailed;
+            break;
+        case RunEnd::CreateFailed:
+            verdict.lines.push_back(CreateFailureLine(report, run.repositoryPath, files));
+            if (!report.setAsideName.empty())
+                verdict.lines.push_back("pellucor: no new database was written; the old one is now \"" +
+                                        report.setAsideName + "\": rename it back to \"" + run.databasePath +
+                                        "\" to undo");
+            verdict.exitCode = kExitFailed;
+            break;
+        case RunEnd::Completed:
+            JudgeCompleted(run, contents, files, carryOverFailed, verdict);
+            break;
+    }
+    verdict.lines.push_back("pellucor: summary: " + std::string(verdict.exitCode == kExitFailed ? "rebuild failed, " : "") +
+                            Plural(verdict.usersImported, "user", "users") + " imported, " +
+                            Plural(verdict.entriesWithoutAccount, "entry", "entries") + " without an account; " +
+                            OldDatabaseText(report, run.databasePath));
+    return verdict;
+}
