@@ -3,6 +3,7 @@
 // so an index obtained through one object is valid through any other.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 // Open request: the low 16 bits are the mode, the high 16 bits flags.
@@ -35,6 +36,28 @@ struct FileActivityHooks {
     void (*OnBegin)(const char* operation, const char* name);
     void (*OnEnd)();
 };
+
+// One entry of a ListFolder list; the caller owns the list.
+struct FolderEntry {
+    char name[260];
+    int32_t isFile;  // 0 for a folder, 1 for anything else
+    FolderEntry* next;
+};
+void FreeFolderList(FolderEntry* list);
+
+// One volume of a ListVolumes list; the caller owns the list.
+struct VolumeInfo {
+    char label[261];
+    char drive;  // the drive letter, lower case
+    uint32_t fileSystemFlags;
+    uint32_t serialNumber;
+    char fileSystemName[261];
+    VolumeInfo* next;
+};
+void FreeVolumeList(VolumeInfo* list);
+
+// The size TempFileName's buffer has unless its caller says otherwise.
+constexpr size_t kTempNameSize = 260;
 
 class FileService {
 public:
@@ -89,8 +112,92 @@ public:
     // Always 0; *sizeOut is the 64-bit size of the match, or 0.
     int32_t FileSize64(const char* name, uint64_t* sizeOut);
 
+    // ---- Copy, attributes, times and space --------------------------------------------------
+    // The existing file first. 0, -10 when the source is larger than the target volume's free
+    // space (nothing copied), -1 when the copy failed. The copy is left with normal attributes.
+    int32_t FileCopy(const char* source, const char* target);
+    // 0 or -1; an existing target is replaced.
+    int32_t FileMove(const char* source, const char* target);
+    // -21 identical, -20 different (size or any byte), -14 read error, -2 out of memory, else
+    // the failed open's code (-1, -13, -16).
+    int32_t FileCompare(const char* nameA, const char* nameB);
+    // The attribute bits, or -1 when the file cannot be found.
+    int32_t FileGetAttributes(const char* name);
+    // Always 0; only the settable bits (kSettableAttributes) are applied.
+    int32_t FileSetAttributes(const char* name, uint32_t attributes);
+    // Creation, last-access and last-write time all set to the packed local time, or to now
+    // when packedTime is 0. 0 or -1.
+    int32_t FileSetWriteTime(const char* name, uint32_t packedTime);
+    // The three times from system file times; a null pointer leaves that time unchanged.
+    int32_t FileSetTimes(const char* name, const uint64_t* creation, const uint64_t* access, const uint64_t* write);
+    // Free and total bytes of the volume holding `path`; 0 when the system cannot tell.
+    void FileDiskFree(const char* path, uint64_t* spaceOut);
+    void FileDiskSize(const char* path, uint64_t* sizeOut);
+    // As FileRename, but an existing target is replaced in the same step, so that no moment
+    // passes in which neither name holds a file. 1 on success, 0 on failure (nothing changed).
+    int32_t FileReplace(const char* target, const char* source);
+
+    // ---- Change journal ----------------------------------------------------------------------
+    // Names the journal file and makes its folder when missing; an empty path turns journaling
+    // off. 0, or -1 when the path does not fit the journal's path buffer (journaling is then off).
+    int32_t SetJournalFile(const char* path);
+
+    // ---- Folder trees, temporary names, volumes ---------------------------------------------
+    // Creates every missing folder of `path`, the last included. 0 or -1.
+    int32_t CreateFolderPath(const char* path);
+    // With recursive 1 deletes everything inside first; otherwise only an empty folder goes.
+    int32_t DeleteFolder(const char* path, int32_t recursive);
+    int32_t FolderExists(const char* path);
+    // Removes `path` when empty, then each empty parent upward, stopping below `stopAt` (which
+    // goes only when it is `path` itself). 0.
+    int32_t PruneEmptyFolders(const char* stopAt, const char* path);
+    // The entries of `path` in listing order; *listOut null for an empty folder. 0, or -1 when
+    // out of memory (no list handed out). The caller frees the list with FreeFolderList.
+    int32_t ListFolder(const char* path, FolderEntry** listOut);
+    // Sum of the file sizes in `path` (and below it with recursive 1).
+    uint64_t FolderSize(const char* path, int32_t recursive);
+    // Renames folders along `path` that differ from it only in letter case to its spelling. 0.
+    int32_t MatchFolderCase(const char* path);
+    // A full path for a new temporary file: the "data" folder beside the executable, "qrm" and
+    // 8 hex digits of a process-wide counter, ".tmp". The file is not created. 0, or -1 (and
+    // `nameOut` empty) when the name does not fit `size` bytes.
+    int32_t TempFileName(char* nameOut, size_t size = kTempNameSize);
+    // Fixed drives, and remote or removable ones when asked; null when none qualifies. The
+    // caller frees the list with FreeVolumeList.
+    VolumeInfo* ListVolumes(int32_t includeRemote, int32_t includeRemovable);
+    int32_t IsNetworkDrive(const char* path);
+    // The network form of a path on a mapped drive, into `nameOut` (`size` bytes). 0 or -1.
+    int32_t UniversalPath(const char* path, char* nameOut, size_t size);
+
     int32_t isNT = 0;
 };
+
+// The attribute bits FileSetAttributes applies: read-only, hidden, system, archive, normal,
+// temporary, offline and not-content-indexed.
+constexpr uint32_t kSettableAttributes = 0x31A7;
+
+constexpr int32_t kNotEnoughSpace = -10;
+constexpr int32_t kCompareOutOfMemory = -2;
+constexpr int32_t kCompareReadError = -14;
+constexpr int32_t kFilesDiffer = -20;
+constexpr int32_t kFilesIdentical = -21;
+
+// Working copies of paths in the folder and volume operations are held in buffers of this
+// size; a path that does not fit is refused.
+constexpr size_t kPathBufferSize = 570;
+
+// The root whose volume answers the space questions for `path`, into `root` (`size` bytes):
+// "\\server\share\" for a network path ("\\server" alone stays as it is), "c:\" for a
+// path on a drive, and "" (the current folder's volume) for a relative path. Where paths have
+// no drive letters the path itself is the answer. False when it does not fit.
+bool SpaceQueryRoot(const char* path, char* root, size_t size);
+
+// 1 when the volume holding `path` has the file system "ntfs" (in any case), else 0.
+int32_t IsNtfsVolume(const char* path);
+// The mount-point calls: their result (non-zero on success), or 0 where the system lacks them.
+int32_t VolumeNameForMountPoint(const char* mountPoint, char* nameOut, uint32_t size);
+int32_t DeleteMountPoint(const char* mountPoint);
+int32_t SetMountPoint(const char* mountPoint, const char* volumeName);
 
 // For tests and diagnostics: number of FileService objects alive, and of open-file entries in use.
 int32_t FileServiceObjectCount();

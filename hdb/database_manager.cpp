@@ -220,6 +220,13 @@ int32_t ReportMessage(const char* caption, const char* text) { return g_reportHo
 
 int32_t OpenDatabaseCount() { return g_openDatabases; }
 
+bool IsDatabaseOpen(const char* path) {
+    if (!g_table) return false;
+    for (int32_t slot = 0; slot < kDatabaseTableSize; ++slot)
+        if (g_table[slot] && SamePath(g_table[slot]->path, path)) return true;
+    return false;
+}
+
 // Managers made and destroyed on several threads at once: the first makes the shared file
 // service and the last deletes it, decided under one lock so that none is made twice or kept.
 DatabaseManager::DatabaseManager() {

@@ -20,6 +20,12 @@ public:
     // 0, or -1 when the handle names no open database.
     int32_t CloseDatabase(int32_t handle);
 
+    // Puts the mirror in the place of a database that a writer left open (its header still says
+    // openForWrite). 0 when the database was closed cleanly, is absent, or was replaced by its
+    // mirror (or deleted as too short to be one); -1 when it was left open and cannot be put
+    // back, or when it is open now, in this process or another (nothing is changed then).
+    int32_t RecoverDatabase(const char* path);
+
     int32_t GetAppValue(int32_t handle);
     int32_t SetAppValue(int32_t handle, int32_t value);
     int32_t GetKeyCount(int32_t handle);
@@ -61,3 +67,7 @@ void DiscardSubKeyCache(DatabaseRecord& db);
 
 // For tests: number of open databases.
 int32_t OpenDatabaseCount();
+
+// Whether this process has a database of `path` (compared without regard to case) open. The
+// caller holds the database table lock.
+bool IsDatabaseOpen(const char* path);

@@ -2,6 +2,9 @@
 #include "platform/fault_injection.h"
 
 #include <atomic>
+#include <algorithm>
+#include <cstring>
+#include <mutex>
 
 namespace platform {
 namespace {
@@ -17,6 +20,12 @@ struct Armed {
 Armed g_armed[kKinds];
 std::atomic<uint64_t> g_counts[kKinds];
 std::atomic<int> g_anyArmed{0};
+
+std::mutex g_spaceMutex;
+bool g_spaceInjected = false;
+uint64_t g_injectedFree = 0;
+uint64_t g_injectedTotal = 0;
+char g_lastSpaceQuery[1024] = "";
 
 }  // namespace
 
@@ -35,7 +44,18 @@ void ClearFaults() {
         a.remaining.store(0);
     }
     g_anyArmed.store(0);
+    std::lock_guard<std::mutex> guard(g_spaceMutex);
+    g_spaceInjected = false;
 }
+
+void InjectDiskSpace(uint64_t freeBytes, uint64_t totalBytes) {
+    std::lock_guard<std::mutex> guard(g_spaceMutex);
+    g_spaceInjected = true;
+    g_injectedFree = freeBytes;
+    g_injectedTotal = totalBytes;
+}
+
+const char* LastDiskSpaceQuery() { return g_lastSpaceQuery; }
 
 uint64_t CallCount(CallKind kind) { return g_counts[static_cast<int>(kind)].load(); }
 
@@ -59,6 +79,18 @@ const Fault* Check(CallKind kind) {
     // This call is the armed one; keep failing while repeats remain.
     if (a.remaining.fetch_sub(1) <= 1) a.countdown.store(0);
     return &a.fault;
+}
+
+bool InjectedDiskSpace(const char* root, uint64_t* freeOut, uint64_t* totalOut) {
+    std::lock_guard<std::mutex> guard(g_spaceMutex);
+    const char* text = root ? root : "";
+    const size_t length = std::min(std::strlen(text), sizeof g_lastSpaceQuery - 1);
+    std::memcpy(g_lastSpaceQuery, text, length);
+    g_lastSpaceQuery[length] = '\0';
+    if (!g_spaceInjected) return false;
+    *freeOut = g_injectedFree;
+    *totalOut = g_injectedTotal;
+    return true;
 }
 
 }  // namespace fault_detail

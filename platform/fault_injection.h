@@ -18,21 +18,24 @@ enum class CallKind : int {
     Delete,
     Copy,
     Find,
-    Attributes,
+    Attributes,  // reading and setting attributes and file times
     Allocate,
     Registry,  // opening a registry key, reading a value
     Profile,   // reading an initialisation file
     Random,    // the system's generator for keys
     Thread,    // thread starts
     FolderRead,  // a folder read to find a name case-free (POSIX only; Windows needs none)
-    Count        // number of kinds, not a kind
+    Folder,    // creating and removing folders
+    Space,     // free-space queries
+    Count      // number of kinds, not a kind
 };
 
 // What the armed call does.
 struct Fault {
     uint32_t error = kFaultDefaultError;  // the error LastError() reports
     // For Read and Write: move this many bytes and report success (a short transfer) instead
-    // of failing. -1 means fail outright.
+    // of failing. For Copy: copy this many bytes, then fail (a copy that breaks off part-way).
+    // -1 means fail outright.
     int32_t shortCount = -1;
     static constexpr uint32_t kFaultDefaultError = 31;  // ERROR_GEN_FAILURE
 };
@@ -43,6 +46,12 @@ void InjectFault(CallKind kind, uint32_t nth, Fault fault = {}, uint32_t repeat 
 // Disarms every fault.
 void ClearFaults();
 
+// Makes every free-space query answer `freeBytes` free of `totalBytes` (without asking the
+// system) until ClearFaults, so that a full volume can be tested without filling a disk.
+void InjectDiskSpace(uint64_t freeBytes, uint64_t totalBytes);
+// The root (or path) that the last free-space query asked about; "" for none or a null root.
+const char* LastDiskSpaceQuery();
+
 // Calls of each kind since the last ResetCallCounts (counted whether or not they failed).
 uint64_t CallCount(CallKind kind);
 void ResetCallCounts();
@@ -50,6 +59,9 @@ void ResetCallCounts();
 namespace fault_detail {
 // For the implementations: counts the call and returns the armed fault, or null.
 const Fault* Check(CallKind kind);
+// For the free-space query (after its Check): records its root, and answers it when a test injected
+// the amounts (true) or leaves it to the system (false).
+bool InjectedDiskSpace(const char* root, uint64_t* freeOut, uint64_t* totalOut);
 }  // namespace fault_detail
 
 }  // namespace platform

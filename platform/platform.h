@@ -135,6 +135,48 @@ bool SetFileReadOnly(const char* name);
 FileHandle AcquireLockFile(const char* name);
 void ReleaseLockFile(FileHandle lock, const char* name);
 
+// The attribute bits of a file or folder, or kInvalidAttributes when it cannot be found. POSIX
+// reports read-only (no write permission), folder, hidden (a name beginning with a dot) and
+// archive for every other entry, as its directory search does.
+constexpr uint32_t kInvalidAttributes = 0xFFFFFFFFu;
+constexpr uint32_t kAttributeReparsePoint = 0x400;  // a folder link (POSIX: a symbolic link)
+uint32_t GetFileAttributes(const char* name);
+// Sets the attribute bits as given (the caller removes the ones that cannot be set). POSIX keeps
+// only read-only, the one bit its files carry.
+bool SetFileAttributes(const char* name, uint32_t attributes);
+
+// Copies `source` over `target` (CopyFileA with overwriting allowed): the target takes the
+// source's bytes, last-write time and attributes. The source is read sharing reading and
+// writing, so a file that a writer holds is copied as it stands. Fails with nothing changed
+// when the source cannot be read or the target is read-only (error 5) or held open (error 32);
+// a copy that fails part-way removes the target, so no partial copy passes for a whole one.
+bool CopyFile(const char* source, const char* target);
+// Puts `source` in the place of `target` in one step (a rename that replaces, also a read-only
+// target), so that there is no moment in which neither exists. Fails with nothing changed when
+// the source is held open (error 32) or the target is held open or a folder (error 5).
+bool ReplaceFile(const char* source, const char* target);
+
+// Writes the data of the file `name` through to the disk, opening it for the moment. Counted
+// as a flush.
+bool FlushNamedFile(const char* name);
+// Whether another opener holds `name` with write access (then an open for reading that shares
+// only reading is refused), and whether anyone holds it at all (Windows cannot see a reader of
+// a read-only file). Neither leaves anything open, and neither counts as an open.
+bool HeldForWriting(const char* name);
+bool HeldByAnyone(const char* name);
+
+// Sets the file times of an open file (file times as in FindData); a null time stays as it is.
+// POSIX has no settable creation time and ignores it.
+bool SetFileTimes(FileHandle file, const uint64_t* creation, const uint64_t* access, const uint64_t* write);
+
+// Creates one folder; fails when the name exists or its parent is missing.
+bool CreateFolder(const char* name);
+// Removes one empty folder; a folder link is removed itself, never what it points to.
+bool RemoveFolder(const char* name);
+// Makes the entries of `folder` (names created, renamed or removed in it) durable. Windows
+// records them with the file, so there is nothing to do there.
+bool FlushFolder(const char* folder);
+
 // ---- Atomics, time, threads, system ----------------------------------------------------------
 
 // All with full ordering; results are the old value (exchange) or the new value (inc/dec).

@@ -21,6 +21,8 @@ struct SystemTime {
 
 // The local time now, with milliseconds.
 void CurrentLocalTime(SystemTime* out);
+// The moment now as a file time (UTC), to the millisecond.
+uint64_t CurrentFileTime();
 
 // UTC file time to local file time and back. False when the time cannot be converted.
 // Both apply the zone offset in force now, as Windows does, whatever the time converted: a

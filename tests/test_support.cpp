@@ -9,6 +9,7 @@
 #include <system_error>
 
 #include "platform/platform.h"
+#include "platform/resources.h"
 
 namespace testing_support {
 
@@ -76,6 +77,16 @@ std::vector<std::string> SystemListing(const std::string& pattern) {
     } while (platform::FindNext(search, &data));
     platform::FindClose(search);
     return names;
+}
+
+std::string ProgramBesideThisOne(const std::string& name) {
+    char self[1024];
+    if (platform::ExecutablePath(self, sizeof self) == 0) return name;
+    std::string path = std::filesystem::path(self).parent_path().append(name).string();
+#ifdef _WIN32
+    path += ".exe";
+#endif
+    return path;
 }
 
 }  // namespace testing_support

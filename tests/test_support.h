@@ -33,6 +33,9 @@ uint32_t WordAt(const std::vector<uint8_t>& bytes, size_t offset);
 // hold a whole file's expected content in one short text.
 std::string Digest(const std::vector<uint8_t>& bytes);
 
+// The path of a program built beside the running test program (".exe" added on Windows).
+std::string ProgramBesideThisOne(const std::string& name);
+
 // What the system itself lists for a search pattern, in its order, without "." and "..".
 std::vector<std::string> SystemListing(const std::string& pattern);
 

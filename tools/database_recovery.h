@@ -7,21 +7,12 @@
 #include <cstdint>
 #include <string>
 
+#include "hdb/mirror.h"
+
 class FileService;
 
-enum class RecoveryOutcome {
-    Absent,            // no file at the path; nothing to do (a mirror, if any, is left alone)
-    Clean,             // closed cleanly; nothing changed
-    Restored,          // left open by a writer; the mirror now stands in its place
-    NothingToRestore,  // left open by a writer, and no mirror lies beside it; unchanged
-    DeletedTooShort,   // shorter than its header; deleted, and no mirror lay beside it
-    DeletedBoth,       // shorter than its header, and so was its mirror; both deleted
-    TooShortRestored,  // shorter than its header; deleted, and the mirror took its place
-    InUse,             // a program holds it open, so it cannot be replaced; nothing was touched
-    Failed,            // the file or the mirror could not be deleted or renamed
-};
-
-// Recovers the database at `path`. The outcome says what was done.
+// Recovers the database at `path` as the engine does (RecoverDatabaseWithOutcome). The outcome
+// says what was done.
 RecoveryOutcome RecoverDatabaseFile(FileService& files, const char* path);
 
 // 0 for the outcomes after which a database can be opened as it stands, 1 for the others.

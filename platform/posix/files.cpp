@@ -22,11 +22,10 @@ namespace {
 
 thread_local uint32_t t_lastError = 0;
 
-int FdOf(FileHandle file) { return static_cast<int>(file - 1); }
-FileHandle HandleOf(int fd) { return static_cast<FileHandle>(fd) + 1; }
+using posix::FdOf;
+using posix::HandleOf;
 
-// The share locks cover [0, kPresenceByte); the compatibility open locks kPresenceByte alone.
-constexpr off_t kPresenceByte = static_cast<off_t>(1) << 62;
+using posix::kPresenceByte;
 
 bool TakeLock(int fd, short type, off_t start, off_t length) {
     struct flock lock {};
@@ -36,8 +35,6 @@ bool TakeLock(int fd, short type, off_t start, off_t length) {
     lock.l_len = length;
     return fcntl(fd, F_OFD_SETLK, &lock) == 0;
 }
-
-bool TakeShareLock(int fd, bool write) { return TakeLock(fd, write ? F_WRLCK : F_RDLCK, 0, kPresenceByte); }
 
 bool IsFolder(const std::string& path) {
     struct stat st {};
@@ -49,6 +46,10 @@ bool ReadOnlyByMode(const struct stat& st) { return (st.st_mode & (S_IWUSR | S_I
 }  // namespace
 
 namespace posix {
+
+bool TakeShareLock(int fd, bool write) { return TakeLock(fd, write ? F_WRLCK : F_RDLCK, 0, kPresenceByte); }
+bool TakePresenceLock(int fd) { return TakeLock(fd, F_RDLCK, kPresenceByte, 1); }
+bool TakeSoleLock(int fd) { return TakeLock(fd, F_WRLCK, 0, 0); }
 
 uint32_t ErrorFromErrno(int error, bool mustExist) {
     switch (error) {
@@ -150,7 +151,7 @@ FileHandle OpenFile(const char* name, FileAccess access, FileCreation creation, 
         else posix::FailWithErrnoFor(name);
         return 0;
     }
-    if (!TakeShareLock(fd, write && !folder)) {
+    if (!posix::TakeShareLock(fd, write && !folder)) {
         close(fd);
         posix::Fail(kErrorSharingViolation);
         return 0;
@@ -178,7 +179,7 @@ FileHandle OpenFileCompat(const char* name) {
         return 0;
     }
     // Marks the file as open without stopping readers or writers (see the top of this file).
-    TakeLock(fd, F_RDLCK, kPresenceByte, 1);
+    posix::TakePresenceLock(fd);
     return HandleOf(fd);
 }
 

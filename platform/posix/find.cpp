@@ -32,14 +32,13 @@ uint64_t FileTimeOf(const struct timespec& t) {
 }
 
 bool Describe(const std::string& path, const char* name, FindData* data) {
-    struct stat st {};
-    if (stat(path.c_str(), &st) != 0 && lstat(path.c_str(), &st) != 0) return false;
+    struct stat st {}, link {};
+    if (lstat(path.c_str(), &link) != 0) return false;
+    const bool isLink = S_ISLNK(link.st_mode);
+    if (!isLink || stat(path.c_str(), &st) != 0) st = link;
     std::memset(data, 0, sizeof *data);
-    uint32_t attributes = S_ISDIR(st.st_mode) ? kAttributeDirectory : kAttributeArchive;
-    if ((st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0) attributes |= kAttributeReadOnly;
-    if (name[0] == '.' && std::strcmp(name, ".") != 0 && std::strcmp(name, "..") != 0)
-        attributes |= kAttributeHidden;
-    data->attributes = attributes;
+    data->attributes = posix::AttributesOf(S_ISDIR(st.st_mode), (st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) != 0,
+                                           isLink, name);
     data->creationTime = FileTimeOf(st.st_ctim);
     data->lastAccessTime = FileTimeOf(st.st_atim);
     data->lastWriteTime = FileTimeOf(st.st_mtim);

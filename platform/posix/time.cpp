@@ -14,6 +14,7 @@ namespace {
 
 constexpr int64_t kTicksPerSecond = 10000000;
 constexpr int64_t kDaysFrom1601To1970 = 134774;
+constexpr int64_t kSecondsFrom1601To1970 = kDaysFrom1601To1970 * 86400;
 // Win32 refuses file times with the top bit set and years beyond 30827.
 constexpr uint64_t kLargestFileTime = 0x7FFFFFFFFFFFFFFFull;
 
@@ -141,6 +142,14 @@ void CurrentLocalTime(SystemTime* out) {
     if (!localtime_r(&now.tv_sec, &tm) ||
         !FromTm(tm, static_cast<uint16_t>(now.tv_nsec / 1000000), out))
         std::memset(out, 0, sizeof *out);
+}
+
+uint64_t CurrentFileTime() {
+    struct timespec now {};
+    clock_gettime(CLOCK_REALTIME, &now);
+    const int64_t milliseconds = now.tv_nsec / 1000000;
+    return static_cast<uint64_t>((static_cast<int64_t>(now.tv_sec) + kSecondsFrom1601To1970) * kTicksPerSecond +
+                                 milliseconds * (kTicksPerSecond / 1000));
 }
 
 bool FileTimeToLocal(uint64_t fileTime, uint64_t* localOut) {

@@ -58,6 +58,14 @@ void CurrentLocalTime(SystemTime* out) {
     *out = FromWin32(st);
 }
 
+uint64_t CurrentFileTime() {
+    SYSTEMTIME now;
+    ::GetSystemTime(&now);
+    FILETIME stamp;
+    if (!::SystemTimeToFileTime(&now, &stamp)) return 0;
+    return FromFileTime(stamp);
+}
+
 bool FileTimeToLocal(uint64_t fileTime, uint64_t* localOut) {
     const FILETIME utc = ToFileTime(fileTime);
     FILETIME local;

@@ -13,6 +13,9 @@
 #undef DeleteFile
 #undef MoveFile
 #undef CopyFile
+#undef ReplaceFile
+#undef GetFileAttributes
+#undef SetFileAttributes
 
 #include "platform/platform.h"
 

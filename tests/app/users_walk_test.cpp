@@ -94,15 +94,21 @@ TEST_F(UsersWalk, ListingCutShortIsReported) {
     EXPECT_EQ(SharedRun().report.usersWalk, ::UsersWalk::Listed);
     ASSERT_EQ(SharedRun().report.entries.size(), 3u);
 
-    host.lines.clear();
-    host.messages.clear();
-    fs::remove(repository / "UserConfig.hdb");
-    // The run's last search call is the one that ends the listing; the one before it brings
-    // the last entry.
-    platform::InjectFault(platform::CallKind::Find, static_cast<uint32_t>(searches - 1),
-                          platform::Fault{platform::kErrorAccessDenied});
-    Run();
-    platform::ClearFaults();
+    // The search call that brings the last entry is found from the end (failing the one after
+    // it cuts the listing short too, with every entry read): the calls after the
+    // listing (the database's own checks) come and go with the file service, the walk's do not.
+    bool cutShort = false;
+    for (uint64_t nth = searches; nth >= 1 && !cutShort; --nth) {
+        host.lines.clear();
+        host.messages.clear();
+        fs::remove(repository / "UserConfig.hdb");
+        platform::InjectFault(platform::CallKind::Find, static_cast<uint32_t>(nth),
+                              platform::Fault{platform::kErrorAccessDenied});
+        Run();
+        platform::ClearFaults();
+        cutShort = SharedRun().report.usersWalk == ::UsersWalk::CutShort && SharedRun().report.entries.size() < 3;
+    }
+    ASSERT_TRUE(cutShort) << "no failing search call before the last entry was reported as a listing cut short";
     const RunReport& report = SharedRun().report;
     EXPECT_EQ(report.usersWalk, ::UsersWalk::CutShort);
     EXPECT_EQ(report.usersError, platform::kErrorAccessDenied);

@@ -1,0 +1,309 @@
+// Whole-file operations on POSIX with Win32 results: copying (the share rules of both files
+// respected, no partial copy left behind), replacing renames, attributes and file times.
+#include "platform/platform.h"
+#include "platform/fault_injection.h"
+#include "platform/posix/errors.h"
+#include "platform/posix/names.h"
+
+#include <cerrno>
+#include <cstring>
+#include <string>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace platform {
+namespace posix {
+
+uint32_t AttributesOf(bool folder, bool writable, bool link, const char* leafName) {
+    uint32_t attributes = folder ? kAttributeDirectory : kAttributeArchive;
+    if (!writable) attributes |= kAttributeReadOnly;
+    if (link) attributes |= kAttributeReparsePoint;
+    if (leafName[0] == '.' && std::strcmp(leafName, ".") != 0 && std::strcmp(leafName, "..") != 0)
+        attributes |= kAttributeHidden;
+    return attributes;
+}
+
+}  // namespace posix
+
+namespace {
+
+constexpr mode_t kWriteBits = S_IWUSR | S_IWGRP | S_IWOTH;
+constexpr uint32_t kErrorDirectory = 267;  // ERROR_DIRECTORY: the name is not a folder
+
+const char* LeafOf(const char* name) {
+    const char* slash = std::strrchr(name, '/');
+    return slash ? slash + 1 : name;
+}
+
+timespec TimespecOf(uint64_t fileTime) {
+    constexpr uint64_t kTicksPerSecond = 10000000;
+    constexpr int64_t kSecondsFrom1601To1970 = 11644473600;
+    timespec t{};
+    t.tv_sec = static_cast<time_t>(static_cast<int64_t>(fileTime / kTicksPerSecond) - kSecondsFrom1601To1970);
+    t.tv_nsec = static_cast<long>(fileTime % kTicksPerSecond) * 100;
+    return t;
+}
+
+// Writes `count` bytes whole; false on an error (errno set).
+bool WriteAll(int fd, const char* data, size_t count) {
+    while (count > 0) {
+        const ssize_t n = write(fd, data, count);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return false;
+        }
+        data += n;
+        count -= static_cast<size_t>(n);
+    }
+    return true;
+}
+
+// Copies the bytes of `from` to `to`, at most `limit` of them. False on an error (errno set).
+bool CopyBytes(int from, int to, uint64_t limit) {
+    static thread_local char buffer[1 << 16];
+    while (limit > 0) {
+        const size_t want = limit < sizeof buffer ? static_cast<size_t>(limit) : sizeof buffer;
+        const ssize_t n = read(from, buffer, want);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return false;
+        }
+        if (n == 0) break;
+        if (!WriteAll(to, buffer, static_cast<size_t>(n))) return false;
+        limit -= static_cast<uint64_t>(n);
+    }
+    return true;
+}
+
+// Opens the source of a copy sharing reading and writing, as the system's copy does: a file
+// that a writer holds can be copied, but not deleted or renamed during the copy.
+int OpenCopySource(const char* source, struct stat* st) {
+    const int fd = open(source, O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        posix::FailWithErrnoFor(source);
+        return -1;
+    }
+    if (fstat(fd, st) != 0 || S_ISDIR(st->st_mode)) {
+        close(fd);
+        posix::Fail(kErrorAccessDenied);
+        return -1;
+    }
+    posix::TakePresenceLock(fd);
+    return fd;
+}
+
+// Opens the target of a copy sharing nothing (so never the copy's own source), without emptying
+// it until it is ours.
+int OpenCopyTarget(const char* target) {
+    struct stat st {};
+    if (stat(target, &st) == 0 && (S_ISDIR(st.st_mode) || (st.st_mode & kWriteBits) == 0)) {
+        posix::Fail(kErrorAccessDenied);
+        return -1;
+    }
+    const int fd = open(target, O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
+    if (fd < 0) {
+        posix::FailWithErrnoFor(target);
+        return -1;
+    }
+    if (!posix::TakeSoleLock(fd)) {
+        close(fd);
+        posix::Fail(kErrorSharingViolation);
+        return -1;
+    }
+    if (ftruncate(fd, 0) != 0) {
+        posix::FailWithErrno();
+        close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+}  // namespace
+
+bool CopyFile(const char* source, const char* target) {
+    const Fault* fault = fault_detail::Check(CallKind::Copy);
+    if (fault && fault->shortCount < 0) return posix::Fail(fault->error);
+    std::string sourceStorage, targetStorage;
+    source = posix::ResolveName(source, sourceStorage);
+    if (!source) return false;
+    target = posix::ResolveName(target, targetStorage);
+    if (!target) return false;
+
+    struct stat st {};
+    const int from = OpenCopySource(source, &st);
+    if (from < 0) return false;
+    const int to = OpenCopyTarget(target);
+    if (to < 0) {
+        close(from);
+        return false;
+    }
+    const uint64_t limit = fault ? static_cast<uint64_t>(fault->shortCount) : UINT64_MAX;
+    bool copied = CopyBytes(from, to, limit);
+    uint32_t error = copied ? 0 : posix::ErrorFromErrno(errno, true);
+    if (copied && fault) {
+        copied = false;
+        error = fault->error;
+    }
+    if (copied) {
+        // The copy keeps the source's last-write time and its read-only attribute.
+        const timespec times[2] = {{0, UTIME_NOW}, st.st_mtim};
+        futimens(to, times);
+        fchmod(to, st.st_mode & 07777);
+    }
+    if (close(to) != 0 && copied) {
+        copied = false;
+        error = posix::ErrorFromErrno(errno, true);
+    }
+    close(from);
+    if (!copied) {
+        unlink(target);  // a broken-off copy must not pass for a whole one
+        return posix::Fail(error);
+    }
+    return true;
+}
+
+bool ReplaceFile(const char* source, const char* target) {
+    if (const Fault* f = fault_detail::Check(CallKind::Rename)) return posix::Fail(f->error);
+    std::string sourceStorage, targetStorage;
+    source = posix::ResolveName(source, sourceStorage);
+    if (!source) return false;
+    target = posix::ResolveName(target, targetStorage);
+    if (!target) return false;
+    struct stat st {};
+    if (lstat(source, &st) != 0) return posix::FailWithErrnoFor(source);
+    if (S_ISREG(st.st_mode) && posix::IsHeldOpen(source)) return posix::Fail(kErrorSharingViolation);
+    // A read-only target is replaced as well; one that someone holds open, or a folder, is not.
+    struct stat old {};
+    if (lstat(target, &old) == 0 &&
+        (S_ISDIR(old.st_mode) || (S_ISREG(old.st_mode) && posix::IsHeldOpen(target))))
+        return posix::Fail(kErrorAccessDenied);
+    if (rename(source, target) != 0) return posix::FailWithErrnoFor(target);
+    return true;
+}
+
+bool FlushNamedFile(const char* name) {
+    if (const Fault* f = fault_detail::Check(CallKind::Flush)) return posix::Fail(f->error);
+    std::string storage;
+    name = posix::ResolveName(name, storage);
+    if (!name) return false;
+    const int fd = open(name, O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return posix::FailWithErrnoFor(name);
+    const bool flushed = fsync(fd) == 0;
+    if (!flushed) posix::FailWithErrno();
+    close(fd);
+    return flushed;
+}
+
+bool HeldForWriting(const char* name) {
+    std::string storage;
+    name = posix::ResolveName(name, storage);
+    if (!name) return false;
+    const int fd = open(name, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) return false;
+    // Only a writer's exclusive share lock refuses a reader's shared one.
+    struct flock lock {};
+    lock.l_type = F_RDLCK;
+    lock.l_whence = SEEK_SET;
+    lock.l_start = 0;
+    lock.l_len = posix::kPresenceByte;
+    const bool held = fcntl(fd, F_OFD_GETLK, &lock) == 0 && lock.l_type != F_UNLCK;
+    close(fd);
+    return held;
+}
+
+bool HeldByAnyone(const char* name) {
+    std::string storage;
+    const char* path = posix::ResolveName(name, storage);
+    return path && posix::IsHeldOpen(path);
+}
+
+uint32_t GetFileAttributes(const char* name) {
+    if (const Fault* f = fault_detail::Check(CallKind::Attributes)) {
+        posix::Fail(f->error);
+        return kInvalidAttributes;
+    }
+    std::string storage;
+    name = posix::ResolveName(name, storage);
+    if (!name) return kInvalidAttributes;
+    struct stat st {}, link {};
+    if (lstat(name, &link) != 0) {
+        posix::FailWithErrnoFor(name);
+        return kInvalidAttributes;
+    }
+    const bool isLink = S_ISLNK(link.st_mode);
+    if (!isLink || stat(name, &st) != 0) st = link;
+    return posix::AttributesOf(S_ISDIR(st.st_mode), (st.st_mode & kWriteBits) != 0, isLink, LeafOf(name));
+}
+
+bool SetFileAttributes(const char* name, uint32_t attributes) {
+    if (const Fault* f = fault_detail::Check(CallKind::Attributes)) return posix::Fail(f->error);
+    std::string storage;
+    name = posix::ResolveName(name, storage);
+    if (!name) return false;
+    struct stat st {};
+    if (stat(name, &st) != 0) return posix::FailWithErrnoFor(name);
+    // A folder without write permission could not take new entries, which its read-only
+    // attribute does not mean on Windows; folders keep their permissions.
+    if (S_ISDIR(st.st_mode)) return true;
+    const bool readOnly = (attributes & kAttributeReadOnly) != 0;
+    const mode_t mode = readOnly ? st.st_mode & ~kWriteBits : ((st.st_mode & kWriteBits) ? st.st_mode : st.st_mode | S_IWUSR);
+    if (mode != st.st_mode && chmod(name, mode & 07777) != 0) return posix::FailWithErrno();
+    return true;
+}
+
+bool SetFileTimes(FileHandle file, const uint64_t* creation, const uint64_t* access, const uint64_t* write) {
+    if (const Fault* f = fault_detail::Check(CallKind::Attributes)) return posix::Fail(f->error);
+    (void)creation;  // no creation time to set here
+    timespec times[2] = {{0, UTIME_OMIT}, {0, UTIME_OMIT}};
+    if (access) times[0] = TimespecOf(*access);
+    if (write) times[1] = TimespecOf(*write);
+    if (futimens(posix::FdOf(file), times) != 0) return posix::FailWithErrno();
+    return true;
+}
+
+bool CreateFolder(const char* name) {
+    if (const Fault* f = fault_detail::Check(CallKind::Folder)) return posix::Fail(f->error);
+    std::string storage;
+    name = posix::ResolveName(name, storage);
+    if (!name) return false;
+    if (mkdir(name, 0777) == 0) return true;
+    if (errno == ENOENT || errno == ENOTDIR) return posix::Fail(kErrorPathNotFound);
+    return posix::FailWithErrno();
+}
+
+bool RemoveFolder(const char* name) {
+    if (const Fault* f = fault_detail::Check(CallKind::Folder)) return posix::Fail(f->error);
+    std::string storage;
+    name = posix::ResolveName(name, storage);
+    if (!name) return false;
+    struct stat link {};
+    if (lstat(name, &link) != 0) return posix::FailWithErrnoFor(name);
+    if (S_ISLNK(link.st_mode)) {
+        // A link to a folder goes as the link; its target and what lies in it stay.
+        struct stat st {};
+        if (stat(name, &st) != 0 || !S_ISDIR(st.st_mode)) return posix::Fail(kErrorDirectory);
+        if (unlink(name) != 0) return posix::FailWithErrno();
+        return true;
+    }
+    if (!S_ISDIR(link.st_mode)) return posix::Fail(kErrorDirectory);
+    if (rmdir(name) == 0) return true;
+    if (errno == ENOTEMPTY || errno == EEXIST) return posix::Fail(145);  // ERROR_DIR_NOT_EMPTY
+    if (errno == EBUSY) return posix::Fail(kErrorSharingViolation);
+    return posix::FailWithErrno();
+}
+
+bool FlushFolder(const char* folder) {
+    if (const Fault* f = fault_detail::Check(CallKind::Flush)) return posix::Fail(f->error);
+    std::string storage;
+    folder = posix::ResolveName(folder, storage);
+    if (!folder) return false;
+    const int fd = open(*folder ? folder : ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return posix::FailWithErrnoFor(folder);
+    const bool flushed = fsync(fd) == 0;
+    if (!flushed) posix::FailWithErrno();
+    close(fd);
+    return flushed;
+}
+
+}  // namespace platform

@@ -1,0 +1,115 @@
+// Whole-file operations on Win32: the narrow calls themselves.
+#include "platform/win32/win32.h"
+#include "platform/fault_injection.h"
+
+namespace platform {
+namespace {
+
+FILETIME ToFileTime(uint64_t t) {
+    FILETIME ft;
+    ft.dwLowDateTime = static_cast<DWORD>(t);
+    ft.dwHighDateTime = static_cast<DWORD>(t >> 32);
+    return ft;
+}
+
+}  // namespace
+
+bool CopyFile(const char* source, const char* target) {
+    const Fault* fault = fault_detail::Check(CallKind::Copy);
+    if (fault && fault->shortCount < 0) return win32::Fail(fault->error);
+    if (!::CopyFileA(source, target, FALSE)) return false;
+    if (fault) {
+        // A copy that breaks off part-way: CopyFileA removes what it wrote.
+        ::DeleteFileA(target);
+        return win32::Fail(fault->error);
+    }
+    return true;
+}
+
+bool ReplaceFile(const char* source, const char* target) {
+    if (const Fault* f = fault_detail::Check(CallKind::Rename)) return win32::Fail(f->error);
+    return ::MoveFileExA(source, target, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != FALSE;
+}
+
+bool FlushNamedFile(const char* name) {
+    if (const Fault* f = fault_detail::Check(CallKind::Flush)) return win32::Fail(f->error);
+    // Flushing needs write access.
+    HANDLE h = ::CreateFileA(name, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                             FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE) return false;
+    const bool flushed = ::FlushFileBuffers(h) != FALSE;
+    const DWORD error = ::GetLastError();
+    ::CloseHandle(h);
+    if (!flushed) ::SetLastError(error);
+    return flushed;
+}
+
+namespace {
+
+// Whether an open that shares only reading meets a sharing violation.
+bool ProbeRefused(const char* name, DWORD access, DWORD* error) {
+    HANDLE h = ::CreateFileA(name, access, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h != INVALID_HANDLE_VALUE) {
+        ::CloseHandle(h);
+        *error = NO_ERROR;
+        return false;
+    }
+    *error = ::GetLastError();
+    return *error == ERROR_SHARING_VIOLATION;
+}
+
+}  // namespace
+
+bool HeldForWriting(const char* name) {
+    DWORD error = 0;
+    return ProbeRefused(name, GENERIC_READ, &error);
+}
+
+bool HeldByAnyone(const char* name) {
+    DWORD error = 0;
+    if (ProbeRefused(name, GENERIC_READ | GENERIC_WRITE, &error)) return true;
+    // A read-only file refuses writing to everyone; a writer still shows by refusing a reader.
+    return error == ERROR_ACCESS_DENIED && HeldForWriting(name);
+}
+
+uint32_t GetFileAttributes(const char* name) {
+    if (const Fault* f = fault_detail::Check(CallKind::Attributes)) {
+        win32::Fail(f->error);
+        return kInvalidAttributes;
+    }
+    return ::GetFileAttributesA(name);
+}
+
+bool SetFileAttributes(const char* name, uint32_t attributes) {
+    if (const Fault* f = fault_detail::Check(CallKind::Attributes)) return win32::Fail(f->error);
+    return ::SetFileAttributesA(name, attributes) != FALSE;
+}
+
+bool SetFileTimes(FileHandle file, const uint64_t* creation, const uint64_t* access, const uint64_t* write) {
+    if (const Fault* f = fault_detail::Check(CallKind::Attributes)) return win32::Fail(f->error);
+    FILETIME c, a, w;
+    if (creation) c = ToFileTime(*creation);
+    if (access) a = ToFileTime(*access);
+    if (write) w = ToFileTime(*write);
+    return ::SetFileTime(win32::HandleOf(file), creation ? &c : nullptr, access ? &a : nullptr,
+                         write ? &w : nullptr) != FALSE;
+}
+
+bool CreateFolder(const char* name) {
+    if (const Fault* f = fault_detail::Check(CallKind::Folder)) return win32::Fail(f->error);
+    return ::CreateDirectoryA(name, nullptr) != FALSE;
+}
+
+bool RemoveFolder(const char* name) {
+    if (const Fault* f = fault_detail::Check(CallKind::Folder)) return win32::Fail(f->error);
+    return ::RemoveDirectoryA(name) != FALSE;
+}
+
+bool FlushFolder(const char*) {
+    // NTFS writes a folder's entries with the files' own metadata; FlushFileBuffers on the file
+    // makes both durable.
+    if (const Fault* f = fault_detail::Check(CallKind::Flush)) return win32::Fail(f->error);
+    return true;
+}
+
+}  // namespace platform
