@@ -9,30 +9,35 @@
 #include "support/date_time_converter.h"
 #include "support/spin_lock.h"
 
+file_service_detail::ReadWindow file_service_detail::g_readWindows[kOpenFileTableSize];
+
 namespace {
 
 // Small reads are served from a buffer that is filled in large reads, so a reader that takes one
 // byte at a time costs one system call per buffer, not per byte. Reads of 256 bytes or more (a
 // database block, a header) go straight to the system: such callers keep their own buffers and
 // count on each of their reads being one transfer. While the entry's position is known, the
-// system's position stands at bufferStart + bufferFill and the entry's own at bufferStart +
-// bufferCursor; a write, or a seek outside the buffer, first puts the system's position back at
-// the entry's. After a failed call the position is not known until the system is asked again.
+// system's position stands at bufferStart + fill and the entry's own at bufferStart + cursor
+// (of the entry's read window); a write, or a seek outside the buffer, first puts the system's
+// position back at the entry's. After a failed call the position is not known until the system is asked again.
 constexpr uint32_t kReadBufferSize = 16 * 1024;
 constexpr uint32_t kBufferedReadBelow = 256;
 
+// The entry's buffer, its fill and cursor are in g_readWindows at the entry's index.
 struct OpenFileEntry {
     std::atomic<platform::FileHandle> handle;  // 0 marks a free entry
     int32_t modified;
     char* name;  // heap copy of the name as opened, or null
-    uint8_t* buffer;  // kReadBufferSize bytes once the entry is read, or null
     bool positionKnown;
     uint64_t bufferStart;   // file offset of buffer[0]
-    uint32_t bufferFill;    // bytes of the buffer that hold file data
-    uint32_t bufferCursor;  // the entry's position inside the buffer, at most bufferFill
 };
 
 OpenFileEntry g_openFiles[kOpenFileTableSize];
+
+file_service_detail::ReadWindow& Window(const OpenFileEntry& entry) {
+    return file_service_detail::g_readWindows[&entry - g_openFiles];
+}
+
 SpinLockWord g_openFileTableLock = 0;
 volatile int32_t g_objectCount = 0;
 DateTimeConverter* g_dateTimeConverter = nullptr;
@@ -83,14 +88,14 @@ platform::FileHandle OpenByMode(const char* name, uint32_t mode, bool newFileOnl
 void SetKnownPosition(OpenFileEntry& entry, uint64_t position) {
     entry.positionKnown = true;
     entry.bufferStart = position;
-    entry.bufferFill = 0;
-    entry.bufferCursor = 0;
+    Window(entry).fill = 0;
+    Window(entry).cursor = 0;
 }
 
 void ForgetPosition(OpenFileEntry& entry) {
     entry.positionKnown = false;
-    entry.bufferFill = 0;
-    entry.bufferCursor = 0;
+    Window(entry).fill = 0;
+    Window(entry).cursor = 0;
 }
 
 // Makes the system's position the entry's and empties the buffer. False when that fails.
@@ -101,9 +106,9 @@ bool SyncPosition(OpenFileEntry& entry) {
         SetKnownPosition(entry, position);
         return true;
     }
-    const uint64_t position = entry.bufferStart + entry.bufferCursor;
+    const uint64_t position = entry.bufferStart + Window(entry).cursor;
     // A failed move leaves the system where it was, so the entry keeps its buffer and position.
-    if (entry.bufferCursor != entry.bufferFill &&
+    if (Window(entry).cursor != Window(entry).fill &&
         !platform::SeekFile(entry.handle, static_cast<int64_t>(position), platform::SeekOrigin::Begin, nullptr))
         return false;
     SetKnownPosition(entry, position);
@@ -112,10 +117,10 @@ bool SyncPosition(OpenFileEntry& entry) {
 
 // Copies what the buffer holds from the entry's position on, at most `count` bytes.
 uint32_t TakeBuffered(OpenFileEntry& entry, uint8_t* out, uint32_t count) {
-    const uint32_t available = entry.bufferFill - entry.bufferCursor;
+    const uint32_t available = Window(entry).fill - Window(entry).cursor;
     const uint32_t take = available < count ? available : count;
-    if (take > 0) std::memcpy(out, entry.buffer + entry.bufferCursor, take);
-    entry.bufferCursor += take;
+    if (take > 0) std::memcpy(out, Window(entry).buffer + Window(entry).cursor, take);
+    Window(entry).cursor += take;
     return take;
 }
 
@@ -133,10 +138,34 @@ bool ReadThrough(OpenFileEntry& entry, uint8_t* out, uint32_t count, uint32_t* d
 // Reads the next buffer's worth at the entry's position, once the buffer is used up.
 bool Refill(OpenFileEntry& entry) {
     uint32_t done = 0;
-    if (!ReadThrough(entry, entry.buffer, kReadBufferSize, &done)) return false;
+    if (!ReadThrough(entry, Window(entry).buffer, kReadBufferSize, &done)) return false;
     entry.bufferStart -= done;
-    entry.bufferFill = done;
+    Window(entry).fill = done;
     return true;
+}
+
+// Every read but that of one buffered byte, which FileRead serves inline.
+int32_t ReadEntry(OpenFileEntry& entry, uint8_t* out, uint32_t count) {
+    if (!Window(entry).buffer && count < kBufferedReadBelow)
+        Window(entry).buffer = static_cast<uint8_t*>(platform::Allocate(kReadBufferSize));
+    // Bytes already buffered come first, whatever the size of the read.
+    uint32_t served = Window(entry).buffer ? TakeBuffered(entry, out, count) : 0;
+    while (served < count) {
+        const uint32_t left = count - served;
+        // Without a buffer (there was no memory for one) every read is the system's own.
+        if (!Window(entry).buffer || count >= kBufferedReadBelow) {
+            uint32_t done = 0;
+            if (!ReadThrough(entry, out + served, left, &done)) return -1;
+            return static_cast<int32_t>(served + done);
+        }
+        // A failed read returns -1 even when the buffer gave part of the bytes; where the file
+        // then stands is not known, as after a failed system read.
+        if (!Refill(entry)) return -1;
+        const uint32_t got = TakeBuffered(entry, out + served, left);
+        if (got == 0) break;  // the end of the file
+        served += got;
+    }
+    return static_cast<int32_t>(served);
 }
 
 char* CopyName(const char* name) {
@@ -207,29 +236,8 @@ int32_t FileService::FileOpen(const char* name, uint32_t request) {
     return -1;
 }
 
-int32_t FileService::FileRead(int32_t index, void* buffer, uint32_t count) {
-    OpenFileEntry& entry = g_openFiles[index];
-    auto* out = static_cast<uint8_t*>(buffer);
-    if (!entry.buffer && count < kBufferedReadBelow)
-        entry.buffer = static_cast<uint8_t*>(platform::Allocate(kReadBufferSize));
-    // Bytes already buffered come first, whatever the size of the read.
-    uint32_t served = entry.buffer ? TakeBuffered(entry, out, count) : 0;
-    while (served < count) {
-        const uint32_t left = count - served;
-        // Without a buffer (there was no memory for one) every read is the system's own.
-        if (!entry.buffer || count >= kBufferedReadBelow) {
-            uint32_t done = 0;
-            if (!ReadThrough(entry, out + served, left, &done)) return -1;
-            return static_cast<int32_t>(served + done);
-        }
-        // A failed read returns -1 even when the buffer gave part of the bytes; where the file
-        // then stands is not known, as after a failed system read.
-        if (!Refill(entry)) return -1;
-        const uint32_t got = TakeBuffered(entry, out + served, left);
-        if (got == 0) break;  // the end of the file
-        served += got;
-    }
-    return static_cast<int32_t>(served);
+int32_t FileService::FileReadFromEntry(int32_t index, void* buffer, uint32_t count) {
+    return ReadEntry(g_openFiles[index], static_cast<uint8_t*>(buffer), count);
 }
 
 int32_t FileService::FileWrite(int32_t index, const void* buffer, uint32_t count) {
@@ -248,7 +256,7 @@ int32_t FileService::FileWrite(int32_t index, const void* buffer, uint32_t count
 
 uint32_t FileService::FileTell(int32_t index, uint32_t* highOut) {
     OpenFileEntry& entry = g_openFiles[index];
-    uint64_t position = entry.bufferStart + entry.bufferCursor;
+    uint64_t position = entry.bufferStart + Window(entry).cursor;
     if (!entry.positionKnown) {
         // A 64-bit move cannot be mistaken for failure when the low half is all ones.
         if (!platform::SeekFile(entry.handle, 0, platform::SeekOrigin::Current, &position)) {
@@ -265,8 +273,8 @@ int32_t FileService::FileSeek(int32_t index, uint32_t high, uint32_t low) {
     OpenFileEntry& entry = g_openFiles[index];
     const uint64_t offset = (static_cast<uint64_t>(high) << 32) | low;
     // A position inside the buffer, or the position the entry stands at, needs no system call.
-    if (entry.positionKnown && offset >= entry.bufferStart && offset - entry.bufferStart <= entry.bufferFill) {
-        entry.bufferCursor = static_cast<uint32_t>(offset - entry.bufferStart);
+    if (entry.positionKnown && offset >= entry.bufferStart && offset - entry.bufferStart <= Window(entry).fill) {
+        Window(entry).cursor = static_cast<uint32_t>(offset - entry.bufferStart);
         return 0;
     }
     if (!platform::SeekFile(entry.handle, static_cast<int64_t>(offset), platform::SeekOrigin::Begin, nullptr)) {
@@ -285,8 +293,8 @@ int32_t FileService::FileFlush(int32_t index) {
 int32_t FileService::FileClose(int32_t index) {
     OpenFileEntry& entry = g_openFiles[index];
     platform::CloseFile(entry.handle);
-    platform::Free(entry.buffer);
-    entry.buffer = nullptr;
+    platform::Free(Window(entry).buffer);
+    Window(entry).buffer = nullptr;
     ForgetPosition(entry);
     if (entry.name) {
         if (entry.modified == 1) JournalFileChanged(entry.name);

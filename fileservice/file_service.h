@@ -27,6 +27,18 @@ constexpr int32_t kOpenErrorAccess = -13;
 constexpr int32_t kWriteErrorNothingWritten = -10;
 constexpr int32_t kSearchFailed = -2;
 
+namespace file_service_detail {
+// The read buffer of one open file: bytes of the file from the entry's buffer start, `fill` of
+// them, the entry standing at `cursor`. Visible here only so that a one-byte read of a buffered
+// byte, which the summary reader makes for every byte it takes, costs no call.
+struct ReadWindow {
+    uint8_t* buffer;  // null until the entry is read in small pieces
+    uint32_t fill;
+    uint32_t cursor;  // at most fill
+};
+extern ReadWindow g_readWindows[kOpenFileTableSize];
+}  // namespace file_service_detail
+
 // Optional notifications of an embedding program; results are ignored.
 struct FileActivityHooks {
     void (*OnOpen)(const char* name, uint32_t mode, int32_t index);
@@ -170,7 +182,20 @@ public:
     int32_t UniversalPath(const char* path, char* nameOut, size_t size);
 
     int32_t isNT = 0;
+
+private:
+    // Every read but that of one buffered byte.
+    int32_t FileReadFromEntry(int32_t index, void* buffer, uint32_t count);
 };
+
+inline int32_t FileService::FileRead(int32_t index, void* buffer, uint32_t count) {
+    file_service_detail::ReadWindow& window = file_service_detail::g_readWindows[index];
+    if (count == 1 && window.cursor < window.fill) {
+        *static_cast<uint8_t*>(buffer) = window.buffer[window.cursor++];
+        return 1;
+    }
+    return FileReadFromEntry(index, buffer, count);
+}
 
 // The attribute bits FileSetAttributes applies: read-only, hidden, system, archive, normal,
 // temporary, offline and not-content-indexed.

@@ -1,6 +1,7 @@
 #include "hdb/block_cache.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
 #include <new>
 
@@ -18,15 +19,30 @@ constexpr uint32_t kRunBlocks = 64;           // the most blocks one write-back 
 
 uint32_t g_limit = kDefaultBlockCacheLimit;
 
+// What the cache knows of an entry, kept apart from its bytes: walks of the use order and probes
+// of the index touch 16 bytes an entry, not a block's worth.
 struct CacheEntry {
     uint32_t block;
     uint32_t dirty;
     uint32_t older;  // towards the least recently used; kNone at the end
     uint32_t newer;  // towards the most recently used; also links unused entries
-    uint8_t bytes[kBlockSize];
 };
 
-uint32_t Slot(uint32_t block, uint32_t mask) { return (block * 0x9E3779B1u >> 7) & mask; }
+struct CacheChunk {
+    CacheEntry entries[kChunkEntries];
+    uint8_t bytes[kChunkEntries][kBlockSize];
+};
+
+// One slot of the block-number index: the block and its entry's number plus one (0: empty).
+// The block is kept beside the entry so that a probe never has to visit the entry itself.
+struct IndexSlot {
+    uint32_t block;
+    uint32_t entry;
+};
+
+// Fibonacci hashing: the high bits of the product spread runs of adjacent block numbers, the
+// usual content of the cache, evenly over the index.
+uint32_t Slot(uint32_t block, uint32_t shift) { return block * 0x9E3779B1u >> shift; }
 
 }  // namespace
 
@@ -41,14 +57,15 @@ public:
         platform::Free(table_);
     }
 
-    CacheEntry& At(uint32_t index) { return chunks_[index / kChunkEntries][index % kChunkEntries]; }
+    CacheEntry& At(uint32_t index) { return chunks_[index / kChunkEntries]->entries[index % kChunkEntries]; }
+    uint8_t* Bytes(uint32_t index) { return chunks_[index / kChunkEntries]->bytes[index % kChunkEntries]; }
 
-    uint32_t Find(uint32_t block) {
+    uint32_t Find(uint32_t block) const {
         if (!table_) return kNone;
-        for (uint32_t slot = Slot(block, tableMask_);; slot = (slot + 1) & tableMask_) {
-            const uint32_t held = table_[slot];
-            if (held == 0) return kNone;
-            if (At(held - 1).block == block) return held - 1;
+        for (uint32_t slot = Slot(block, tableShift_);; slot = (slot + 1) & tableMask_) {
+            const IndexSlot& held = table_[slot];
+            if (held.entry == 0) return kNone;
+            if (held.block == block) return held.entry - 1;
         }
     }
 
@@ -72,9 +89,9 @@ public:
         CacheEntry& entry = At(index);
         entry.block = block;
         entry.dirty = 0;
-        uint32_t slot = Slot(block, tableMask_);
-        while (table_[slot] != 0) slot = (slot + 1) & tableMask_;
-        table_[slot] = index + 1;
+        uint32_t slot = Slot(block, tableShift_);
+        while (table_[slot].entry != 0) slot = (slot + 1) & tableMask_;
+        table_[slot] = {block, index + 1};
         LinkNewest(index);
         ++live_;
         return index;
@@ -122,17 +139,17 @@ private:
 
     // Linear probing with backward-shift deletion keeps every chain of probes unbroken.
     void RemoveFromTable(uint32_t block) {
-        uint32_t hole = Slot(block, tableMask_);
-        while (At(table_[hole] - 1).block != block) hole = (hole + 1) & tableMask_;
-        for (uint32_t next = (hole + 1) & tableMask_; table_[next] != 0; next = (next + 1) & tableMask_) {
-            const uint32_t home = Slot(At(table_[next] - 1).block, tableMask_);
+        uint32_t hole = Slot(block, tableShift_);
+        while (table_[hole].block != block || table_[hole].entry == 0) hole = (hole + 1) & tableMask_;
+        for (uint32_t next = (hole + 1) & tableMask_; table_[next].entry != 0; next = (next + 1) & tableMask_) {
+            const uint32_t home = Slot(table_[next].block, tableShift_);
             // The entry at `next` may move into the hole unless its home lies after the hole.
             if (((next - home) & tableMask_) >= ((next - hole) & tableMask_)) {
                 table_[hole] = table_[next];
                 hole = next;
             }
         }
-        table_[hole] = 0;
+        table_[hole] = {0, 0};
     }
 
     // The index stays at most half full.
@@ -140,19 +157,21 @@ private:
         const uint32_t size = table_ ? tableMask_ + 1 : 0;
         if (table_ && (live_ + 1) * 2 <= size) return true;
         const uint32_t grown = size == 0 ? kFirstTableSize : size * 2;
-        auto* table = static_cast<uint32_t*>(platform::Allocate(sizeof(uint32_t) * grown));
+        auto* table = static_cast<IndexSlot*>(platform::Allocate(sizeof(IndexSlot) * grown));
         if (!table) return false;
-        std::memset(table, 0, sizeof(uint32_t) * grown);
+        std::memset(table, 0, sizeof(IndexSlot) * grown);
         const uint32_t mask = grown - 1;
+        const auto shift = static_cast<uint32_t>(32 - std::countr_zero(grown));
         for (uint32_t i = 0; i < size; ++i) {
-            if (table_[i] == 0) continue;
-            uint32_t slot = Slot(At(table_[i] - 1).block, mask);
-            while (table[slot] != 0) slot = (slot + 1) & mask;
+            if (table_[i].entry == 0) continue;
+            uint32_t slot = Slot(table_[i].block, shift);
+            while (table[slot].entry != 0) slot = (slot + 1) & mask;
             table[slot] = table_[i];
         }
         platform::Free(table_);
         table_ = table;
         tableMask_ = mask;
+        tableShift_ = shift;
         return true;
     }
 
@@ -160,26 +179,27 @@ private:
         if (handedOut_ < chunkCount_ * kChunkEntries) return true;
         if (chunkCount_ == chunkCapacity_) {
             const uint32_t grown = chunkCapacity_ == 0 ? 16 : chunkCapacity_ * 2;
-            auto* chunks = static_cast<CacheEntry**>(platform::Allocate(sizeof(CacheEntry*) * grown));
+            auto* chunks = static_cast<CacheChunk**>(platform::Allocate(sizeof(CacheChunk*) * grown));
             if (!chunks) return false;
-            if (chunkCount_) std::memcpy(chunks, chunks_, sizeof(CacheEntry*) * chunkCount_);
+            if (chunkCount_) std::memcpy(chunks, chunks_, sizeof(CacheChunk*) * chunkCount_);
             platform::Free(chunks_);
             chunks_ = chunks;
             chunkCapacity_ = grown;
         }
-        auto* chunk = static_cast<CacheEntry*>(platform::Allocate(sizeof(CacheEntry) * kChunkEntries));
+        auto* chunk = static_cast<CacheChunk*>(platform::Allocate(sizeof(CacheChunk)));
         if (!chunk) return false;
         chunks_[chunkCount_++] = chunk;
         return true;
     }
 
-    CacheEntry** chunks_ = nullptr;
+    CacheChunk** chunks_ = nullptr;
     uint32_t chunkCount_ = 0;
     uint32_t chunkCapacity_ = 0;
     uint32_t handedOut_ = 0;  // entries taken from the chunks so far
     uint32_t unused_ = kNone;  // entries given back, linked through `newer`
-    uint32_t* table_ = nullptr;
+    IndexSlot* table_ = nullptr;
     uint32_t tableMask_ = 0;
+    uint32_t tableShift_ = 32;
 };
 
 namespace {
@@ -196,7 +216,7 @@ int32_t WriteBack(DatabaseRecord& db, BlockCache& cache, uint32_t* entries, uint
         const uint32_t first = cache.At(entries[i]).block;
         uint32_t n = 0;
         while (i + n < count && n < kRunBlocks && cache.At(entries[i + n]).block == first + n) {
-            std::memcpy(run + n * kBlockSize, cache.At(entries[i + n]).bytes, kBlockSize);
+            std::memcpy(run + n * kBlockSize, cache.Bytes(entries[i + n]), kBlockSize);
             ++n;
         }
         if (BlockFileWrite(db, first, run, n) == 0) {
@@ -221,23 +241,24 @@ int32_t MakeRoom(DatabaseRecord& db, BlockCache& cache) {
     uint32_t single = kNone;
     uint32_t* list = victims ? victims : &single;
     const uint32_t most = victims ? batch : 1;
-    // Dirty victims first (written back in block order), the clean ones after them.
+    // In one walk: the dirty victims from the front of the list (written back in block order),
+    // the clean ones from its back.
     uint32_t dirty = 0;
+    uint32_t clean = 0;
     uint32_t index = cache.oldest_;
-    for (uint32_t seen = 0; index != kNone && seen < most; index = cache.At(index).newer, ++seen)
+    for (; index != kNone && dirty + clean < most; index = cache.At(index).newer) {
         if (cache.At(index).dirty) list[dirty++] = index;
-    uint32_t count = dirty;
-    index = cache.oldest_;
-    for (uint32_t seen = 0; index != kNone && seen < most; index = cache.At(index).newer, ++seen)
-        if (!cache.At(index).dirty) list[count++] = index;
+        else list[most - ++clean] = index;
+    }
     // Once a transfer has failed, nothing more is written before the close.
     const bool writable = db.transferFailed == 0;
     const int32_t written = dirty > 0 && writable ? WriteBack(db, cache, list, dirty) : 0;
     const uint32_t from = written == 0 && writable ? 0 : dirty;
-    for (uint32_t i = from; i < count; ++i) cache.Remove(list[i]);
+    for (uint32_t i = from; i < dirty; ++i) cache.Remove(list[i]);
+    for (uint32_t i = most - clean; i < most; ++i) cache.Remove(list[i]);
     platform::Free(victims);
     if (written != 0) return -1;
-    return from < count ? 0 : 1;
+    return from < dirty || clean > 0 ? 0 : 1;
 }
 
 }  // namespace
@@ -261,7 +282,7 @@ const uint8_t* BlockCacheLookup(BlockCache& cache, uint32_t block) {
     const uint32_t index = cache.Find(block);
     if (index == kNone) return nullptr;
     cache.Touch(index);
-    return cache.At(index).bytes;
+    return cache.Bytes(index);
 }
 
 bool BlockCacheHolds(BlockCache& cache, uint32_t block) { return cache.Find(block) != kNone; }
@@ -278,7 +299,7 @@ int32_t BlockCacheStore(DatabaseRecord& db, uint32_t block, const uint8_t* bytes
     } else {
         cache.Touch(index);
     }
-    std::memcpy(cache.At(index).bytes, bytes, kBlockSize);
+    std::memcpy(cache.Bytes(index), bytes, kBlockSize);
     // A clean copy never replaces bytes the file does not have yet.
     if (dirty || !cache.At(index).dirty) cache.SetDirty(index, dirty);
     return 0;

@@ -142,19 +142,23 @@ RecoveryOutcome RecoverDatabaseWithOutcome(const char* path) {
     return outcome;
 }
 
-int32_t DatabaseManager::RecoverDatabase(const char* path) {
-    switch (RecoverDatabaseWithOutcome(path)) {
+bool RecoverySucceeded(RecoveryOutcome outcome) {
+    switch (outcome) {
         case RecoveryOutcome::Absent:
         case RecoveryOutcome::Clean:
         case RecoveryOutcome::Restored:
         case RecoveryOutcome::DeletedTooShort:
         case RecoveryOutcome::DeletedBoth:
         case RecoveryOutcome::TooShortRestored:
-            return 0;
+            return true;
         case RecoveryOutcome::NothingToRestore:
         case RecoveryOutcome::InUse:
         case RecoveryOutcome::Failed:
             break;
     }
-    return -1;
+    return false;
+}
+
+int32_t DatabaseManager::RecoverDatabase(const char* path) {
+    return RecoverySucceeded(RecoverDatabaseWithOutcome(path)) ? 0 : -1;
 }

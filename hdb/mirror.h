@@ -33,3 +33,5 @@ enum class RecoveryOutcome {
 
 // RecoverDatabase, telling its outcomes apart.
 RecoveryOutcome RecoverDatabaseWithOutcome(const char* databasePath);
+// Whether the outcome leaves the path as a writer may open it: a database closed cleanly, or none.
+bool RecoverySucceeded(RecoveryOutcome outcome);

@@ -8,6 +8,7 @@
 
 #include "fileservice/file_service.h"
 #include "hdb/database_manager.h"
+#include "pellucor_version.h"
 #include "tools/database_recovery.h"
 #include "tools/hdb_dump.h"
 #include "tools/hdb_salvage.h"
@@ -16,10 +17,6 @@
 #include "tools/structure_report.h"
 #include "tools/structure_scan.h"
 #include "tools/text_form.h"
-
-#ifndef PELLUCOR_VERSION
-#define PELLUCOR_VERSION "0.0.0"
-#endif
 
 namespace {
 
@@ -160,7 +157,7 @@ public:
         Invocation inv;
         std::string error;
         if (!Parse(argc, argv, inv, error)) return Usage(error);
-        if (inv.version) return Print(std::string("hdbtool ") + PELLUCOR_VERSION + "\n");
+        if (inv.version) return Print(std::string("hdbtool ") + PELLUCOR_VERSION_TEXT "\n");
         if (inv.command == "help" || (inv.help && inv.command.empty())) {
             if (inv.command.empty() || inv.operands.empty()) return Print(kGeneralHelp);
             if (inv.operands.size() > 1) return Usage("help takes one COMMAND");

@@ -7,22 +7,7 @@ RecoveryOutcome RecoverDatabaseFile(FileService&, const char* databasePath) {
     return RecoverDatabaseWithOutcome(databasePath);
 }
 
-int32_t RecoveryExitCode(RecoveryOutcome outcome) {
-    switch (outcome) {
-        case RecoveryOutcome::Absent:
-        case RecoveryOutcome::Clean:
-        case RecoveryOutcome::Restored:
-        case RecoveryOutcome::DeletedTooShort:
-        case RecoveryOutcome::DeletedBoth:
-        case RecoveryOutcome::TooShortRestored:
-            return 0;
-        case RecoveryOutcome::NothingToRestore:
-        case RecoveryOutcome::InUse:
-        case RecoveryOutcome::Failed:
-            break;
-    }
-    return 1;
-}
+int32_t RecoveryExitCode(RecoveryOutcome outcome) { return RecoverySucceeded(outcome) ? 0 : 1; }
 
 std::string DescribeRecovery(RecoveryOutcome outcome, const std::string& path) {
     const std::string mirror = path + ".mirror";

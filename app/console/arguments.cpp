@@ -2,6 +2,7 @@
 
 #include "app/server_template.h"
 #include "app/user_import.h"
+#include "pellucor_version.h"
 
 namespace {
 
@@ -21,7 +22,7 @@ ConsoleArguments UsageError(std::string error) {
 
 }  // namespace
 
-const char kVersionText[] = "pellucor 0.1.0\n";
+const char kVersionText[] = "pellucor " PELLUCOR_VERSION_TEXT "\n";
 
 std::string UsageText() {
     return std::string(

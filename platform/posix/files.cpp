@@ -25,6 +25,9 @@ thread_local uint32_t t_lastError = 0;
 using posix::FdOf;
 using posix::HandleOf;
 
+// Linux moves at most this many bytes in one read or write call (MAX_RW_COUNT).
+constexpr size_t kLongestRead = 0x7ffff000;
+
 using posix::kPresenceByte;
 
 bool TakeLock(int fd, short type, off_t start, off_t length) {
@@ -42,6 +45,37 @@ bool IsFolder(const std::string& path) {
 }
 
 bool ReadOnlyByMode(const struct stat& st) { return (st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0; }
+
+// The common open, of a file that exists under the name as written, costs the open, a status
+// query of the open file and its lock: no lookup of the name before. 0 with *refused false when
+// the name as written opens nothing, so that the caller resolves it and reports what it finds;
+// with *refused true the open failed for good (LastError set).
+FileHandle OpenExistingForReading(const char* name, bool privileged, bool* refused) {
+    std::string trimmed;
+    const char* written = posix::WindowsName(name, trimmed);
+    int fd;
+    do {
+        fd = open(written, O_RDONLY | O_CLOEXEC);
+    } while (fd < 0 && errno == EINTR);
+    if (fd < 0) return 0;
+    struct stat st {};
+    if (fstat(fd, &st) != 0) {
+        close(fd);
+        return 0;
+    }
+    *refused = true;
+    if (S_ISDIR(st.st_mode) && !privileged) {
+        close(fd);
+        posix::Fail(kErrorAccessDenied);  // a folder opens only with backup semantics
+        return 0;
+    }
+    if (!posix::TakeShareLock(fd, false)) {
+        close(fd);
+        posix::Fail(kErrorSharingViolation);
+        return 0;
+    }
+    return HandleOf(fd);
+}
 
 }  // namespace
 
@@ -114,6 +148,11 @@ FileHandle OpenFile(const char* name, FileAccess access, FileCreation creation, 
     if (const Fault* f = fault_detail::Check(CallKind::Open)) {
         posix::Fail(f->error);
         return 0;
+    }
+    if (access == FileAccess::Read && creation == FileCreation::OpenExisting) {
+        bool refused = false;
+        if (const FileHandle opened = OpenExistingForReading(name, privileged, &refused); opened || refused)
+            return opened;
     }
     std::string storage;
     name = posix::ResolveName(name, storage);
@@ -190,14 +229,16 @@ bool ReadFile(FileHandle file, void* buffer, uint32_t count, uint32_t* done) {
         if (static_cast<uint32_t>(f->shortCount) < count) count = static_cast<uint32_t>(f->shortCount);
     }
     char* out = static_cast<char*>(buffer);
+    // A short read of a file is its end, as on Windows: no second call to be told so. Only a
+    // transfer that the system cut at its own limit for one call goes on.
     while (*done < count) {
         ssize_t n = read(FdOf(file), out + *done, count - *done);
         if (n < 0) {
             if (errno == EINTR) continue;
             return posix::FailWithErrno();
         }
-        if (n == 0) break;
         *done += static_cast<uint32_t>(n);
+        if (static_cast<size_t>(n) < kLongestRead) break;
     }
     return true;
 }

@@ -12,7 +12,9 @@
 #include <cstring>
 #include <new>
 #include <string>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 #include <vector>
 
 namespace platform {
@@ -23,6 +25,12 @@ struct Search {
     std::string folder;               // with a trailing separator, or empty for the current folder
     std::vector<std::string> names;   // the matches, in listing order
     size_t next = 0;                  // the first match not yet handed out
+    // The folder, held open while the search runs (as a Windows search holds its folder), so
+    // that describing an entry looks up its name alone. -1: described by the whole path.
+    int folderFd = -1;
+    ~Search() {
+        if (folderFd >= 0) close(folderFd);
+    }
 };
 
 uint64_t FileTimeOf(const struct timespec& t) {
@@ -31,11 +39,7 @@ uint64_t FileTimeOf(const struct timespec& t) {
            static_cast<uint64_t>(t.tv_nsec) / 100;
 }
 
-bool Describe(const std::string& path, const char* name, FindData* data) {
-    struct stat st {}, link {};
-    if (lstat(path.c_str(), &link) != 0) return false;
-    const bool isLink = S_ISLNK(link.st_mode);
-    if (!isLink || stat(path.c_str(), &st) != 0) st = link;
+void Fill(const struct stat& st, bool isLink, const char* name, FindData* data) {
     std::memset(data, 0, sizeof *data);
     data->attributes = posix::AttributesOf(S_ISDIR(st.st_mode), (st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) != 0,
                                            isLink, name);
@@ -44,6 +48,26 @@ bool Describe(const std::string& path, const char* name, FindData* data) {
     data->lastWriteTime = FileTimeOf(st.st_mtim);
     data->size = S_ISDIR(st.st_mode) ? 0 : static_cast<uint64_t>(st.st_size);
     std::strncpy(data->name, name, sizeof data->name - 1);
+}
+
+// A link is described by what it leads to, or as the link when it leads nowhere.
+bool Describe(const std::string& path, const char* name, FindData* data) {
+    struct stat st {}, link {};
+    if (lstat(path.c_str(), &link) != 0) return false;
+    const bool isLink = S_ISLNK(link.st_mode);
+    if (!isLink || stat(path.c_str(), &st) != 0) st = link;
+    Fill(st, isLink, name, data);
+    return true;
+}
+
+// An entry of the search's folder, looked up from the open folder: the name alone, not its path.
+bool DescribeEntry(const Search& search, const std::string& name, FindData* data) {
+    if (search.folderFd < 0) return Describe(search.folder + name, name.c_str(), data);
+    struct stat st {}, link {};
+    if (fstatat(search.folderFd, name.c_str(), &link, AT_SYMLINK_NOFOLLOW) != 0) return false;
+    const bool isLink = S_ISLNK(link.st_mode);
+    if (!isLink || fstatat(search.folderFd, name.c_str(), &st, 0) != 0) st = link;
+    Fill(st, isLink, name.c_str(), data);
     return true;
 }
 
@@ -51,7 +75,7 @@ bool Describe(const std::string& path, const char* name, FindData* data) {
 bool NextMatch(Search* search, FindData* data) {
     while (search->next < search->names.size()) {
         const std::string& name = search->names[search->next++];
-        if (Describe(search->folder + name, name.c_str(), data)) return true;
+        if (DescribeEntry(*search, name, data)) return true;
     }
     return posix::Fail(kErrorNoMoreFiles);
 }
@@ -123,6 +147,7 @@ FindHandle FindFirst(const char* pattern, FindData* data) {
         return 0;
     }
     search->folder = folder;
+    search->folderFd = open(*folder ? folder : ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     for (std::string& name : names)
         if (name.size() < sizeof data->name && WildcardMatch(last, name.c_str())) search->names.push_back(std::move(name));
     if (!NextMatch(search, data)) {

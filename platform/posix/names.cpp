@@ -131,11 +131,17 @@ bool ReadFolder(const std::string& folder, std::vector<std::string>& names) {
     names.clear();
     DIR* dir = OpenFolder(folder);
     if (!dir) return false;
+    // A folder of many thousand entries is sorted here at every listing: the names and their
+    // code units lie in two pools, so an entry costs no allocation of its own. Each entry's
+    // units are followed by their upper-case forms.
     struct Entry {
-        NameKey key;
-        std::string name;
+        uint32_t name;   // offset of the name in `text`
+        uint32_t units;  // offset of its units in `pool`
+        uint32_t count;  // units in the name
     };
     std::vector<Entry> entries;
+    std::string text;
+    std::vector<uint32_t> pool;
     bool dot = false, dotDot = false;
     while (const struct dirent* entry = readdir(dir)) {
         if (std::strcmp(entry->d_name, ".") == 0) {
@@ -143,14 +149,31 @@ bool ReadFolder(const std::string& folder, std::vector<std::string>& names) {
         } else if (std::strcmp(entry->d_name, "..") == 0) {
             dotDot = true;
         } else {
-            entries.push_back({MakeNameKey(entry->d_name), entry->d_name});
+            Entry e{static_cast<uint32_t>(text.size()), static_cast<uint32_t>(pool.size()), 0};
+            text.append(entry->d_name).push_back('\0');
+            NameUnits(entry->d_name, pool);
+            e.count = static_cast<uint32_t>(pool.size()) - e.units;
+            for (uint32_t i = 0; i < e.count; ++i) pool.push_back(UpcaseUnit(pool[e.units + i]));
+            entries.push_back(e);
         }
     }
     closedir(dir);
-    std::sort(entries.begin(), entries.end(), [](const Entry& a, const Entry& b) { return ListsBefore(a.key, b.key); });
+    const uint32_t* units = pool.data();
+    // Folded units first, the units themselves between names equal but for case (ListsBefore).
+    auto compare = [](const uint32_t* a, uint32_t na, const uint32_t* b, uint32_t nb) {
+        const uint32_t n = na < nb ? na : nb;
+        for (uint32_t i = 0; i < n; ++i)
+            if (a[i] != b[i]) return a[i] < b[i] ? -1 : 1;
+        return na == nb ? 0 : na < nb ? -1 : 1;
+    };
+    std::sort(entries.begin(), entries.end(), [&](const Entry& a, const Entry& b) {
+        const int folded = compare(units + a.units + a.count, a.count, units + b.units + b.count, b.count);
+        return folded != 0 ? folded < 0 : compare(units + a.units, a.count, units + b.units, b.count) < 0;
+    });
+    names.reserve(entries.size() + 2);
     if (dot) names.emplace_back(".");
     if (dotDot) names.emplace_back("..");
-    for (Entry& e : entries) names.push_back(std::move(e.name));
+    for (const Entry& e : entries) names.emplace_back(text.data() + e.name);
     return true;
 }
 

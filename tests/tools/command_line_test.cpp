@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "pellucor_version.h"
 #include "tools/key_text.h"
 #include "tools_test_support.h"
 
@@ -60,7 +61,7 @@ TEST_F(CommandLineTest, HelpVersionAndUsageErrors) {
         {{"dump", "--help"}, 0, "Usage: hdbtool dump [--json] FILE\n", ""},
         {{"--help", "salvage"}, 0, "Usage: hdbtool salvage [--force] DAMAGED NEWFILE\n", ""},
         {{"verify", "x.hdb", "-h"}, 0, "Usage: hdbtool verify [--json] FILE\n", ""},
-        {{"--version"}, 0, "hdbtool 0.1.0\n", ""},
+        {{"--version"}, 0, "hdbtool " PELLUCOR_VERSION_TEXT "\n", ""},
         {{}, 2, "", "hdbtool: no command given\nTry 'hdbtool --help'.\n"},
         {{"frob"}, 2, "", "hdbtool: no command 'frob'\n"},
         {{"help", "frob"}, 2, "", "hdbtool: no command 'frob'\n"},

@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "app/main_dialog.h"
+#include "pellucor_version.h"
 #include "test_support.h"
 #include "user_config_tree.h"
 
@@ -642,6 +643,14 @@ TEST(DialogProgramResources, IconVersionAndManifest) {
     ASSERT_TRUE(VerQueryValueA(version.data(), "\\StringFileInfo\\040904B0\\OriginalFilename",
                                reinterpret_cast<void**>(&name), &length));
     EXPECT_STREQ(name, "Pellucor.exe");
+    // The version the packages and --version show.
+    ASSERT_TRUE(VerQueryValueA(version.data(), "\\StringFileInfo\\040904B0\\ProductVersion",
+                               reinterpret_cast<void**>(&name), &length));
+    EXPECT_STREQ(name, PELLUCOR_VERSION_TEXT);
+    VS_FIXEDFILEINFO* fixed = nullptr;
+    ASSERT_TRUE(VerQueryValueA(version.data(), "\\", reinterpret_cast<void**>(&fixed), &length));
+    EXPECT_EQ(fixed->dwFileVersionMS, static_cast<DWORD>(PELLUCOR_VERSION_MAJOR << 16 | PELLUCOR_VERSION_MINOR));
+    EXPECT_EQ(fixed->dwFileVersionLS, static_cast<DWORD>(PELLUCOR_VERSION_PATCH << 16));
 }
 
 }  // namespace
