@@ -200,8 +200,10 @@ int32_t WriteServerTemplate(DatabaseManager& db, FileService& files, const char*
     TemplateWriter writer(db, database);
     const bool written = writer.Write();
     db.HdbCloseKey(database, kRootKey);
-    db.CloseDatabase(database);
-    if (written) return 0;
+    // A close that could not write everything leaves a file that is not the template (its header
+    // may still be the empty one of its creation): it goes like a template that failed.
+    const bool closed = db.CloseDatabase(database) == 0;
+    if (written && closed) return 0;
     files.FileDelete(databasePath);
     return -1;
 }

@@ -119,7 +119,10 @@ int32_t CollectChain(DatabaseRecord& db, const ChainCursor& cursor, uint32_t kee
         if (place > 0 && (current == cursor.firstBlock || word0 != previous)) return -1;
         if (place == 0) std::memcpy(firstBlock, block, kBlockSize);
         if (keep > 0 && place == keep - 1) std::memcpy(keepLast, block, kBlockSize);
-        if (!blocks.Append(current)) return -1;
+        if (!blocks.Append(current)) {
+            db.memoryFailed = 1;
+            return -1;
+        }
         const uint32_t next = BlockWord(block, 1);
         if (next == 0) return 0;
         previous = current;
@@ -360,7 +363,7 @@ int32_t ChainShift(DatabaseRecord& db, ChainCursor& cursor, uint32_t at, int32_t
     const uint32_t size = delta > 0 ? static_cast<uint32_t>(delta) : static_cast<uint32_t>(-static_cast<int64_t>(delta));
     if (delta > 0 && static_cast<uint64_t>(length) + size > 0xFFFFFFFFu) return -1;
     if (delta < 0 && size > at) return -1;
-    auto* work = static_cast<uint8_t*>(platform::Allocate(kShiftLoad));
+    auto* work = static_cast<uint8_t*>(AllocateForAnswer(db, kShiftLoad));
     if (!work) return -1;
     int32_t result = 0;
     if (delta < 0) {

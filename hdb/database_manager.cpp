@@ -104,7 +104,8 @@ int32_t ChangeMode(DatabaseManager& manager, int32_t slot, int32_t mode) {
     db.openCount += 1;
     db.mode = reopenMode;
     db.header.openForWrite = 1;
-    WriteHeaderImage(db);
+    // Unmarked, the file would claim a clean close while it changes: nothing more may change it.
+    if (!WriteHeaderImage(db)) db.transferFailed = 1;
     db.filePosition = position;
     RestorePosition(db);
     UnlockDatabase(db);
@@ -136,8 +137,13 @@ bool OpenExisting(DatabaseRecord& db, const char* path, int32_t mode) {
     db.filePosition = kHeaderBlockSize;
     db.cache = BlockCacheCreate();
     if (mode == ModeReadWrite) {
+        // Without the mark in the file, a writer that stops half-way would leave a file that
+        // says it was closed cleanly: nothing is changed unmarked.
         db.header.openForWrite = 1;
-        WriteHeaderImage(db);
+        if (!WriteHeaderImage(db)) {
+            fs.FileClose(db.file);
+            return false;
+        }
         RestorePosition(db);
     }
     if (ChainOpen(db, db.freeListCursor, db.header.freeListBlock) != 0) {
@@ -198,6 +204,12 @@ void ReleaseOpenNodes(DatabaseRecord& db) {
 }
 
 }  // namespace
+
+void* AllocateForAnswer(DatabaseRecord& db, size_t size) {
+    void* memory = platform::Allocate(size);
+    if (!memory) db.memoryFailed = 1;
+    return memory;
+}
 
 void LockDatabase(DatabaseRecord& db) { AcquireSpinLock(&db.lockWord); }
 void UnlockDatabase(DatabaseRecord& db) { ReleaseSpinLock(&db.lockWord); }

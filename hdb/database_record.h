@@ -3,6 +3,7 @@
 #pragma once
 
 #include <bit>
+#include <cstddef>
 #include <cstdint>
 
 #include "hdb/chain.h"
@@ -68,7 +69,17 @@ struct DatabaseRecord {
     // 1 once a transfer of the file failed while the database was open for writing. From then
     // on nothing more changes it, and the final close leaves the file marked as open by a writer.
     int32_t transferFailed;
+    // 1 while the current operation has lacked memory for work its answer depends on.
+    int32_t memoryFailed;
+    // 1 once a lookup on a database open for writing lacked such memory. Its answer (no such key,
+    // no value) may be false, and callers create what they do not find, so from then on nothing
+    // more changes the database; the file itself stays whole and closes as usual.
+    int32_t lookupFailed;
 };
+
+// Memory for work that an operation's answer depends on; null when there is none, and the
+// operation is then marked as having lacked it (memoryFailed).
+void* AllocateForAnswer(DatabaseRecord& db, size_t size);
 
 void LockDatabase(DatabaseRecord& db);
 void UnlockDatabase(DatabaseRecord& db);

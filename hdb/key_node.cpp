@@ -88,7 +88,7 @@ KeyNode* NodeFind(DatabaseRecord& db, uint32_t keyId) {
 }
 
 KeyNode* NodeNew(DatabaseRecord& db) {
-    auto* node = static_cast<KeyNode*>(platform::Allocate(sizeof(KeyNode)));
+    auto* node = static_cast<KeyNode*>(AllocateForAnswer(db, sizeof(KeyNode)));
     if (!node) return nullptr;
     std::memset(node, 0, sizeof *node);
     if (!db.nodeHead) {

@@ -82,11 +82,16 @@ Result RunOnDatabase(int32_t handle, bool changes, Result failure, Work&& work) 
     DatabaseRecord* db = LookupDatabase(handle);
     if (!db) return failure;
     if (changes && db->mode == ModeReadOnly) return failure;
-    // After a failed transfer nothing may build on what did not reach the file.
-    if (changes && db->transferFailed) return failure;
+    // After a failed transfer nothing may build on what did not reach the file, nor after a
+    // lookup whose answer may be false.
+    if (changes && (db->transferFailed || db->lookupFailed)) return failure;
     LockDatabase(*db);
+    db->memoryFailed = 0;
     // A record whose file was lost in a failed mode change serves nothing.
     const Result result = db->file < 0 ? failure : work(*db);
+    // A change that lacked memory fails and says so; a lookup would answer as if nothing were
+    // there.
+    if (!changes && db->memoryFailed && db->mode != ModeReadOnly) db->lookupFailed = 1;
     UnlockDatabase(*db);
     return result;
 }

@@ -23,7 +23,7 @@ uint32_t EntryHash(const uint8_t* list, uint32_t index) { return BlockWord(list 
 uint8_t* CopySubKeyList(DatabaseRecord& db, KeyNode& node, uint32_t& count) {
     count = SubKeyCount(node.header);
     const uint32_t bytes = count * kSubKeyEntrySize;
-    auto* list = static_cast<uint8_t*>(platform::Allocate(bytes));
+    auto* list = static_cast<uint8_t*>(AllocateForAnswer(db, bytes));
     if (!list) return nullptr;
     if (ChainSeek(db, node.cursor, node.header.subKeyListOffset) != 0 ||
         ChainRead(db, node.cursor, list, bytes) != static_cast<int32_t>(bytes)) {
@@ -393,7 +393,7 @@ int64_t FindKey(DatabaseRecord& db, uint32_t parent, const char* name, bool noCa
         const int64_t found = IndexedLookup(db, parent, name, static_cast<uint32_t>(length), hash, noCase);
         return found == -2 ? -1 : found;
     }
-    auto* buffer = static_cast<char*>(platform::Allocate(length + 2));
+    auto* buffer = static_cast<char*>(AllocateForAnswer(db, length + 2));
     int64_t found = -1;
     if (buffer) {
         for (uint32_t index = 0; index < count && found < 0; ++index) {

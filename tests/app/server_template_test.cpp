@@ -118,6 +118,23 @@ TEST_F(ServerTemplateTest, FailuresEitherDeleteTheFileOrLeaveAWholeSkeleton) {
     EXPECT_GT(failures, 0) << "some allocation must be one a skeleton key needs";
 }
 
+// The close writes the template's blocks and its header; when any of them fails the file is not
+// the template (it may still carry the empty header of its creation) and goes.
+TEST_F(ServerTemplateTest, ACloseThatCannotWriteEverythingRemovesTheFile) {
+    platform::ResetCallCounts();
+    ASSERT_EQ(Write(), 0);
+    const uint64_t writes = platform::CallCount(platform::CallKind::Write);
+    for (const uint64_t nth : {writes, writes - 1}) {
+        std::filesystem::remove(path);
+        OpenKeyReports reports;
+        platform::InjectFault(platform::CallKind::Write, static_cast<uint32_t>(nth));
+        EXPECT_EQ(Write(), -1) << "write " << nth << " of " << writes;
+        platform::ClearFaults();
+        EXPECT_FALSE(std::filesystem::exists(path)) << "write " << nth;
+        EXPECT_EQ(reports.count(), 0);
+    }
+}
+
 TEST_F(ServerTemplateTest, AccessSettingsUpdateExistingKeysAndAnyNonZeroWhichIsTheClientPoint) {
     ASSERT_EQ(Write(), 0);
     const int32_t database = databases.OpenDatabase(path.c_str(), ModeReadWrite);

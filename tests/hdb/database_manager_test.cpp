@@ -292,6 +292,58 @@ TEST_F(DatabaseManagerTest, FailedExistenceCheckNeverEmptiesTheFile) {
     }
 }
 
+// A writer marks the file as open before it changes anything; when the mark cannot be written,
+// nothing is changed unmarked: the open fails, or a reader's record that became writable
+// refuses every change and its close reports the failure.
+TEST_F(DatabaseManagerTest, NoChangeWithoutTheOpenMarkInTheFile) {
+    const std::string path = NewDatabase("marked.hdb");
+    const auto original = ReadBytes(path);
+    platform::InjectFault(CallKind::Write, 1);
+    EXPECT_EQ(manager.OpenDatabase(path.c_str(), ModeReadWrite), -1);
+    platform::ClearFaults();
+    EXPECT_EQ(OpenDatabaseCount(), 0);
+    EXPECT_EQ(ReadBytes(path), original);
+
+    const int32_t reader = manager.OpenDatabase(path.c_str(), ModeReadOnly);
+    ASSERT_GE(reader, 0);
+    platform::InjectFault(CallKind::Write, 1);
+    const int32_t writer = manager.OpenDatabase(path.c_str(), ModeReadWrite);
+    platform::ClearFaults();
+    ASSERT_EQ(writer, reader);
+    EXPECT_EQ(manager.HdbCreateKey(writer, 1, "root"), -1);
+    EXPECT_EQ(manager.CloseDatabase(writer), 0) << "the record is still open once";
+    EXPECT_EQ(manager.CloseDatabase(reader), -1);
+    EXPECT_EQ(ReadBytes(path), original);
+}
+
+// A lookup that lacked memory may answer "no such key" for a key that is there; callers create
+// what they do not find, so the database takes no more changes, and its file stays whole.
+TEST_F(DatabaseManagerTest, ALookupWithoutMemoryStopsFurtherChanges) {
+    const std::string path = dir / "lookup.hdb";
+    int32_t h = manager.OpenDatabase(path.c_str(), ModeReadWrite);
+    const int64_t root = manager.HdbCreateKey(h, 1, "root");
+    ASSERT_EQ(root, 1);
+    const int64_t child = manager.HdbCreateKey(h, 1, "child");
+    ASSERT_GE(child, 0);
+    manager.HdbCloseKey(h, static_cast<uint32_t>(child));
+    manager.HdbCloseKey(h, 1);
+    ASSERT_EQ(manager.CloseDatabase(h), 0);
+
+    h = manager.OpenDatabase(path.c_str(), ModeReadWrite);
+    platform::InjectFault(CallKind::Allocate, 1, {}, 1000);
+    const int64_t found = manager.HdbFindKey(h, 1, "child");
+    platform::ClearFaults();
+    ASSERT_EQ(found, -1) << "the lookup had no memory at all";
+    EXPECT_EQ(manager.HdbCreateKey(h, 1, "child"), -1);
+    EXPECT_EQ(manager.HdbFindKey(h, 1, "child"), child) << "lookups go on";
+    manager.HdbCloseKey(h, static_cast<uint32_t>(child));
+    manager.HdbCloseKey(h, 1);
+    EXPECT_EQ(manager.CloseDatabase(h), 0);
+    const auto bytes = ReadBytes(path);
+    EXPECT_EQ(WordAt(bytes, kOpenForWrite), 0u);
+    EXPECT_EQ(WordAt(bytes, kKeyCount), 2u);
+}
+
 TEST_F(DatabaseManagerTest, FailedModeChange) {
     const std::string path = NewDatabase("change.hdb");
     const int32_t reader = manager.OpenDatabase(path.c_str(), ModeReadOnly);
