@@ -42,8 +42,12 @@ protected:
     std::string RandomName() {
         static const char* const pool[] = {"a", "A", "b", "ab", "ba", "Config", "config", "Client List", "\xE9t\xE9"};
         switch (Pick(6)) {
-            case 0:
-                return std::string(1 + Pick(400), static_cast<char>('a' + Pick(26)));
+            case 0: {
+                // The letter is drawn before the length, in this order on every compiler: the
+                // recorded files depend on it.
+                const char letter = static_cast<char>('a' + Pick(26));
+                return std::string(1 + Pick(400), letter);
+            }
             case 1: {
                 std::string name(1 + Pick(12), ' ');
                 for (char& c : name) c = static_cast<char>('A' + Pick(58));
