@@ -22,6 +22,7 @@
 #include "fileservice/file_service.h"
 #include "hdb/block_cache.h"
 #include "hdb/database_manager.h"
+#include "hdb/hdb_test_support.h"
 #include "platform/fault_injection.h"
 #include "test_support.h"
 #include "tools/raw_database.h"
@@ -34,6 +35,7 @@ using platform::CallKind;
 using testing_support::OpenKeyReports;
 using testing_support::ScratchDir;
 using testing_support::StringStreams;
+using hdb_test::CacheLimitScope;
 
 const fs::path kData = fs::path(__FILE__).parent_path().parent_path() / "data";
 
@@ -192,17 +194,6 @@ std::string VariantName(const ::testing::TestParamInfo<Variant>& info) {
     const char* cache = info.param.cache == Cache::Usual ? "cached_" : info.param.cache == Cache::Tiny ? "tiny_cache_" : "uncached_";
     return cache + name;
 }
-
-class CacheLimitScope {
-public:
-    explicit CacheLimitScope(uint32_t blocks) : saved_(BlockCacheLimit()) { SetBlockCacheLimit(blocks); }
-    ~CacheLimitScope() { SetBlockCacheLimit(saved_); }
-    CacheLimitScope(const CacheLimitScope&) = delete;
-    CacheLimitScope& operator=(const CacheLimitScope&) = delete;
-
-private:
-    uint32_t saved_;
-};
 
 struct Tally {
     uint64_t cases = 0;
