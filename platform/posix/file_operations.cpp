@@ -119,6 +119,16 @@ int OpenCopyTarget(const char* target) {
     return fd;
 }
 
+// Opens `path` for the moment and writes what the system holds of it through to the disk.
+bool FlushPath(const char* path, int flags) {
+    const int fd = open(path, flags);
+    if (fd < 0) return posix::FailWithErrnoFor(path);
+    const bool flushed = fsync(fd) == 0;
+    if (!flushed) posix::FailWithErrno();
+    close(fd);
+    return flushed;
+}
+
 }  // namespace
 
 bool CopyFile(const char* source, const char* target) {
@@ -187,12 +197,7 @@ bool FlushNamedFile(const char* name) {
     std::string storage;
     name = posix::ResolveName(name, storage);
     if (!name) return false;
-    const int fd = open(name, O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return posix::FailWithErrnoFor(name);
-    const bool flushed = fsync(fd) == 0;
-    if (!flushed) posix::FailWithErrno();
-    close(fd);
-    return flushed;
+    return FlushPath(name, O_RDONLY | O_CLOEXEC);
 }
 
 bool HeldForWriting(const char* name) {
@@ -298,12 +303,7 @@ bool FlushFolder(const char* folder) {
     std::string storage;
     folder = posix::ResolveName(folder, storage);
     if (!folder) return false;
-    const int fd = open(*folder ? folder : ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0) return posix::FailWithErrnoFor(folder);
-    const bool flushed = fsync(fd) == 0;
-    if (!flushed) posix::FailWithErrno();
-    close(fd);
-    return flushed;
+    return FlushPath(*folder ? folder : ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
 }
 
 }  // namespace platform
