@@ -204,23 +204,28 @@ private:
 
 namespace {
 
-// Writes the given dirty entries back, sorted by block, one transfer per run of adjacent blocks.
-// Entries written become clean. 0, or -1 after a failed transfer: the write-back stops there,
-// or with `keepGoing` writes every other run it can.
-int32_t WriteBack(DatabaseRecord& db, BlockCache& cache, uint32_t* entries, uint32_t count, bool keepGoing = false) {
+// A dirty entry as write-back sorts it: its block in the high half, the entry in the low half, so
+// that sorting compares plain numbers and never visits the entries themselves.
+uint64_t ByBlock(BlockCache& cache, uint32_t index) { return static_cast<uint64_t>(cache.At(index).block) << 32 | index; }
+uint32_t EntryOf(uint64_t key) { return static_cast<uint32_t>(key); }
+uint32_t BlockOf(uint64_t key) { return static_cast<uint32_t>(key >> 32); }
+
+// Writes the given dirty entries (ByBlock keys) back, sorted by block, one transfer per run of
+// adjacent blocks. Entries written become clean. 0, or -1 after a failed transfer: the write-back
+// stops there, or with `keepGoing` writes every other run it can.
+int32_t WriteBack(DatabaseRecord& db, BlockCache& cache, uint64_t* keys, uint32_t count, bool keepGoing = false) {
     int32_t result = 0;
-    std::sort(entries, entries + count,
-              [&](uint32_t a, uint32_t b) { return cache.At(a).block < cache.At(b).block; });
+    std::sort(keys, keys + count);
     uint8_t run[kRunBlocks * kBlockSize];
     for (uint32_t i = 0; i < count;) {
-        const uint32_t first = cache.At(entries[i]).block;
+        const uint32_t first = BlockOf(keys[i]);
         uint32_t n = 0;
-        while (i + n < count && n < kRunBlocks && cache.At(entries[i + n]).block == first + n) {
-            std::memcpy(run + n * kBlockSize, cache.Bytes(entries[i + n]), kBlockSize);
+        while (i + n < count && n < kRunBlocks && BlockOf(keys[i + n]) == first + n) {
+            std::memcpy(run + n * kBlockSize, cache.Bytes(EntryOf(keys[i + n])), kBlockSize);
             ++n;
         }
         if (BlockFileWrite(db, first, run, n) == 0) {
-            for (uint32_t k = 0; k < n; ++k) cache.SetDirty(entries[i + k], false);
+            for (uint32_t k = 0; k < n; ++k) cache.SetDirty(EntryOf(keys[i + k]), false);
         } else {
             result = -1;
             if (!keepGoing) return -1;
@@ -237,9 +242,9 @@ int32_t WriteBack(DatabaseRecord& db, BlockCache& cache, uint32_t* entries, uint
 int32_t MakeRoom(DatabaseRecord& db, BlockCache& cache) {
     if (cache.live_ < cache.limit_) return 0;
     const uint32_t batch = std::max<uint32_t>(1, cache.limit_ / 16);
-    auto* victims = static_cast<uint32_t*>(platform::Allocate(sizeof(uint32_t) * batch));
-    uint32_t single = kNone;
-    uint32_t* list = victims ? victims : &single;
+    auto* victims = static_cast<uint64_t*>(platform::Allocate(sizeof(uint64_t) * batch));
+    uint64_t single = 0;
+    uint64_t* list = victims ? victims : &single;
     const uint32_t most = victims ? batch : 1;
     // In one walk: the dirty victims from the front of the list (written back in block order),
     // the clean ones from its back.
@@ -247,15 +252,15 @@ int32_t MakeRoom(DatabaseRecord& db, BlockCache& cache) {
     uint32_t clean = 0;
     uint32_t index = cache.oldest_;
     for (; index != kNone && dirty + clean < most; index = cache.At(index).newer) {
-        if (cache.At(index).dirty) list[dirty++] = index;
+        if (cache.At(index).dirty) list[dirty++] = ByBlock(cache, index);
         else list[most - ++clean] = index;
     }
     // Once a transfer has failed, nothing more is written before the close.
     const bool writable = db.transferFailed == 0;
     const int32_t written = dirty > 0 && writable ? WriteBack(db, cache, list, dirty) : 0;
     const uint32_t from = written == 0 && writable ? 0 : dirty;
-    for (uint32_t i = from; i < dirty; ++i) cache.Remove(list[i]);
-    for (uint32_t i = most - clean; i < most; ++i) cache.Remove(list[i]);
+    for (uint32_t i = from; i < dirty; ++i) cache.Remove(EntryOf(list[i]));
+    for (uint32_t i = most - clean; i < most; ++i) cache.Remove(EntryOf(list[i]));
     platform::Free(victims);
     if (written != 0) return -1;
     return from < dirty || clean > 0 ? 0 : 1;
@@ -309,20 +314,20 @@ int32_t BlockCacheFlush(DatabaseRecord& db) {
     if (!db.cache) return 0;
     BlockCache& cache = *db.cache;
     if (cache.dirty_ == 0) return 0;
-    auto* entries = static_cast<uint32_t*>(platform::Allocate(sizeof(uint32_t) * cache.dirty_));
+    auto* entries = static_cast<uint64_t*>(platform::Allocate(sizeof(uint64_t) * cache.dirty_));
     if (!entries) {
         // Without memory for the list, the dirty blocks go back one at a time.
         int32_t result = 0;
         for (uint32_t index = cache.oldest_; index != kNone; index = cache.At(index).newer) {
             if (!cache.At(index).dirty) continue;
-            uint32_t one = index;
+            uint64_t one = ByBlock(cache, index);
             if (WriteBack(db, cache, &one, 1) != 0) result = -1;
         }
         return result;
     }
     uint32_t count = 0;
     for (uint32_t index = cache.oldest_; index != kNone; index = cache.At(index).newer)
-        if (cache.At(index).dirty) entries[count++] = index;
+        if (cache.At(index).dirty) entries[count++] = ByBlock(cache, index);
     const int32_t result = WriteBack(db, cache, entries, count, true);
     platform::Free(entries);
     return result;
