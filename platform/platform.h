@@ -114,8 +114,19 @@ uint32_t NameCodePage();
 // order Windows on NTFS lists a folder: "." and "..", then sorted by name, case-free. Returns 0
 // when nothing matches or the folder does not exist (errors 2 and 3), and with error 123 when
 // the folder named is a file or holds wildcards.
-FindHandle FindFirst(const char* pattern, FindData* data);
+//
+// With FindFill::NameFirst a search that matches wildcards may hand out an entry with only its
+// name and its folder bit filled, as the folder's listing gives them, and fill the rest
+// (attributes, times, size) when FindDescribe asks: a walk that needs only names then costs no
+// call per entry where the system lists names alone (POSIX). An entry that vanishes between the
+// listing and FindDescribe keeps what the listing said of it, as a Windows search hands out what
+// its listing read. Where the listing gives everything (Windows), every entry comes whole.
+enum class FindFill { Everything, NameFirst };
+FindHandle FindFirst(const char* pattern, FindData* data, FindFill fill = FindFill::Everything);
 bool FindNext(FindHandle search, FindData* data);
+// Completes `data`, the entry the search handed out last, where it came with its name first;
+// otherwise leaves it as it is.
+void FindDescribe(FindHandle search, FindData* data);
 void FindClose(FindHandle search);
 
 // Fails on a read-only file and on a file someone holds open (sharing violation).

@@ -99,6 +99,11 @@ bool HasWildcards(const char* text) {
     return false;
 }
 
+bool WildcardMatchesAll(const char* pattern) {
+    const Units p = Translate(pattern);
+    return p.size() == 1 && p[0] == '*';
+}
+
 bool WildcardMatch(const char* pattern, const char* name) {
     const Units p = Translate(pattern);
     const Units n = Folded(name);

@@ -13,6 +13,10 @@ namespace platform {
 // dots of the pattern are dropped, as Windows drops them from the last element of every path.
 bool WildcardMatch(const char* pattern, const char* name);
 
+// True when `pattern` matches every name ("*", "*.*", "*." and the like), so that a listing
+// need not match its names one by one.
+bool WildcardMatchesAll(const char* pattern);
+
 // True when the text holds '*' or '?'.
 bool HasWildcards(const char* text);
 

@@ -1,6 +1,7 @@
 // Directory searches on POSIX: the folder's listing in the order Windows on NTFS gives it
 // (sorted by name, case-free), filtered by the Windows wildcard rules, each entry described
-// from stat as FindFirstFileA describes it. The folder part of a pattern, and a name without
+// from stat as FindFirstFileA describes it: when it is handed out, or, for a search that asked
+// for names first, when FindDescribe asks. The folder part of a pattern, and a name without
 // wildcards, are resolved case-free.
 #include "platform/platform.h"
 #include "platform/fault_injection.h"
@@ -12,6 +13,7 @@
 #include <cstring>
 #include <new>
 #include <string>
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -24,7 +26,10 @@ namespace {
 struct Search {
     std::string folder;               // with a trailing separator, or empty for the current folder
     std::vector<std::string> names;   // the matches, in listing order
+    std::vector<unsigned char> types; // each match's type as the listing gives it (d_type)
     size_t next = 0;                  // the first match not yet handed out
+    bool nameFirst = false;           // entries whose type the listing knows go out undescribed
+    bool lastUndescribed = false;     // the entry handed out last waits for FindDescribe
     // The folder, held open while the search runs (as a Windows search holds its folder), so
     // that describing an entry looks up its name alone. -1: described by the whole path.
     int folderFd = -1;
@@ -71,10 +76,27 @@ bool DescribeEntry(const Search& search, const std::string& name, FindData* data
     return true;
 }
 
-// Hands out the next match that can still be described (one may vanish after the listing).
+// What the listing says of an entry of a plain type: its name and whether it is a folder. Until
+// it is described, it counts as writable and no link.
+void DescribeFromListing(const std::string& name, bool folder, FindData* data) {
+    std::memset(data, 0, sizeof *data);
+    data->attributes = posix::AttributesOf(folder, true, false, name.c_str());
+    std::strncpy(data->name, name.c_str(), sizeof data->name - 1);
+}
+
+// Hands out the next match. Described at once, a match that has vanished since the listing is
+// passed over; with names first, a folder or plain file goes out as the listing shows it.
 bool NextMatch(Search* search, FindData* data) {
+    search->lastUndescribed = false;
     while (search->next < search->names.size()) {
-        const std::string& name = search->names[search->next++];
+        const size_t at = search->next++;
+        const std::string& name = search->names[at];
+        const unsigned char type = at < search->types.size() ? search->types[at] : static_cast<unsigned char>(DT_UNKNOWN);
+        if (search->nameFirst && (type == DT_DIR || type == DT_REG)) {
+            DescribeFromListing(name, type == DT_DIR, data);
+            search->lastUndescribed = true;
+            return true;
+        }
         if (DescribeEntry(*search, name, data)) return true;
     }
     return posix::Fail(kErrorNoMoreFiles);
@@ -116,7 +138,7 @@ FindHandle FindOne(const char* name, FindData* data) {
 
 }  // namespace
 
-FindHandle FindFirst(const char* pattern, FindData* data) {
+FindHandle FindFirst(const char* pattern, FindData* data, FindFill fill) {
     if (const Fault* f = fault_detail::Check(CallKind::Find)) {
         posix::Fail(f->error);
         return 0;
@@ -140,7 +162,8 @@ FindHandle FindFirst(const char* pattern, FindData* data) {
     const char* folder = written.empty() ? "" : posix::ResolveName(written.c_str(), storage);
     if (!folder) return 0;
     std::vector<std::string> names;
-    if (!posix::ReadFolder(folder, names)) return 0;
+    std::vector<unsigned char> types;
+    if (!posix::ReadFolder(folder, names, &types)) return 0;
     auto* search = new (std::nothrow) Search;
     if (!search) {
         posix::Fail(kErrorNotEnoughMemory);
@@ -148,8 +171,13 @@ FindHandle FindFirst(const char* pattern, FindData* data) {
     }
     search->folder = folder;
     search->folderFd = open(*folder ? folder : ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    for (std::string& name : names)
-        if (name.size() < sizeof data->name && WildcardMatch(last, name.c_str())) search->names.push_back(std::move(name));
+    search->nameFirst = fill == FindFill::NameFirst;
+    const bool everyName = WildcardMatchesAll(last);
+    for (size_t i = 0; i < names.size(); ++i) {
+        if (names[i].size() >= sizeof data->name || !(everyName || WildcardMatch(last, names[i].c_str()))) continue;
+        search->names.push_back(std::move(names[i]));
+        search->types.push_back(types[i]);
+    }
     if (!NextMatch(search, data)) {
         delete search;
         posix::Fail(kErrorFileNotFound);
@@ -161,6 +189,14 @@ FindHandle FindFirst(const char* pattern, FindData* data) {
 bool FindNext(FindHandle handle, FindData* data) {
     if (const Fault* f = fault_detail::Check(CallKind::Find)) return posix::Fail(f->error);
     return NextMatch(reinterpret_cast<Search*>(handle), data);
+}
+
+// An entry that has vanished since the listing keeps the listing's description.
+void FindDescribe(FindHandle handle, FindData* data) {
+    auto* search = reinterpret_cast<Search*>(handle);
+    if (!search || !search->lastUndescribed) return;
+    search->lastUndescribed = false;
+    DescribeEntry(*search, search->names[search->next - 1], data);
 }
 
 void FindClose(FindHandle handle) { delete reinterpret_cast<Search*>(handle); }

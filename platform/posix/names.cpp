@@ -127,8 +127,9 @@ const char* ResolveName(const char* name, std::string& storage) {
     return storage.c_str();
 }
 
-bool ReadFolder(const std::string& folder, std::vector<std::string>& names) {
+bool ReadFolder(const std::string& folder, std::vector<std::string>& names, std::vector<unsigned char>* types) {
     names.clear();
+    if (types) types->clear();
     DIR* dir = OpenFolder(folder);
     if (!dir) return false;
     // A folder of many thousand entries is sorted here at every listing: the names and their
@@ -138,6 +139,7 @@ bool ReadFolder(const std::string& folder, std::vector<std::string>& names) {
         uint32_t name;   // offset of the name in `text`
         uint32_t units;  // offset of its units in `pool`
         uint32_t count;  // units in the name
+        unsigned char type;
     };
     std::vector<Entry> entries;
     std::string text;
@@ -149,7 +151,7 @@ bool ReadFolder(const std::string& folder, std::vector<std::string>& names) {
         } else if (std::strcmp(entry->d_name, "..") == 0) {
             dotDot = true;
         } else {
-            Entry e{static_cast<uint32_t>(text.size()), static_cast<uint32_t>(pool.size()), 0};
+            Entry e{static_cast<uint32_t>(text.size()), static_cast<uint32_t>(pool.size()), 0, entry->d_type};
             text.append(entry->d_name).push_back('\0');
             NameUnits(entry->d_name, pool);
             e.count = static_cast<uint32_t>(pool.size()) - e.units;
@@ -174,6 +176,11 @@ bool ReadFolder(const std::string& folder, std::vector<std::string>& names) {
     if (dot) names.emplace_back(".");
     if (dotDot) names.emplace_back("..");
     for (const Entry& e : entries) names.emplace_back(text.data() + e.name);
+    if (types) {
+        types->reserve(names.size());
+        types->assign(names.size() - entries.size(), DT_DIR);
+        for (const Entry& e : entries) types->push_back(e.type);
+    }
     return true;
 }
 

@@ -25,6 +25,9 @@ const char* ResolveName(const char* name, std::string& storage);
 // "." and ".." first, then sorted as platform/name_order.h sorts. False, with LastError set, when
 // the folder cannot be read, with the error FindFirstFileA gives for a listing of it (3 when it
 // does not exist, 123 when it is a file, 5 when access is denied).
-bool ReadFolder(const std::string& folder, std::vector<std::string>& names);
+// With `types`, each name's type as the listing gives it (a dirent d_type: DT_DIR, DT_REG, DT_LNK,
+// or DT_UNKNOWN where the file system does not say), in the same order.
+bool ReadFolder(const std::string& folder, std::vector<std::string>& names,
+                std::vector<unsigned char>* types = nullptr);
 
 }  // namespace platform::posix

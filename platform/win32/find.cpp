@@ -27,7 +27,8 @@ void Fill(const WIN32_FIND_DATAA& entry, FindData* data) {
 
 }  // namespace
 
-FindHandle FindFirst(const char* pattern, FindData* data) {
+// FindFirstFileA fills every entry whole, so FindFill::NameFirst changes nothing here.
+FindHandle FindFirst(const char* pattern, FindData* data, FindFill) {
     if (const Fault* f = fault_detail::Check(CallKind::Find)) {
         win32::Fail(f->error);
         return 0;
@@ -38,6 +39,8 @@ FindHandle FindFirst(const char* pattern, FindData* data) {
     Fill(entry, data);
     return reinterpret_cast<FindHandle>(search);
 }
+
+void FindDescribe(FindHandle, FindData*) {}
 
 bool FindNext(FindHandle search, FindData* data) {
     if (const Fault* f = fault_detail::Check(CallKind::Find)) return win32::Fail(f->error);

@@ -130,6 +130,12 @@ TEST(FindPattern, MatcherKeepsTheDosWildcardRules) {
     };
     for (const Case& c : cases)
         EXPECT_EQ(WildcardMatch(c.pattern, c.name), c.match) << "pattern \"" << c.pattern << "\" name \"" << c.name << '"';
+    // A listing skips matching where the pattern takes every name: only where it truly does.
+    for (const char* all : {"*", "*.*", "*.", "*.*."}) {
+        EXPECT_TRUE(WildcardMatchesAll(all)) << all;
+        for (const char* name : {"x", ".hidden", "a.b.c", "noext"}) EXPECT_TRUE(WildcardMatch(all, name)) << all;
+    }
+    for (const char* some : {"*?", "*.?", "a*", "*a", "?", "*.hdb"}) EXPECT_FALSE(WildcardMatchesAll(some)) << some;
     EXPECT_TRUE(HasWildcards("users/*.*"));
     EXPECT_TRUE(HasWildcards("a?"));
     EXPECT_FALSE(HasWildcards("UserConfig.hdb"));
@@ -184,6 +190,83 @@ TEST(FindData, DescribesTheEntryFully) {
         EXPECT_EQ(shortName.substr(shortName.size() - 4), ".HTM");
     }
 }
+
+namespace {
+
+std::vector<FindData> ListAll(const std::string& pattern, FindFill fill, bool describe) {
+    std::vector<FindData> entries;
+    FindData data;
+    FindHandle search = FindFirst(pattern.c_str(), &data, fill);
+    if (!search) return entries;
+    do {
+        if (describe) FindDescribe(search, &data);
+        entries.push_back(data);
+    } while (FindNext(search, &data));
+    FindClose(search);
+    return entries;
+}
+
+}  // namespace
+
+// A search that asks for names first hands out the same entries, with name and folder bit at
+// once and, after FindDescribe, every field as a search that describes each entry at once.
+TEST(FindData, NamesFirstThenTheSameDescription) {
+    ScratchDir dir;
+    testing_support::WriteText(dir / "data.txt", "12345");
+    testing_support::WriteText(dir / "ro.txt", "r");
+    ASSERT_TRUE(SetFileReadOnly((dir / "ro.txt").c_str()));
+    testing_support::WriteText(dir / ".hidden", "hh");
+    std::filesystem::create_directory(dir.path() / "sub");
+    const std::string pattern = dir / "*";
+
+    const std::vector<FindData> whole = ListAll(pattern, FindFill::Everything, false);
+    const std::vector<FindData> names = ListAll(pattern, FindFill::NameFirst, false);
+    const std::vector<FindData> described = ListAll(pattern, FindFill::NameFirst, true);
+    ASSERT_EQ(whole.size(), 6u);  // ".", "..", ".hidden", "data.txt", "ro.txt", "sub"
+    ASSERT_EQ(names.size(), whole.size());
+    ASSERT_EQ(described.size(), whole.size());
+    for (size_t i = 0; i < whole.size(); ++i) {
+        SCOPED_TRACE(whole[i].name);
+        EXPECT_STREQ(names[i].name, whole[i].name);
+        EXPECT_EQ(names[i].attributes & kAttributeDirectory, whole[i].attributes & kAttributeDirectory);
+        EXPECT_STREQ(described[i].name, whole[i].name);
+        EXPECT_STREQ(described[i].shortName, whole[i].shortName);
+        EXPECT_EQ(described[i].attributes, whole[i].attributes);
+        EXPECT_EQ(described[i].size, whole[i].size);
+        EXPECT_EQ(described[i].creationTime, whole[i].creationTime);
+        EXPECT_EQ(described[i].lastWriteTime, whole[i].lastWriteTime);
+    }
+}
+
+#ifndef _WIN32
+// An entry removed after the listing: described at once it is passed over; with names first it
+// is handed out as the listing showed it, and describing it later leaves that description.
+TEST(FindData, EntryGoneAfterTheListing) {
+    ScratchDir dir;
+    testing_support::WriteText(dir / "a.txt", "a");
+    testing_support::WriteText(dir / "b.txt", "bbb");
+    for (const FindFill fill : {FindFill::Everything, FindFill::NameFirst}) {
+        testing_support::WriteText(dir / "b.txt", "bbb");
+        FindData data;
+        FindHandle search = FindFirst((dir / "*.txt").c_str(), &data, fill);
+        ASSERT_NE(search, 0);
+        EXPECT_STREQ(data.name, "a.txt");
+        std::filesystem::remove(dir.path() / "b.txt");
+        const bool more = FindNext(search, &data);
+        if (fill == FindFill::Everything) {
+            EXPECT_FALSE(more);
+            EXPECT_EQ(LastError(), kErrorNoMoreFiles);
+        } else {
+            ASSERT_TRUE(more);
+            FindDescribe(search, &data);
+            EXPECT_STREQ(data.name, "b.txt");
+            EXPECT_EQ(data.attributes & kAttributeDirectory, 0u);
+            EXPECT_EQ(data.size, 0u);
+        }
+        FindClose(search);
+    }
+}
+#endif
 
 TEST(FindErrors, TellNoMatchFromMissingFolderAndEnd) {
     ScratchDir dir;
