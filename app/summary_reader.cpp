@@ -5,7 +5,9 @@
 #include "fileservice/file_service.h"
 
 int32_t ReadByte(FileService& files, int32_t file) {
-    uint8_t byte = 0;
+    // Not initialised: it is looked at only when FileRead says it filled it. A zero stored first
+    // would cost a store per byte of every summary.
+    uint8_t byte;
     const int32_t read = files.FileRead(file, &byte, 1);
     if (read < 0) return kReadByteError;
     if (read == 0) return kReadByteEnd;
@@ -13,8 +15,9 @@ int32_t ReadByte(FileService& files, int32_t file) {
 }
 
 int32_t ReadLine(FileService& files, int32_t file, char* line) {
+    // The first byte of a line is always stored, so a line has a byte exactly when `stored` is
+    // not 0; no flag of its own needs updating at every byte.
     int32_t stored = 0;
-    bool anyByte = false;
     for (;;) {
         const int32_t b = ReadByte(files, file);
         if (b == kReadByteError) {
@@ -23,14 +26,13 @@ int32_t ReadLine(FileService& files, int32_t file, char* line) {
         }
         if (b == kReadByteEnd) {
             line[stored] = '\0';
-            return anyByte ? kReadLineDone : kReadLineEnd;
+            return stored > 0 ? kReadLineDone : kReadLineEnd;
         }
         if (b == '\n') {
             line[stored] = '\0';
             return kReadLineDone;
         }
         if (b == '\r') continue;
-        anyByte = true;
         if (stored < kLineCapacity) line[stored++] = static_cast<char>(b);
     }
 }
