@@ -5,6 +5,7 @@
 #include "platform/posix/errors.h"
 #include "platform/posix/names.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <string>
@@ -59,11 +60,16 @@ bool WriteAll(int fd, const char* data, size_t count) {
     return true;
 }
 
-// Copies the bytes of `from` to `to`, at most `limit` of them. False on an error (errno set).
-bool CopyBytes(int from, int to, uint64_t limit) {
+// Copies the bytes of `from` in [at, end) to the same place in `to`, as far as the source
+// reaches. False on an error (errno set); *done is where the copy stopped.
+bool CopyRange(int from, int to, uint64_t at, uint64_t end, uint64_t* done) {
     static thread_local char buffer[1 << 16];
-    while (limit > 0) {
-        const size_t want = limit < sizeof buffer ? static_cast<size_t>(limit) : sizeof buffer;
+    *done = at;
+    if (lseek(from, static_cast<off_t>(at), SEEK_SET) < 0 || lseek(to, static_cast<off_t>(at), SEEK_SET) < 0)
+        return false;
+    while (*done < end) {
+        const uint64_t left = end - *done;
+        const size_t want = left < sizeof buffer ? static_cast<size_t>(left) : sizeof buffer;
         const ssize_t n = read(from, buffer, want);
         if (n < 0) {
             if (errno == EINTR) continue;
@@ -71,9 +77,43 @@ bool CopyBytes(int from, int to, uint64_t limit) {
         }
         if (n == 0) break;
         if (!WriteAll(to, buffer, static_cast<size_t>(n))) return false;
-        limit -= static_cast<uint64_t>(n);
+        *done += static_cast<uint64_t>(n);
     }
     return true;
+}
+
+// The next stretch of `fd` at or after `at` that holds data, cut off at `stop`; false when only
+// a hole is left. Where the file system cannot tell holes from data, the rest is one stretch.
+bool NextDataStretch(int fd, uint64_t at, uint64_t stop, uint64_t* first, uint64_t* end) {
+    const off_t data = lseek(fd, static_cast<off_t>(at), SEEK_DATA);
+    if (data < 0) {
+        if (errno == ENXIO) return false;
+        *first = at;
+        *end = stop;
+        return true;
+    }
+    const off_t hole = lseek(fd, data, SEEK_HOLE);
+    *first = std::min<uint64_t>(static_cast<uint64_t>(data), stop);
+    *end = hole < 0 ? stop : std::min<uint64_t>(static_cast<uint64_t>(hole), stop);
+    return *first < *end;
+}
+
+// Copies the bytes of `from` (`size` bytes long when the copy began) to `to`, at most `limit`
+// of them. Holes in the source stay holes in the target: only the stretches that hold data are
+// read and written. A database whose damaged header counts far more blocks than it holds grows
+// a hole of gigabytes at its first new block, and its mirror must not cost that much reading,
+// writing and disk. What a writer adds while the copy runs is copied as it stands. False on an
+// error (errno set).
+bool CopyBytes(int from, int to, uint64_t size, uint64_t limit) {
+    const uint64_t stop = std::min(size, limit);
+    uint64_t first = 0, end = 0, done = 0;
+    for (uint64_t at = 0; at < stop && NextDataStretch(from, at, stop, &first, &end); at = end) {
+        if (!CopyRange(from, to, first, end, &done)) return false;
+        if (done < end) return ftruncate(to, static_cast<off_t>(done)) == 0;  // it shrank meanwhile
+    }
+    // A source that ends in a hole gives the target its length all the same.
+    if (ftruncate(to, static_cast<off_t>(stop)) != 0) return false;
+    return limit <= size || CopyRange(from, to, size, limit, &done);
 }
 
 // Opens the source of a copy sharing reading and writing, as the system's copy does: a file
@@ -149,7 +189,7 @@ bool CopyFile(const char* source, const char* target) {
         return false;
     }
     const uint64_t limit = fault ? static_cast<uint64_t>(fault->shortCount) : UINT64_MAX;
-    bool copied = CopyBytes(from, to, limit);
+    bool copied = CopyBytes(from, to, static_cast<uint64_t>(st.st_size), limit);
     uint32_t error = copied ? 0 : posix::ErrorFromErrno(errno, true);
     if (copied && fault) {
         copied = false;

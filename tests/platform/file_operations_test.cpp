@@ -12,6 +12,12 @@
 #include "platform/volumes.h"
 #include "test_support.h"
 
+#ifndef _WIN32
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
 namespace {
 
 using namespace platform;
@@ -226,6 +232,56 @@ TEST_F(FileOperations, FoldersAreMadeAndRemovedOneAtATime) {
 }
 
 #ifndef _WIN32
+// Bytes actually stored for `name`, holes not counted.
+uint64_t StoredBytes(const std::string& name) {
+    struct stat st {};
+    return ::stat(name.c_str(), &st) == 0 ? static_cast<uint64_t>(st.st_blocks) * 512 : UINT64_MAX;
+}
+
+std::string BytesAt(const std::string& name, off_t offset, size_t count) {
+    std::string bytes(count, '?');
+    const int fd = ::open(name.c_str(), O_RDONLY);
+    const ssize_t got = fd < 0 ? -1 : ::pread(fd, bytes.data(), count, offset);
+    if (fd >= 0) ::close(fd);
+    bytes.resize(got < 0 ? 0 : static_cast<size_t>(got));
+    return bytes;
+}
+
+// A database written far beyond its end (a damaged header's block count) is mostly hole; its
+// copy keeps the holes, and so the bytes, without reading or storing gigabytes of zeros.
+TEST_F(FileOperations, CopyKeepsTheHolesOfASparseSource) {
+    constexpr off_t kFar = off_t{1} << 32;  // where a block number of 2^24 lies
+    const std::string source = dir / "source", target = dir / "target";
+    struct Case {
+        const char* what;
+        off_t tailAt;  // where the last data lies, or -1 for a source that ends in a hole
+        off_t length;
+    };
+    for (const Case& c : {Case{"data at both ends", kFar, kFar + 4}, Case{"a hole at the end", -1, kFar}}) {
+        WriteText(source, "head");
+        if (c.tailAt >= 0) {
+            const int fd = ::open(source.c_str(), O_WRONLY);
+            ASSERT_EQ(::pwrite(fd, "tail", 4, c.tailAt), 4);
+            ::close(fd);
+        } else {
+            ASSERT_EQ(::truncate(source.c_str(), c.length), 0);
+        }
+        if (StoredBytes(source) > (1u << 20)) GTEST_SKIP() << "the file system here stores holes";
+        ASSERT_TRUE(CopyFile(source.c_str(), target.c_str())) << c.what;
+        EXPECT_EQ(std::filesystem::file_size(target), static_cast<uintmax_t>(c.length)) << c.what;
+        EXPECT_EQ(BytesAt(target, 0, 4), "head") << c.what;
+        EXPECT_EQ(BytesAt(target, kFar / 2, 4), std::string(4, '\0')) << c.what;
+        if (c.tailAt >= 0) {
+            EXPECT_EQ(BytesAt(target, c.tailAt, 8), "tail") << c.what;
+        }
+        EXPECT_LT(StoredBytes(target), 1u << 20) << c.what << ": the hole was written out";
+    }
+    // A copy that breaks off in the middle of the data still leaves no target.
+    InjectFault(CallKind::Copy, 1, {.error = kErrorDiskFull, .shortCount = 2});
+    EXPECT_FALSE(CopyFile(source.c_str(), target.c_str()));
+    EXPECT_FALSE(std::filesystem::exists(target));
+}
+
 TEST_F(FileOperations, AFolderLinkIsRemovedAsALinkAndReportedAsOne) {
     const std::string outside = dir / "outside", link = dir / "link";
     std::filesystem::create_directory(outside);
