@@ -65,12 +65,11 @@ bool WriteAll(int fd, const char* data, size_t count) {
 bool CopyRange(int from, int to, uint64_t at, uint64_t end, uint64_t* done) {
     static thread_local char buffer[1 << 16];
     *done = at;
-    if (lseek(from, static_cast<off_t>(at), SEEK_SET) < 0 || lseek(to, static_cast<off_t>(at), SEEK_SET) < 0)
-        return false;
+    if (lseek(to, static_cast<off_t>(at), SEEK_SET) < 0) return false;
     while (*done < end) {
         const uint64_t left = end - *done;
         const size_t want = left < sizeof buffer ? static_cast<size_t>(left) : sizeof buffer;
-        const ssize_t n = read(from, buffer, want);
+        const ssize_t n = pread(from, buffer, want, static_cast<off_t>(*done));
         if (n < 0) {
             if (errno == EINTR) continue;
             return false;
@@ -109,10 +108,14 @@ bool CopyBytes(int from, int to, uint64_t size, uint64_t limit) {
     uint64_t first = 0, end = 0, done = 0;
     for (uint64_t at = 0; at < stop && NextDataStretch(from, at, stop, &first, &end); at = end) {
         if (!CopyRange(from, to, first, end, &done)) return false;
-        if (done < end) return ftruncate(to, static_cast<off_t>(done)) == 0;  // it shrank meanwhile
+        if (done < end) break;  // the source got shorter meanwhile
     }
-    // A source that ends in a hole gives the target its length all the same.
-    if (ftruncate(to, static_cast<off_t>(stop)) != 0) return false;
+    // The target takes the source's length, also where that ends in a hole, but no more than
+    // the source still has.
+    struct stat now {};
+    if (fstat(from, &now) != 0) return false;
+    if (ftruncate(to, static_cast<off_t>(std::min<uint64_t>(stop, static_cast<uint64_t>(now.st_size)))) != 0)
+        return false;
     return limit <= size || CopyRange(from, to, size, limit, &done);
 }
 
