@@ -13,7 +13,6 @@
 
 namespace {
 
-constexpr char kSyncKey[] = "NeedToSynchronizeClient";
 constexpr char kFailurePrefix[] = "Cannot open the old database ";
 constexpr uint32_t kNameBuffer = 65536;  // longer than any name a key header can describe
 constexpr uint32_t kReadStep = 1u << 16;

@@ -6,12 +6,12 @@
 #include <cstdint>
 
 #include "app/local_addresses.h"
+#include "hdb/format.h"
 
 class DatabaseManager;
 class FileService;
 
 // Key names of the user configuration database; the import adds to the same tree.
-constexpr uint32_t kRootKey = 1;
 constexpr char kRootKeyName[] = "User Configuration Root";
 constexpr char kConfigKey[] = "Config";
 constexpr char kNextAdminIdKey[] = "Next Admin ID";
@@ -25,6 +25,7 @@ constexpr char kClientListKey[] = "Client List";
 constexpr char kNameKey[] = "Name";
 constexpr char kPasswordKey[] = "Password";
 constexpr char kEMailAddressKey[] = "EMailAddress";
+constexpr char kSyncKey[] = "NeedToSynchronizeClient";
 
 constexpr char kDefaultAdminName[] = "OrvaneAdmin";
 constexpr char kDefaultAdminPassword[] = "HarborLantern";

@@ -13,7 +13,6 @@
 
 namespace {
 
-constexpr char kSyncKey[] = "NeedToSynchronizeClient";
 
 // Raises Next User ID under `config` to userId + 1 when the user has reached it. The counter
 // is never lowered: ffffffff has no successor, so it leaves the counter alone.

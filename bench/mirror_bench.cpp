@@ -15,7 +15,6 @@
 
 #include "fileservice/file_service.h"
 #include "hdb/database_manager.h"
-#include "hdb/database_record.h"
 #include "hdb/mirror.h"
 
 namespace {

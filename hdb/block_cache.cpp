@@ -5,9 +5,8 @@
 #include <cstring>
 #include <new>
 
-#include "hdb/block_storage.h"
-#include "hdb/chain.h"
 #include "hdb/database_record.h"
+#include "hdb/format.h"
 #include "platform/platform.h"
 
 namespace {
@@ -52,7 +51,7 @@ uint32_t Slot(uint32_t block, uint32_t shift) { return ((block >> 3) * 0x9E3779B
 // orders them by last use.
 class BlockCache {
 public:
-    explicit BlockCache(uint32_t limit) : limit_(limit) {}
+    BlockCache(uint32_t limit, BlockWriteBack writeBack) : limit_(limit), writeBack_(writeBack) {}
     ~BlockCache() {
         for (uint32_t i = 0; i < chunkCount_; ++i) platform::Free(chunks_[i]);
         platform::Free(chunks_);
@@ -117,6 +116,7 @@ public:
     }
 
     uint32_t limit_;
+    BlockWriteBack writeBack_;
     uint32_t live_ = 0;
     uint32_t dirty_ = 0;
     uint32_t oldest_ = kNone;
@@ -226,7 +226,7 @@ int32_t WriteBack(DatabaseRecord& db, BlockCache& cache, uint64_t* keys, uint32_
             std::memcpy(run + n * kBlockSize, cache.Bytes(EntryOf(keys[i + n])), kBlockSize);
             ++n;
         }
-        if (BlockFileWrite(db, first, run, n) == 0) {
+        if (cache.writeBack_(db, first, run, n) == 0) {
             for (uint32_t k = 0; k < n; ++k) cache.SetDirty(EntryOf(keys[i + k]), false);
         } else {
             result = -1;
@@ -273,10 +273,10 @@ int32_t MakeRoom(DatabaseRecord& db, BlockCache& cache) {
 void SetBlockCacheLimit(uint32_t blocks) { g_limit = blocks; }
 uint32_t BlockCacheLimit() { return g_limit; }
 
-BlockCache* BlockCacheCreate() {
+BlockCache* BlockCacheCreate(BlockWriteBack writeBack) {
     if (g_limit == 0) return nullptr;
     void* memory = platform::Allocate(sizeof(BlockCache));
-    return memory ? new (memory) BlockCache(g_limit) : nullptr;
+    return memory ? new (memory) BlockCache(g_limit, writeBack) : nullptr;
 }
 
 void BlockCacheDestroy(BlockCache* cache) {

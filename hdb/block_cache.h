@@ -17,9 +17,14 @@ constexpr uint32_t kDefaultBlockCacheLimit = 32768;
 void SetBlockCacheLimit(uint32_t blocks);
 uint32_t BlockCacheLimit();
 
-// A cache for `db` with the current limit, or null (no limit, or no memory: the database then
-// works without one).
-BlockCache* BlockCacheCreate();
+// How the cache writes `count` adjacent blocks from `first` back to the database's file: 0, or
+// -1 when the transfer failed. The cache knows nothing of files; its owner hands it this when it
+// makes the cache.
+using BlockWriteBack = int32_t (*)(DatabaseRecord& db, uint32_t first, const uint8_t* bytes, uint32_t count);
+
+// A cache with the current limit that writes back through `writeBack`, or null (no limit, or no
+// memory: the database then works without one).
+BlockCache* BlockCacheCreate(BlockWriteBack writeBack);
 // Frees the cache; dirty blocks in it are lost, so the owner flushes first.
 void BlockCacheDestroy(BlockCache* cache);
 

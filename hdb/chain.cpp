@@ -2,9 +2,10 @@
 
 #include <cstring>
 
-#include "hdb/block_storage.h"
+#include "hdb/block_io.h"
 #include "hdb/counted_array.h"
 #include "hdb/database_record.h"
+#include "hdb/free_list.h"
 #include "hdb/node_cache.h"
 #include "platform/platform.h"
 
@@ -32,12 +33,12 @@ void SettleAtBlockStart(ChainCursor& cursor, uint32_t place) {
     cursor.fill = FillFor(cursor);
 }
 
-// Moves to the next block of the chain. The block must link back to the current one: a link
-// that loops to the head, into another chain or into a released block fails here, so no walk
-// over a damaged file can run on or misplace bytes. The cursor changes only on success.
 // Key chains remember where their places lie (the free list's cursor only ever walks a short way).
 bool RemembersPlaces(const DatabaseRecord& db, const ChainCursor& cursor) { return &cursor != &db.freeListCursor; }
 
+// Moves to the next block of the chain. The block must link back to the current one: a link
+// that loops to the head, into another chain or into a released block fails here, so no walk
+// over a damaged file can run on or misplace bytes. The cursor changes only on success.
 int32_t StepForward(DatabaseRecord& db, ChainCursor& cursor) {
     const uint32_t next = cursor.nextBlock;
     if (next == 0 || next == cursor.firstBlock) return -1;
@@ -185,14 +186,6 @@ int32_t CloseGap(DatabaseRecord& db, ChainCursor& cursor, uint8_t* work, uint32_
 }
 
 }  // namespace
-
-uint32_t BlockWord(const uint8_t* block, int index) {
-    uint32_t value;
-    std::memcpy(&value, block + 4 * index, 4);
-    return value;
-}
-
-void SetBlockWord(uint8_t* block, int index, uint32_t value) { std::memcpy(block + 4 * index, &value, 4); }
 
 int32_t ChainFlush(DatabaseRecord& db, ChainCursor& cursor) {
     uint8_t block[kBlockSize] = {};
@@ -403,4 +396,35 @@ int32_t ChainTruncate(DatabaseRecord& db, ChainCursor& cursor, uint32_t keep) {
         BlockFree(db, blocks[place]);
     }
     return 0;
+}
+
+int64_t ChainCreate(DatabaseRecord& db, ChainCursor& cursor) {
+    std::memset(&cursor, 0, sizeof cursor);
+    const int64_t block = BlockAlloc(db);
+    if (block < 0) return -1;
+    cursor.firstBlock = cursor.currentBlock = static_cast<uint32_t>(block);
+    return block;
+}
+
+int32_t ChainOpen(DatabaseRecord& db, ChainCursor& cursor, uint32_t first) {
+    std::memset(&cursor, 0, sizeof cursor);
+    cursor.firstBlock = cursor.currentBlock = first;
+    uint8_t block[kBlockSize];
+    if (BlockRead(db, first, block) != 0) return -1;
+    cursor.length = BlockWord(block, 0);
+    cursor.nextBlock = BlockWord(block, 1);
+    std::memcpy(cursor.buffer, block + 8, kChainPayload);
+    cursor.fill = static_cast<int32_t>(cursor.length < kChainPayload ? cursor.length : kChainPayload);
+    cursor.storedLength = cursor.length;
+    return 0;
+}
+
+void ChainClose(DatabaseRecord& db, ChainCursor& cursor) {
+    if (cursor.dirty) ChainFlush(db, cursor);
+    if (db.mode == ModeReadOnly) return;
+    uint8_t block[kBlockSize];
+    // Write back only a block we have really read.
+    if (BlockRead(db, cursor.firstBlock, block) != 0) return;
+    SetBlockWord(block, 0, cursor.length);
+    if (BlockWrite(db, cursor.firstBlock, block) == 0) cursor.storedLength = cursor.length;
 }

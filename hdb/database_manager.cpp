@@ -5,49 +5,20 @@
 
 #include "fileservice/file_service.h"
 #include "hdb/block_cache.h"
-#include "hdb/block_storage.h"
+#include "hdb/block_io.h"
+#include "hdb/chain.h"
+#include "hdb/database_record.h"
+#include "hdb/database_table.h"
+#include "hdb/engine_file_service.h"
+#include "hdb/free_list.h"
 #include "hdb/key_node.h"
 #include "hdb/mirror.h"
 #include "hdb/node_cache.h"
+#include "hdb/report_message.h"
+#include "hdb/sub_key_list.h"
 #include "platform/platform.h"
 
 namespace {
-
-DatabaseRecord** g_table = nullptr;  // kDatabaseTableSize slots while any database is open
-int32_t g_openDatabases = 0;
-FileService* g_fileService = nullptr;
-int32_t g_managerCount = 0;  // under g_fileServiceLock
-SpinLockWord g_fileServiceLock = 0;  // the count and the shared file service change together
-
-int32_t IgnoreReport(const char*, const char*) { return 0; }
-ReportMessageHook g_reportHook = IgnoreReport;
-
-bool SamePath(const char* a, const char* b) {
-    auto fold = [](unsigned char c) { return (c >= 'A' && c <= 'Z') ? c - 'A' + 'a' : c; };
-    for (; *a && *b; ++a, ++b)
-        if (fold(static_cast<unsigned char>(*a)) != fold(static_cast<unsigned char>(*b))) return false;
-    return *a == *b;
-}
-
-void RemoveRecord(int32_t slot) {
-    BlockCacheDestroy(g_table[slot]->cache);
-    NodeCacheDestroy(*g_table[slot]);
-    platform::Free(g_table[slot]);
-    g_table[slot] = nullptr;
-    if (--g_openDatabases <= 0) {
-        g_openDatabases = 0;
-        platform::Free(g_table);
-        g_table = nullptr;
-    }
-}
-
-// The table vanishes with its last database, also after a failed first open.
-void DropTableIfEmpty() {
-    if (g_table && g_openDatabases <= 0) {
-        platform::Free(g_table);
-        g_table = nullptr;
-    }
-}
 
 bool SeekTo(const DatabaseRecord& db, int64_t offset) {
     const auto o = static_cast<uint64_t>(offset);
@@ -72,7 +43,7 @@ void RestorePosition(DatabaseRecord& db) {
 
 // A read-only record asked for by a writer becomes writable: reopen its file in the new mode.
 int32_t ChangeMode(DatabaseManager& manager, int32_t slot, int32_t mode) {
-    DatabaseRecord& db = *g_table[slot];
+    DatabaseRecord& db = *LookupDatabase(slot);
     FileService& fs = DatabaseFileService();
     // Reopening in ModeCreate would empty a file whose blocks this record still describes; a
     // writer that joins an open database gets the database as it is.
@@ -99,7 +70,7 @@ int32_t ChangeMode(DatabaseManager& manager, int32_t slot, int32_t mode) {
     }
     // The cache held the file as the read-only open saw it; the reopened file starts afresh.
     BlockCacheDestroy(db.cache);
-    db.cache = BlockCacheCreate();
+    db.cache = BlockCacheCreate(BlockFileWrite);
     NodeCacheDestroy(db);
     db.openCount += 1;
     db.mode = reopenMode;
@@ -135,7 +106,7 @@ bool OpenExisting(DatabaseRecord& db, const char* path, int32_t mode) {
     db.freeListBusy = 0;
     db.lockWord = 0;
     db.filePosition = kHeaderBlockSize;
-    db.cache = BlockCacheCreate();
+    db.cache = BlockCacheCreate(BlockFileWrite);
     if (mode == ModeReadWrite) {
         // Without the mark in the file, a writer that stops half-way would leave a file that
         // says it was closed cleanly: nothing is changed unmarked.
@@ -161,7 +132,7 @@ bool CreateNew(DatabaseRecord& db, const char* path, int32_t mode) {
     db.file = fs.FileOpen(path, mode == ModeCreate ? OpenCreate : OpenCreate | OpenNewFileOnly);
     if (db.file < 0) return false;
     std::memcpy(db.header.signature, kDatabaseSignature, sizeof kDatabaseSignature);
-    db.header.formatNumber = 1;
+    db.header.formatNumber = kFormatNumber;
     db.header.headerSize = kHeaderImageSize;
     db.header.reserved = 0;
     db.header.openForWrite = 1;
@@ -172,7 +143,7 @@ bool CreateNew(DatabaseRecord& db, const char* path, int32_t mode) {
     db.lockWord = 0;
     uint8_t headerBlock[kHeaderBlockSize] = {};
     std::memcpy(headerBlock, &db.header, kHeaderImageSize);
-    db.cache = BlockCacheCreate();
+    db.cache = BlockCacheCreate(BlockFileWrite);
     bool created = fs.FileWrite(db.file, headerBlock, kHeaderBlockSize) == static_cast<int32_t>(kHeaderBlockSize);
     if (created) {
         fs.FileFlush(db.file);
@@ -205,57 +176,9 @@ void ReleaseOpenNodes(DatabaseRecord& db) {
 
 }  // namespace
 
-void* AllocateForAnswer(DatabaseRecord& db, size_t size) {
-    void* memory = platform::Allocate(size);
-    if (!memory) db.memoryFailed = 1;
-    return memory;
-}
+DatabaseManager::DatabaseManager() { AcquireDatabaseFileService(); }
 
-void LockDatabase(DatabaseRecord& db) { AcquireSpinLock(&db.lockWord); }
-void UnlockDatabase(DatabaseRecord& db) { ReleaseSpinLock(&db.lockWord); }
-
-DatabaseRecord* LookupDatabase(int32_t handle) {
-    if (handle < 0 || handle >= kDatabaseTableSize || !g_table) return nullptr;
-    return g_table[handle];
-}
-
-FileService& DatabaseFileService() {
-    AcquireSpinLock(&g_fileServiceLock);
-    if (!g_fileService) g_fileService = new FileService;  // a caller without a manager
-    FileService& fs = *g_fileService;
-    ReleaseSpinLock(&g_fileServiceLock);
-    return fs;
-}
-
-void SetReportMessageHook(ReportMessageHook hook) { g_reportHook = hook ? hook : IgnoreReport; }
-int32_t ReportMessage(const char* caption, const char* text) { return g_reportHook(caption, text); }
-
-int32_t OpenDatabaseCount() { return g_openDatabases; }
-
-bool IsDatabaseOpen(const char* path) {
-    if (!g_table) return false;
-    for (int32_t slot = 0; slot < kDatabaseTableSize; ++slot)
-        if (g_table[slot] && SamePath(g_table[slot]->path, path)) return true;
-    return false;
-}
-
-// Managers made and destroyed on several threads at once: the first makes the shared file
-// service and the last deletes it, decided under one lock so that none is made twice or kept.
-DatabaseManager::DatabaseManager() {
-    AcquireSpinLock(&g_fileServiceLock);
-    if (g_managerCount == 0 && !g_fileService) g_fileService = new FileService;
-    ++g_managerCount;
-    ReleaseSpinLock(&g_fileServiceLock);
-}
-
-DatabaseManager::~DatabaseManager() {
-    AcquireSpinLock(&g_fileServiceLock);
-    if (--g_managerCount == 0) {
-        delete g_fileService;
-        g_fileService = nullptr;
-    }
-    ReleaseSpinLock(&g_fileServiceLock);
-}
+DatabaseManager::~DatabaseManager() { ReleaseDatabaseFileService(); }
 
 int32_t DatabaseManager::OpenDatabase(const char* path, int32_t mode) {
     if (!path || std::strlen(path) >= kDatabasePathBuffer) return -1;
@@ -263,41 +186,25 @@ int32_t DatabaseManager::OpenDatabase(const char* path, int32_t mode) {
     if (mode == ModeReadOnly && fs.FileExists(path) != 1) return -1;
 
     LockExclusive(kDatabaseTableLock);
-    if (!g_table) {
-        g_table = static_cast<DatabaseRecord**>(platform::Allocate(sizeof(DatabaseRecord*) * kDatabaseTableSize));
-        if (!g_table) {
+    if (!EnsureDatabaseTable()) {
+        UnlockExclusive(kDatabaseTableLock);
+        return -1;
+    }
+    if (const int32_t open = FindOpenDatabase(path); open >= 0) {
+        DatabaseRecord* db = LookupDatabase(open);
+        if (db->mode == mode || db->mode != ModeReadOnly) {
+            db->openCount += 1;
             UnlockExclusive(kDatabaseTableLock);
-            return -1;
+            return open;
         }
-        std::memset(g_table, 0, sizeof(DatabaseRecord*) * kDatabaseTableSize);
+        return ChangeMode(*this, open, mode);
     }
-    if (g_openDatabases > 0) {
-        for (int32_t slot = 0; slot < kDatabaseTableSize; ++slot) {
-            DatabaseRecord* db = g_table[slot];
-            if (!db || !SamePath(db->path, path)) continue;
-            if (db->mode == mode || db->mode != ModeReadOnly) {
-                db->openCount += 1;
-                UnlockExclusive(kDatabaseTableLock);
-                return slot;
-            }
-            return ChangeMode(*this, slot, mode);
-        }
-    }
-    int32_t slot = 0;
-    while (slot < kDatabaseTableSize && g_table[slot]) ++slot;
-    if (slot == kDatabaseTableSize) {
+    const int32_t slot = AddDatabaseRecord();
+    if (slot < 0) {
         UnlockExclusive(kDatabaseTableLock);
         return -1;
     }
-    auto* db = static_cast<DatabaseRecord*>(platform::Allocate(sizeof(DatabaseRecord)));
-    if (!db) {
-        DropTableIfEmpty();
-        UnlockExclusive(kDatabaseTableLock);
-        return -1;
-    }
-    std::memset(db, 0, sizeof *db);
-    g_table[slot] = db;
-    g_openDatabases += 1;
+    DatabaseRecord* db = LookupDatabase(slot);
 
     // A failed existence check decides nothing: taking the file for missing would empty it.
     const int32_t exists = mode == ModeCreate ? 0 : fs.FileExists(path);
@@ -305,7 +212,7 @@ int32_t DatabaseManager::OpenDatabase(const char* path, int32_t mode) {
                         : exists == 0 ? CreateNew(*db, path, mode)
                                       : false;
     if (!opened) {
-        RemoveRecord(slot);
+        RemoveDatabaseRecord(slot);
         UnlockExclusive(kDatabaseTableLock);
         return -1;
     }
@@ -350,7 +257,7 @@ int32_t DatabaseManager::CloseDatabase(int32_t handle) {
         }
     }
     UnlockDatabase(db);
-    RemoveRecord(handle);
+    RemoveDatabaseRecord(handle);
     UnlockExclusive(kDatabaseTableLock);
     return result;
 }
@@ -370,4 +277,13 @@ int32_t DatabaseManager::SetAppValue(int32_t handle, int32_t value) {
 int32_t DatabaseManager::GetKeyCount(int32_t handle) {
     const DatabaseRecord* db = LookupDatabase(handle);
     return db ? static_cast<int32_t>(db->header.keyCount) : -1;
+}
+
+int32_t DatabaseManager::RecoverDatabase(const char* path) {
+    return RecoverySucceeded(RecoverDatabaseWithOutcome(path)) ? 0 : -1;
+}
+
+bool DatabaseClosedCleanly(int32_t handle) {
+    const DatabaseRecord* db = LookupDatabase(handle);
+    return db && db->header.openForWrite == 0;
 }

@@ -4,9 +4,8 @@
 
 #include <cstdint>
 
-#include "hdb/database_record.h"
-
-constexpr int32_t kDatabaseTableSize = 512;
+#include "hdb/database_mode.h"
+#include "hdb/report_message.h"
 
 class DatabaseManager {
 public:
@@ -62,12 +61,6 @@ public:
     int32_t HdbClearValue(int32_t handle, uint32_t key);
 };
 
-// Drops the cached sub-key list of a database (key creation, deletion and close do this).
-void DiscardSubKeyCache(DatabaseRecord& db);
-
-// For tests: number of open databases.
-int32_t OpenDatabaseCount();
-
-// Whether this process has a database of `path` (compared without regard to case) open. The
-// caller holds the database table lock.
-bool IsDatabaseOpen(const char* path);
+// Whether the file of an open database said it was closed cleanly (its header's openForWrite
+// was 0) when it was opened for reading; false for a handle that names no open database.
+bool DatabaseClosedCleanly(int32_t handle);

@@ -1,42 +1,23 @@
-// The in-memory side of one open database: the header image and the record that every handle
-// operation works on.
+// The in-memory side of one open database: the record that every handle operation works on.
+// The table of open databases owns the records; a record owns its header image, its block
+// cache, its node list and node cache, its free-list cursor and its sub-key walk cache, and
+// frees them when the table removes it.
 #pragma once
 
-#include <bit>
 #include <cstddef>
 #include <cstdint>
 
-#include "hdb/chain.h"
+#include "hdb/chain_cursor.h"
+#include "hdb/database_mode.h"
+#include "hdb/format.h"
 #include "support/spin_lock.h"
 
 class BlockCache;
-class FileService;
 class NodeCache;
 struct KeyNode;
 
-static_assert(std::endian::native == std::endian::little, "database words are stored little-endian");
-
-constexpr char kDatabaseSignature[] = "Vantrell Hierarchal Database\r\n";
-constexpr uint32_t kHeaderImageSize = 72;
-constexpr uint32_t kHeaderBlockSize = 256;
+// The longest path a database can be opened under, with its terminating zero.
 constexpr uint32_t kDatabasePathBuffer = 1140;
-
-// Bytes 0..71 of the file; the rest of the 256-byte header block is zero and never used.
-struct DatabaseHeader {
-    char signature[36];
-    uint32_t formatNumber;
-    int32_t appValue;
-    uint32_t headerSize;
-    uint32_t reserved;
-    uint32_t blockCount;
-    uint32_t keyCount;
-    uint32_t freeListBlock;
-    uint32_t freeCount;
-    uint32_t openForWrite;
-};
-static_assert(sizeof(DatabaseHeader) == kHeaderImageSize);
-
-enum DatabaseMode : int32_t { ModeCreate = 0, ModeReadOnly = 1, ModeReadWrite = 2 };
 
 // The sub-key list cached by HdbNextSubKey, so that each step of a walk costs no I/O. The two
 // ids are wider than a key id: every u32 id, 0xFFFFFFFF too, stays apart from -1.
@@ -77,21 +58,13 @@ struct DatabaseRecord {
     int32_t lookupFailed;
 };
 
+// filePosition's value when the real position of the file is not known.
+constexpr int64_t kUnknownFilePosition = -1;
+
 // Memory for work that an operation's answer depends on; null when there is none, and the
 // operation is then marked as having lacked it (memoryFailed).
 void* AllocateForAnswer(DatabaseRecord& db, size_t size);
 
+// A database's own lock. Whoever also takes the table lock takes that one first.
 void LockDatabase(DatabaseRecord& db);
 void UnlockDatabase(DatabaseRecord& db);
-
-// The open database of a handle, or null when the handle names none.
-DatabaseRecord* LookupDatabase(int32_t handle);
-
-// The file service through which the engine does all its input and output.
-FileService& DatabaseFileService();
-
-// The application's report hook; the engine's only message is the count of key nodes left open
-// at close. The default hook ignores both texts and returns 0.
-using ReportMessageHook = int32_t (*)(const char* caption, const char* text);
-void SetReportMessageHook(ReportMessageHook hook);
-int32_t ReportMessage(const char* caption, const char* text);

@@ -2,8 +2,9 @@
 
 #include <cstring>
 
-#include "hdb/block_storage.h"
-#include "hdb/database_manager.h"
+#include "hdb/block_io.h"
+#include "hdb/chain.h"
+#include "hdb/database_record.h"
 #include "platform/platform.h"
 
 namespace {
@@ -48,38 +49,6 @@ int64_t KeyStreamLength(DatabaseRecord& db, const KeyNode& node) {
 }
 
 }  // namespace
-
-uint32_t ValueOffset(const KeyHeader& header) {
-    return static_cast<uint32_t>(header.valueOffsetHigh) << 16 | header.valueOffsetLow;
-}
-
-void SetValueOffset(KeyHeader& header, uint32_t offset) {
-    header.valueOffsetLow = static_cast<uint16_t>(offset);
-    header.valueOffsetHigh = static_cast<uint8_t>(offset >> 16);
-}
-
-uint32_t SubKeyCount(const KeyHeader& header) {
-    return static_cast<uint32_t>(header.subKeyCountHigh) << 16 | header.subKeyCountLow;
-}
-
-void SetSubKeyCount(KeyHeader& header, uint32_t count) {
-    header.subKeyCountLow = static_cast<uint16_t>(count);
-    header.subKeyCountHigh = static_cast<uint8_t>(count >> 16);
-}
-
-uint32_t NameHash(const char* name) {
-    uint32_t count = 0;
-    uint32_t mixed = 0;
-    uint32_t sum = 0;
-    for (const char* p = name; *p; ++p) {
-        int32_t value = static_cast<int8_t>(*p);  // bytes 0x80..0xFF count negative
-        if (value >= 'A' && value <= 'Z') value += 'a' - 'A';
-        ++count;
-        mixed ^= static_cast<uint32_t>(value);
-        sum += static_cast<uint32_t>(value);
-    }
-    return (count & 0xFF) << 24 | (mixed & 0xFF) << 16 | (sum & 0xFFFF);
-}
 
 KeyNode* NodeFind(DatabaseRecord& db, uint32_t keyId) {
     for (KeyNode* node = db.nodeHead; node; node = node->next)
@@ -172,15 +141,4 @@ ReachedKey::ReachedKey(DatabaseRecord& db, uint32_t keyId)
 
 ReachedKey::~ReachedKey() {
     if (loadedHere_) NodeRelease(db_, keyId_);
-}
-
-int32_t DatabaseManager::HdbOpenKey(int32_t handle, uint32_t key) {
-    return RunOnDatabase(handle, false, -1, [&](DatabaseRecord& db) { return NodeLoad(db, key); });
-}
-
-void DatabaseManager::HdbCloseKey(int32_t handle, uint32_t key) {
-    RunOnDatabase(handle, false, 0, [&](DatabaseRecord& db) {
-        NodeRelease(db, key);
-        return 0;
-    });
 }

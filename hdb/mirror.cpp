@@ -3,8 +3,10 @@
 #include <cstring>
 
 #include "fileservice/file_service.h"
-#include "hdb/database_manager.h"
 #include "hdb/database_record.h"
+#include "hdb/database_table.h"
+#include "hdb/engine_file_service.h"
+#include "hdb/format.h"
 #include "platform/platform.h"
 #include "support/path_helpers.h"
 #include "support/spin_lock.h"
@@ -157,8 +159,4 @@ bool RecoverySucceeded(RecoveryOutcome outcome) {
             break;
     }
     return false;
-}
-
-int32_t DatabaseManager::RecoverDatabase(const char* path) {
-    return RecoverySucceeded(RecoverDatabaseWithOutcome(path)) ? 0 : -1;
 }

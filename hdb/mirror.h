@@ -6,7 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 
-constexpr char kMirrorSuffix[] = ".mirror";
+#include "hdb/format.h"
 
 // 0 when the mirror now holds a copy of the database, on the disk and not only in the system's
 // cache; -1 otherwise, and then no mirror of ours exists (a mirror that another process's writer

@@ -2,8 +2,11 @@
 // is used like a small file through the key's value position, which lives in the open node.
 #include <cstring>
 
+#include "hdb/chain.h"
 #include "hdb/database_manager.h"
+#include "hdb/database_record.h"
 #include "hdb/key_node.h"
+#include "hdb/run_on_database.h"
 
 namespace {
 

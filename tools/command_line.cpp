@@ -8,6 +8,7 @@
 
 #include "fileservice/file_service.h"
 #include "hdb/database_manager.h"
+#include "hdb/format.h"
 #include "pellucor_version.h"
 #include "tools/database_recovery.h"
 #include "tools/hdb_dump.h"
@@ -303,7 +304,7 @@ private:
         ScanResult scan;
         if (const int status = Scan(raw, file, false, scan); status != kExitOk) return status;
         if (!scan.refusal.empty()) return Fail(kExitDamaged, file, "not a database: " + scan.refusal);
-        const std::string mirror = file + ".mirror";
+        const std::string mirror = file + kMirrorSuffix;
         WriteStatReport(scan, file, raw.fileSize(), files_.FileExists(mirror.c_str()) == 1 ? mirror : "", json, out_);
         return VerifyExitCode(scan);
     }

@@ -10,7 +10,7 @@ RecoveryOutcome RecoverDatabaseFile(FileService&, const char* databasePath) {
 int32_t RecoveryExitCode(RecoveryOutcome outcome) { return RecoverySucceeded(outcome) ? 0 : 1; }
 
 std::string DescribeRecovery(RecoveryOutcome outcome, const std::string& path) {
-    const std::string mirror = path + ".mirror";
+    const std::string mirror = path + kMirrorSuffix;
     switch (outcome) {
         case RecoveryOutcome::Absent:
             return path + ": no such file; nothing to recover";

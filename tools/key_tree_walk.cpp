@@ -5,10 +5,10 @@
 #include <vector>
 
 #include "hdb/database_manager.h"
+#include "hdb/format.h"
 
 namespace {
 
-constexpr uint32_t kRootKey = 1;
 constexpr uint32_t kNameBuffer = 65536;  // longer than any name a key header can describe
 constexpr uint32_t kReadChunk = 1u << 20;
 

@@ -42,13 +42,13 @@ int32_t RawDatabase::Open(const char* path) {
         return -1;
     }
     files_.FileSize64(path, &fileSize_);
-    const int32_t got = files_.FileRead(file_, headerBlock_, kRawBlockSize);
+    const int32_t got = files_.FileRead(file_, headerBlock_, kBlockSize);
     if (got < 0) {
         error_ = "cannot be read";
         return -1;
     }
     // What a device or a file that changed under us gives beyond its size is not trusted.
-    const uint64_t known = fileSize_ < kRawBlockSize ? fileSize_ : kRawBlockSize;
+    const uint64_t known = fileSize_ < kBlockSize ? fileSize_ : kBlockSize;
     if (static_cast<uint64_t>(got) < known) {
         error_ = "cannot be read";
         return -1;
@@ -56,13 +56,13 @@ int32_t RawDatabase::Open(const char* path) {
     // A device may give more than its size says (reading /dev/zero never ends); what it gave
     // is shown, but no block beyond the size is read.
     headerBytes_ = static_cast<uint32_t>(got);
-    std::memset(headerBlock_ + got, 0, kRawBlockSize - static_cast<uint32_t>(got));
+    std::memset(headerBlock_ + got, 0, kBlockSize - static_cast<uint32_t>(got));
     std::memcpy(&header_, headerBlock_, sizeof header_);
-    if (fileSize_ > kRawBlockSize) {
-        const uint64_t blocks = (fileSize_ - kRawBlockSize) / kRawBlockSize;
+    if (fileSize_ > kBlockSize) {
+        const uint64_t blocks = (fileSize_ - kBlockSize) / kBlockSize;
         // Block 0xFFFFFFFF is not addressable: a larger file holds no more blocks.
         blocksInFile_ = blocks > 0xFFFFFFFFull ? 0xFFFFFFFFu : static_cast<uint32_t>(blocks);
-        trailingBytes_ = static_cast<uint32_t>((fileSize_ - kRawBlockSize) % kRawBlockSize);
+        trailingBytes_ = static_cast<uint32_t>((fileSize_ - kBlockSize) % kBlockSize);
     }
     return 0;
 }
@@ -70,17 +70,17 @@ int32_t RawDatabase::Open(const char* path) {
 bool RawDatabase::ReadBlock(uint32_t block, uint8_t* buffer) {
     if (block >= blocksInFile_ || file_ < 0) return false;
     if (block == cachedBlock_) {
-        std::memcpy(buffer, cache_, kRawBlockSize);
+        std::memcpy(buffer, cache_, kBlockSize);
         return true;
     }
-    const uint64_t offset = (static_cast<uint64_t>(block) + 1) * kRawBlockSize;
+    const uint64_t offset = (static_cast<uint64_t>(block) + 1) * kBlockSize;
     if (files_.FileSeek(file_, static_cast<uint32_t>(offset >> 32), static_cast<uint32_t>(offset)) != 0 ||
-        files_.FileRead(file_, buffer, kRawBlockSize) != static_cast<int32_t>(kRawBlockSize)) {
+        files_.FileRead(file_, buffer, kBlockSize) != static_cast<int32_t>(kBlockSize)) {
         readFailed_ = true;
-        cachedBlock_ = kReleasedMark;
+        cachedBlock_ = kReleasedBlockMark;
         return false;
     }
-    std::memcpy(cache_, buffer, kRawBlockSize);
+    std::memcpy(cache_, buffer, kBlockSize);
     cachedBlock_ = block;
     return true;
 }
@@ -91,7 +91,7 @@ std::string NotADatabaseReason(const RawDatabase& raw) {
     std::memcpy(signature, kDatabaseSignature, sizeof kDatabaseSignature - 1);
     if (raw.headerBytes() == 0) return "it is empty";
     if (std::memcmp(block, signature, kSignatureBytes) != 0) {
-        if (AllZero(block, kRawBlockSize)) return "it holds no database signature (its first 256 bytes are all zero)";
+        if (AllZero(block, kBlockSize)) return "it holds no database signature (its first 256 bytes are all zero)";
         return "it holds no database signature (its first 36 bytes are not \"Vantrell Hierarchal Database\" and CR LF)";
     }
     const DatabaseHeader& h = raw.header();
@@ -107,7 +107,7 @@ std::string NotADatabaseReason(const RawDatabase& raw) {
 
 std::string LeftOpenNote(FileService& files, const RawDatabase& raw) {
     if (raw.header().openForWrite == 0) return "";
-    const std::string mirror = raw.path() + ".mirror";
+    const std::string mirror = raw.path() + kMirrorSuffix;
     std::string note = "left open by a writer (openForWrite is " + std::to_string(raw.header().openForWrite) +
                        "): the header's counters are stale";
     if (files.FileExists(mirror.c_str()) == 1)

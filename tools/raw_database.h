@@ -6,14 +6,9 @@
 #include <cstdint>
 #include <string>
 
-#include "hdb/database_manager.h"
+#include "hdb/format.h"
 
 class FileService;
-
-constexpr uint32_t kRawBlockSize = 256;
-constexpr uint32_t kRawPayload = 248;
-constexpr uint32_t kReleasedMark = 0xFFFFFFFFu;
-constexpr size_t kSignatureBytes = 36;  // the text and the zero bytes up to formatNumber
 
 // Little-endian words of raw bytes.
 uint32_t RawWord(const uint8_t* bytes);
@@ -54,15 +49,15 @@ private:
     std::string path_;
     std::string error_;
     DatabaseHeader header_{};
-    uint8_t headerBlock_[kRawBlockSize] = {};
+    uint8_t headerBlock_[kBlockSize] = {};
     uint32_t headerBytes_ = 0;
     uint64_t fileSize_ = 0;
     uint32_t blocksInFile_ = 0;
     uint32_t trailingBytes_ = 0;
     bool readFailed_ = false;
     // The last block read: the walks often read a block's neighbour twice in a row.
-    uint32_t cachedBlock_ = kReleasedMark;
-    uint8_t cache_[kRawBlockSize] = {};
+    uint32_t cachedBlock_ = kReleasedBlockMark;
+    uint8_t cache_[kBlockSize] = {};
 };
 
 // Why the file is not a database ("" when it is one): no signature, a header size field other

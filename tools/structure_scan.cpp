@@ -14,9 +14,6 @@ constexpr uint32_t kFreeChainOwner = 1;  // a block of the free list's own chain
 constexpr uint32_t kFreeEntryOwner = 2;  // named by an entry of the free list
 constexpr uint32_t kKeyOwnerBase = 3;    // + the key's index
 
-constexpr uint32_t kRootKey = 1;
-constexpr uint32_t kKeyHeaderBytes = 28;
-constexpr uint32_t kEntryBytes = 8;
 constexpr size_t kPathNamesShown = 40;  // a deeper path keeps its first and last names
 
 std::string Hex8(uint32_t value) {
@@ -26,20 +23,6 @@ std::string Hex8(uint32_t value) {
 }
 
 std::string Blocks(uint64_t count) { return std::to_string(count) + (count == 1 ? " block" : " blocks"); }
-
-// The name hash of the file format: count, xor and sum of the bytes, each taken as a signed
-// byte with A-Z folded to a-z.
-uint32_t NameHashOf(const std::string& name) {
-    uint32_t count = 0, mixed = 0, sum = 0;
-    for (const char c : name) {
-        int32_t value = static_cast<int8_t>(c);
-        if (value >= 'A' && value <= 'Z') value += 'a' - 'A';
-        ++count;
-        mixed ^= static_cast<uint32_t>(value);
-        sum += static_cast<uint32_t>(value);
-    }
-    return (count & 0xFF) << 24 | (mixed & 0xFF) << 16 | (sum & 0xFFFF);
-}
 
 // The fields of a key header in a block's payload.
 struct RawKeyHeader {
@@ -64,14 +47,14 @@ struct RawKeyHeader {
 // Why a header does not describe a key ("" when it does): the name lies before the list and the
 // entries in use fit the list's room.
 std::string HeaderMisfit(const RawKeyHeader& h) {
-    if (h.nameOffset != kKeyHeaderBytes) return "its name offset is " + std::to_string(h.nameOffset) + ", not 28";
-    if (kKeyHeaderBytes + h.nameLength + 1u > h.listOffset)
+    if (h.nameOffset != kKeyHeaderSize) return "its name offset is " + std::to_string(h.nameOffset) + ", not 28";
+    if (kKeyHeaderSize + h.nameLength + 1u > h.listOffset)
         return "its sub-key list offset " + std::to_string(h.listOffset) + " lies inside its name of " +
                std::to_string(h.nameLength) + " bytes";
     if (h.listOffset > h.valueOffset)
         return "its sub-key list offset " + std::to_string(h.listOffset) + " lies beyond its value offset " +
                std::to_string(h.valueOffset);
-    if (static_cast<uint64_t>(h.count) * kEntryBytes > h.valueOffset - h.listOffset)
+    if (static_cast<uint64_t>(h.count) * kSubKeyEntrySize > h.valueOffset - h.listOffset)
         return "its " + std::to_string(h.count) + " sub-key entries do not fit the list's room of " +
                std::to_string(h.valueOffset - h.listOffset) + " bytes";
     return "";
@@ -81,13 +64,13 @@ std::string HeaderMisfit(const RawKeyHeader& h) {
 // when a block cannot be read.
 bool ReadChainStream(RawDatabase& raw, const std::vector<uint32_t>& blocks, uint64_t from, uint64_t to,
                      std::string& bytes) {
-    uint8_t block[kRawBlockSize];
+    uint8_t block[kBlockSize];
     for (uint64_t at = from; at < to;) {
-        const uint64_t place = at / kRawPayload;
+        const uint64_t place = at / kChainPayload;
         if (place >= blocks.size()) break;
         if (!raw.ReadBlock(blocks[place], block)) return false;
-        const uint64_t inBlock = at % kRawPayload;
-        const uint64_t take = std::min<uint64_t>(kRawPayload - inBlock, to - at);
+        const uint64_t inBlock = at % kChainPayload;
+        const uint64_t take = std::min<uint64_t>(kChainPayload - inBlock, to - at);
         bytes.append(reinterpret_cast<const char*>(block + 8 + inBlock), take);
         at += take;
     }
@@ -151,7 +134,7 @@ private:
         owner_[first] = owner;
         uint32_t previous = first;
         uint32_t next = RawWord(head + 4);
-        uint8_t block[kRawBlockSize];
+        uint8_t block[kBlockSize];
         while (next != 0) {
             const std::string link = "block " + std::to_string(previous) + " links forward to block " + std::to_string(next);
             if (next >= n_) {
@@ -174,7 +157,7 @@ private:
             if (back != previous) {
                 Problem(place, key, next,
                         link + ", whose back link names " +
-                            (back == kReleasedMark ? std::string("no block (it is a released block)")
+                            (back == kReleasedBlockMark ? std::string("no block (it is a released block)")
                                                    : "block " + std::to_string(back)));
                 break;
             }
@@ -183,7 +166,7 @@ private:
             previous = next;
             next = RawWord(block + 4);
         }
-        const uint64_t needed = length / kRawPayload + 1;
+        const uint64_t needed = length / kChainPayload + 1;
         if (blocks.size() < needed)
             Problem(place, key, first,
                     "its stream length " + std::to_string(length) + " needs " + Blocks(needed) +
@@ -203,12 +186,12 @@ private:
                     "its first block " + std::to_string(first) + " lies beyond the end of the file");
             return;
         }
-        uint8_t head[kRawBlockSize];
+        uint8_t head[kBlockSize];
         if (!raw_.ReadBlock(first, head)) {
             Problem(ProblemPlace::FreeList, -1, first, "its first block " + std::to_string(first) + " cannot be read");
             return;
         }
-        if (RawWord(head) == kReleasedMark) {
+        if (RawWord(head) == kReleasedBlockMark) {
             Problem(ProblemPlace::FreeList, -1, first, "its first block " + std::to_string(first) + " is a released block");
             return;
         }
@@ -221,8 +204,8 @@ private:
     // `length` bytes holds, each naming the one before it. Reads, claims nothing.
     bool ChainHoldsStream(uint32_t first, uint32_t next, uint32_t length) {
         uint32_t current = first;
-        uint8_t block[kRawBlockSize];
-        for (uint32_t place = 1; place <= length / kRawPayload; ++place) {
+        uint8_t block[kBlockSize];
+        for (uint32_t place = 1; place <= length / kChainPayload; ++place) {
             if (next == 0 || next == first || next >= n_ || !raw_.ReadBlock(next, block) || RawWord(block) != current)
                 return false;
             current = next;
@@ -279,9 +262,9 @@ private:
                 return refuse("which is " + OwnerText(owner) + ", already listed (listed twice, or a loop)", false);
             return refuse("which is a block of " + OwnerText(owner), true);
         }
-        uint8_t head[kRawBlockSize];
+        uint8_t head[kBlockSize];
         if (!raw_.ReadBlock(id, head)) return refuse("which cannot be read", true);
-        if (RawWord(head) == kReleasedMark) return refuse("which is a released block", true);
+        if (RawWord(head) == kReleasedBlockMark) return refuse("which is a released block", true);
         const RawKeyHeader h(head + 8);
         std::string misfit;
         const int64_t streamLength = KeyStreamLength(id, head, misfit);
@@ -309,10 +292,10 @@ private:
         // `key` may have moved with the vector: reach it by index from here on.
         ScannedKey& k = r_.keys[static_cast<size_t>(index)];
         k.blocks = std::move(blocks);
-        const uint64_t held = std::min<uint64_t>(length, static_cast<uint64_t>(k.blocks.size()) * kRawPayload);
+        const uint64_t held = std::min<uint64_t>(length, static_cast<uint64_t>(k.blocks.size()) * kChainPayload);
         k.valueReadable = held > h.valueOffset ? static_cast<uint32_t>(held - h.valueOffset) : 0;
 
-        if (kKeyHeaderBytes + static_cast<uint64_t>(h.nameLength) > held) {
+        if (kKeyHeaderSize + static_cast<uint64_t>(h.nameLength) > held) {
             k.lost = true;
             k.lostReason = "its name lies beyond what its chain holds";
             Problem(ProblemPlace::Key, index, id, k.lostReason);
@@ -338,8 +321,8 @@ private:
     }
 
     void ReadName(ScannedKey& k, int64_t index, const RawKeyHeader& h, uint64_t held) {
-        const uint64_t end = kKeyHeaderBytes + static_cast<uint64_t>(h.nameLength);
-        std::string name = ReadStream(k.blocks, kKeyHeaderBytes, std::min<uint64_t>(end + 1, held));
+        const uint64_t end = kKeyHeaderSize + static_cast<uint64_t>(h.nameLength);
+        std::string name = ReadStream(k.blocks, kKeyHeaderSize, std::min<uint64_t>(end + 1, held));
         if (name.size() > h.nameLength) {
             if (name.back() != '\0') Problem(ProblemPlace::Key, index, k.id, "its name is not followed by a zero byte");
             name.pop_back();
@@ -360,16 +343,16 @@ private:
             Problem(ProblemPlace::Key, index, k.id,
                     "its parent field names block " + std::to_string(h.parent) + ", not block " +
                         std::to_string(parent.id) + ", whose list names it");
-        if (const uint32_t own = NameHashOf(k.name); own != hash)
+        if (const uint32_t own = NameHash(k.name.data(), k.name.size()); own != hash)
             Problem(ProblemPlace::Key, index, k.id,
                     "the name hash in its parent's list is " + Hex8(hash) + ", but its name's hash is " + Hex8(own));
     }
 
     void ReadSubKeyList(ScannedKey& k, int64_t index, const RawKeyHeader& h, uint64_t held, Frame& frame) {
-        const uint64_t wanted = static_cast<uint64_t>(h.count) * kEntryBytes;
+        const uint64_t wanted = static_cast<uint64_t>(h.count) * kSubKeyEntrySize;
         const uint64_t room = held > h.listOffset ? held - h.listOffset : 0;
         const std::string list = ReadStream(k.blocks, h.listOffset, h.listOffset + std::min(wanted, room));
-        const size_t entries = list.size() / kEntryBytes;
+        const size_t entries = list.size() / kSubKeyEntrySize;
         if (entries < h.count)
             Problem(ProblemPlace::Key, index, k.id,
                     "only " + std::to_string(entries) + " of its " + std::to_string(h.count) +
@@ -379,7 +362,7 @@ private:
         frame.ids.resize(entries);
         frame.hashes.resize(entries);
         for (size_t i = 0; i < entries; ++i) {
-            const auto* entry = reinterpret_cast<const uint8_t*>(list.data()) + i * kEntryBytes;
+            const auto* entry = reinterpret_cast<const uint8_t*>(list.data()) + i * kSubKeyEntrySize;
             frame.ids[i] = RawWord(entry);
             frame.hashes[i] = RawWord(entry + 4);
         }
@@ -389,10 +372,10 @@ private:
         if (n_ <= kRootKey) return false;
         if (r_.header.keyCount != 0 || Stale()) return true;
         // A database whose root was deleted holds no tree; a root still in block 1 is one.
-        uint8_t head[kRawBlockSize];
+        uint8_t head[kBlockSize];
         if (owner_[kRootKey] != kNoOwner || !raw_.ReadBlock(kRootKey, head)) return false;
         std::string misfit;
-        return RawWord(head) != kReleasedMark && KeyStreamLength(kRootKey, head, misfit) >= 0;
+        return RawWord(head) != kReleasedBlockMark && KeyStreamLength(kRootKey, head, misfit) >= 0;
     }
 
     // Tree order with a stack of its own: a key is reached before its sub-keys, and a sub-key's

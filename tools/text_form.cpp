@@ -13,13 +13,9 @@
 
 namespace {
 
-constexpr uint32_t kRootKey = 1;
 constexpr char kAppValueWord[] = "app-value ";
 constexpr char kAttributesWord[] = " attributes ";
 constexpr char kValueMark[] = " = ";
-// HdbCreateKey takes names up to this length; longer ones (up to what the list offset's 16 bits
-// allow) are reached by renaming.
-constexpr size_t kLongestCreatedName = 0xFFFF - 28 - 1 - 80;
 
 class Exporter : public KeyTreeVisitor {
 public:
@@ -111,7 +107,7 @@ std::string SourcePath(const KeySource& source, size_t index) {
 }
 
 int64_t CreateNamedKey(DatabaseManager& db, int32_t database, uint32_t parent, const std::string& name) {
-    if (name.size() <= kLongestCreatedName) return db.HdbCreateKey(database, parent, name.c_str());
+    if (name.size() <= kMaxNameAtCreate) return db.HdbCreateKey(database, parent, name.c_str());
     const int64_t key = db.HdbCreateKey(database, parent, "");
     if (key < 0) return -1;
     return db.HdbRenameKey(database, static_cast<uint32_t>(key), name.c_str()) == 0 ? key : -1;

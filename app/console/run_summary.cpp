@@ -18,7 +18,6 @@
 
 namespace {
 
-constexpr char kSyncKey[] = "NeedToSynchronizeClient";
 constexpr uint32_t kNameBufferSize = 65536;   // longer than any name a key can hold
 constexpr uint32_t kLargestValueRead = 1 << 20;  // a configuration value is a few bytes
 
@@ -131,8 +130,7 @@ bool DefaultConfiguration(DatabaseManager& db, FileService& files, std::vector<T
         const int32_t database = db.OpenDatabase(path.c_str(), ModeReadOnly);
         if (database >= 0) {
             // A copy that did not close cleanly is no measure of anything.
-            const DatabaseRecord* record = LookupDatabase(database);
-            read = record && record->header.openForWrite == 0;
+            read = DatabaseClosedCleanly(database);
             TreeReader reader(db, database);
             if (read) entries = reader.Tree(kClientListKey);
             db.CloseDatabase(database);
@@ -309,7 +307,7 @@ NewDatabaseContents ReadNewDatabase(DatabaseManager& databases, FileService& fil
     const int32_t database = databases.OpenDatabase(databasePath.c_str(), ModeReadOnly);
     if (database < 0) return contents;
     contents.readable = true;
-    if (const DatabaseRecord* record = LookupDatabase(database)) contents.closedCleanly = record->header.openForWrite == 0;
+    contents.closedCleanly = DatabaseClosedCleanly(database);
     TreeReader reader(databases, database);
     const int64_t config = databases.HdbFindKey(database, kRootKey, kConfigKey);
     const int64_t list = databases.HdbFindKey(database, kRootKey, kClientListKey);

@@ -18,7 +18,6 @@
 
 namespace {
 
-constexpr uint32_t kRootKey = 1;
 constexpr size_t kMaxSteps = 64;
 constexpr size_t kMaxValue = 3000;
 constexpr size_t kMaxName = 24;

@@ -7,7 +7,8 @@
 #include <vector>
 
 #include "hdb/block_cache.h"
-#include "hdb/block_storage.h"
+#include "hdb/block_io.h"
+#include "hdb/free_list.h"
 #include "hdb_test_support.h"
 #include "platform/fault_injection.h"
 

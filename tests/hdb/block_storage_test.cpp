@@ -1,4 +1,5 @@
-#include "hdb/block_storage.h"
+#include "hdb/block_io.h"
+#include "hdb/free_list.h"
 
 #include <gtest/gtest.h>
 

@@ -4,7 +4,8 @@
 
 #include <vector>
 
-#include "hdb/block_storage.h"
+#include "hdb/block_io.h"
+#include "hdb/free_list.h"
 #include "hdb/database_record.h"
 #include "hdb/node_cache.h"
 #include "hdb_test_support.h"

@@ -8,6 +8,7 @@
 
 #include "fileservice/file_service.h"
 #include "hdb/database_manager.h"
+#include "hdb/database_table.h"
 #include "test_support.h"
 
 namespace {

@@ -10,9 +10,13 @@
 #include <vector>
 
 #include "hdb/block_cache.h"
-#include "hdb/block_storage.h"
+#include "hdb/block_io.h"
 #include "hdb/chain.h"
 #include "hdb/database_manager.h"
+#include "hdb/database_record.h"
+#include "hdb/database_table.h"
+#include "hdb/format.h"
+#include "hdb/free_list.h"
 #include "platform/fault_injection.h"
 #include "test_support.h"
 
@@ -43,7 +47,6 @@ inline std::string NumberedName(const char* prefix, int number) {
     return name;
 }
 
-inline size_t BlockOffset(uint32_t block) { return (static_cast<size_t>(block) + 1) * kBlockSize; }
 
 inline void PutWord(std::vector<uint8_t>& bytes, size_t offset, uint32_t value) {
     if (bytes.size() < offset + 4) bytes.resize(offset + 4);

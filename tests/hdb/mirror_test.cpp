@@ -8,6 +8,7 @@
 
 #include "fileservice/file_service.h"
 #include "hdb/database_manager.h"
+#include "hdb/database_table.h"
 #include "hdb/mirror.h"
 #include "platform/fault_injection.h"
 #include "platform/platform.h"

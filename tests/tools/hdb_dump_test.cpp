@@ -148,7 +148,7 @@ TEST_F(HdbDumpShapeTest, JsonNestsSubKeysAndEscapesNames) {
 
 TEST_F(HdbDumpShapeTest, AKeyListedAgainIsShownOnceAndTheDumpFails) {
     std::vector<uint8_t> bytes = ReadBytes(path);
-    const size_t entry1 = hdb_test::BlockOffset(root) + 8 + 28 + 5 + 8;  // Root's second entry
+    const size_t entry1 = BlockOffset(root) + 8 + 28 + 5 + 8;  // Root's second entry
     hdb_test::PutWord(bytes, entry1, a);
     hdb_test::PutWord(bytes, entry1 + 4, testing_support::WordAt(bytes, entry1 - 4));  // with A's hash
     testing_support::WriteBytes(path, bytes);
@@ -165,7 +165,7 @@ namespace {
 // a list, the walk asks for no more entries than the count and shows each id once.
 TEST_F(HdbDumpShapeTest, AListNamingOneIdTwiceEndsAfterItsCount) {
     std::vector<uint8_t> bytes = ReadBytes(path);
-    const size_t list = hdb_test::BlockOffset(root) + 8 + 28 + 5;
+    const size_t list = BlockOffset(root) + 8 + 28 + 5;
     for (size_t entry = 0; entry < 2; ++entry) hdb_test::PutWord(bytes, list + 8 * entry, 0xFFFFFFFFu);
     testing_support::WriteBytes(path, bytes);
     EXPECT_EQ(Dump(false), "Root\n  <key 4294967295 cannot be read>\n   <key 4294967295 listed again>\n");

@@ -19,7 +19,6 @@
 
 namespace tools_test {
 
-using hdb_test::BlockOffset;
 using hdb_test::PutWord;
 using testing_support::ReadBytes;
 using testing_support::ScratchDir;

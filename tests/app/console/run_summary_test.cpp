@@ -14,6 +14,7 @@
 #include "app/user_import.h"
 #include "fileservice/file_service.h"
 #include "hdb/database_manager.h"
+#include "hdb/database_table.h"
 #include "test_support.h"
 
 namespace {

@@ -1,0 +1,12 @@
+#include "hdb/database_record.h"
+
+#include "platform/platform.h"
+
+void* AllocateForAnswer(DatabaseRecord& db, size_t size) {
+    void* memory = platform::Allocate(size);
+    if (!memory) db.memoryFailed = 1;
+    return memory;
+}
+
+void LockDatabase(DatabaseRecord& db) { AcquireSpinLock(&db.lockWord); }
+void UnlockDatabase(DatabaseRecord& db) { ReleaseSpinLock(&db.lockWord); }
