@@ -1,19 +1,68 @@
 #include "hdb/node_cache.h"
 
+#include <cstddef>
+#include <functional>
 #include <new>
 #include <string>
+#include <string_view>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
 #include "hdb/database_record.h"
+#include "platform/platform.h"
 
 namespace {
+
+// Everything the node cache keeps comes from the platform's allocator, as the engine's other
+// memory does, so a test can make it run out. The containers report that as std::bad_alloc; each
+// operation below catches it and forgets instead of remembering.
+template <typename T>
+struct PlatformAllocator {
+    using value_type = T;
+    PlatformAllocator() = default;
+    template <typename U>
+    PlatformAllocator(const PlatformAllocator<U>&) {}
+    T* allocate(size_t n) {
+        if (n > static_cast<size_t>(-1) / sizeof(T)) throw std::bad_alloc();
+        void* memory = platform::Allocate(n * sizeof(T));
+        if (!memory) throw std::bad_alloc();
+        return static_cast<T*>(memory);
+    }
+    void deallocate(T* p, size_t) { platform::Free(p); }
+    template <typename U>
+    bool operator==(const PlatformAllocator<U>&) const { return true; }
+};
+
+template <typename T, typename... Args>
+T* Create(Args&&... args) {
+    void* memory = platform::Allocate(sizeof(T));
+    if (!memory) throw std::bad_alloc();
+    return new (memory) T(std::forward<Args>(args)...);
+}
+
+template <typename T>
+void Destroy(T* object) {
+    if (!object) return;
+    object->~T();
+    platform::Free(object);
+}
+
+using Name = std::basic_string<char, std::char_traits<char>, PlatformAllocator<char>>;
+template <typename T>
+using List = std::vector<T, PlatformAllocator<T>>;
+template <typename Key, typename Value, typename Hash = std::hash<Key>>
+using Map = std::unordered_map<Key, Value, Hash, std::equal_to<Key>, PlatformAllocator<std::pair<const Key, Value>>>;
+
+struct NameHasher {
+    size_t operator()(const Name& name) const { return std::hash<std::string_view>()(std::string_view(name)); }
+};
 
 // Past this many remembered keys everything is forgotten at once and remembered afresh.
 constexpr size_t kMostRememberedKeys = 1u << 16;
 
-std::string Folded(const char* name, uint32_t length) {
-    std::string folded(name, length);
+Name Folded(const char* name, uint32_t length) {
+    Name folded(name, length);
     for (char& c : folded)
         if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
     return folded;
@@ -23,19 +72,19 @@ struct IndexEntry {
     uint64_t order;  // place in the list relative to the other entries
     uint32_t keyId;
     uint32_t hash;
-    std::string name;
+    Name name;
 };
 
 // Sub-keys by their name with ASCII case folded; each bucket in list order.
 struct SubKeyIndex {
-    std::unordered_map<std::string, std::vector<IndexEntry>> buckets;
-    std::unordered_map<uint32_t, std::string> bucketOf;  // key id -> its bucket's folded name
+    Map<Name, List<IndexEntry>, NameHasher> buckets;
+    Map<uint32_t, Name> bucketOf;  // key id -> its bucket's folded name
     uint64_t nextOrder = 0;
 
     bool Insert(IndexEntry entry) {
         if (bucketOf.count(entry.keyId)) return false;
-        const std::string folded = Folded(entry.name.data(), static_cast<uint32_t>(entry.name.size()));
-        std::vector<IndexEntry>& bucket = buckets[folded];
+        const Name folded = Folded(entry.name.data(), static_cast<uint32_t>(entry.name.size()));
+        List<IndexEntry>& bucket = buckets[folded];
         auto at = bucket.end();
         while (at != bucket.begin() && (at - 1)->order > entry.order) --at;
         bucketOf[entry.keyId] = folded;
@@ -46,7 +95,7 @@ struct SubKeyIndex {
     bool Take(uint32_t keyId, IndexEntry* out) {
         const auto found = bucketOf.find(keyId);
         if (found == bucketOf.end()) return false;
-        std::vector<IndexEntry>& bucket = buckets[found->second];
+        List<IndexEntry>& bucket = buckets[found->second];
         for (auto it = bucket.begin(); it != bucket.end(); ++it) {
             if (it->keyId != keyId) continue;
             if (out) *out = std::move(*it);
@@ -60,16 +109,19 @@ struct SubKeyIndex {
 };
 
 struct KeyMemory {
-    std::vector<uint32_t> places;  // blocks of the chain by place, as far as walked
+    List<uint32_t> places;  // blocks of the chain by place, as far as walked
     SubKeyIndex* index = nullptr;
-    ~KeyMemory() { delete index; }
+    KeyMemory() = default;
+    KeyMemory(const KeyMemory&) = delete;
+    KeyMemory& operator=(const KeyMemory&) = delete;
+    ~KeyMemory() { Destroy(index); }
 };
 
 }  // namespace
 
 class NodeCache {
 public:
-    std::unordered_map<uint32_t, KeyMemory> keys;
+    Map<uint32_t, KeyMemory> keys;
 };
 
 namespace {
@@ -83,7 +135,7 @@ KeyMemory* Find(DatabaseRecord& db, uint32_t keyId) {
 // The memory of `keyId`, made when missing; null when there is no memory for it.
 KeyMemory* Make(DatabaseRecord& db, uint32_t keyId) {
     try {
-        if (!db.nodeCache) db.nodeCache = new NodeCache;
+        if (!db.nodeCache) db.nodeCache = Create<NodeCache>();
         if (db.nodeCache->keys.size() >= kMostRememberedKeys && !db.nodeCache->keys.count(keyId))
             db.nodeCache->keys.clear();
         return &db.nodeCache->keys[keyId];
@@ -95,7 +147,7 @@ KeyMemory* Make(DatabaseRecord& db, uint32_t keyId) {
 }  // namespace
 
 void NodeCacheDestroy(DatabaseRecord& db) {
-    delete db.nodeCache;
+    Destroy(db.nodeCache);
     db.nodeCache = nullptr;
 }
 
@@ -131,22 +183,18 @@ void ForgetPlacesFrom(DatabaseRecord& db, uint32_t first, uint32_t places) {
     if (memory && memory->places.size() > places) memory->places.resize(places);
 }
 
-bool HasSubKeyIndex(DatabaseRecord& db, uint32_t parent) {
-    const KeyMemory* memory = Find(db, parent);
-    return memory && memory->index;
-}
-
 bool BuildSubKeyIndex(DatabaseRecord& db, uint32_t parent, const IndexedSubKey* entries, uint32_t count) {
     KeyMemory* memory = Make(db, parent);
     if (!memory) return false;
-    delete memory->index;
+    Destroy(memory->index);
     memory->index = nullptr;
+    SubKeyIndex* index = nullptr;
     try {
-        auto* index = new SubKeyIndex;
+        index = Create<SubKeyIndex>();
         for (uint32_t i = 0; i < count; ++i) {
             if (!index->Insert(IndexEntry{i, entries[i].keyId, entries[i].hash,
-                                          std::string(entries[i].name, entries[i].nameLength)})) {
-                delete index;
+                                          Name(entries[i].name, entries[i].nameLength)})) {
+                Destroy(index);
                 return false;
             }
         }
@@ -154,6 +202,7 @@ bool BuildSubKeyIndex(DatabaseRecord& db, uint32_t parent, const IndexedSubKey* 
         memory->index = index;
         return true;
     } catch (const std::bad_alloc&) {
+        Destroy(index);
         return false;
     }
 }
@@ -179,7 +228,7 @@ int64_t IndexedLookup(DatabaseRecord& db, uint32_t parent, const char* name, uin
 void DropSubKeyIndex(DatabaseRecord& db, uint32_t parent) {
     KeyMemory* memory = Find(db, parent);
     if (!memory) return;
-    delete memory->index;
+    Destroy(memory->index);
     memory->index = nullptr;
 }
 

@@ -38,7 +38,6 @@ struct IndexedSubKey {
     uint32_t nameLength;
 };
 
-bool HasSubKeyIndex(DatabaseRecord& db, uint32_t parent);
 // Builds the index of `parent` from its whole list, in list order. False (no index) when memory
 // runs out or the list names one key twice.
 bool BuildSubKeyIndex(DatabaseRecord& db, uint32_t parent, const IndexedSubKey* entries, uint32_t count);

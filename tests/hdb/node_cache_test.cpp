@@ -12,6 +12,7 @@
 namespace {
 
 using namespace hdb_test;
+using platform::CallKind;
 
 class NodeCacheTest : public KeyTest {
 protected:
@@ -92,6 +93,41 @@ TEST_F(NodeCacheTest, ReadsFollowAChainThatWasCutAndGrownAgain) {
     Reopen();
     EXPECT_EQ(Value(key), Pattern(248 * 9 + 100, 3));
     EXPECT_EQ(Value(other), Pattern(248 * 12, 2));
+}
+
+
+
+// The node cache takes its memory from the platform's allocator. When that runs out part-way
+// through building a name index, the engine forgets instead of remembering, and no lookup then
+// or later answers wrongly. Without a block cache, so that every allocation of the lookup is the
+// engine's or the node cache's.
+class UncachedNodeCacheTest : public NodeCacheTest {
+    CacheLimitScope uncached_{0};
+};
+
+TEST_F(UncachedNodeCacheTest, LookupsAnswerRightWhenTheNodeCacheLacksMemory) {
+    const uint32_t parent = Create(Root(), "parent");
+    std::vector<uint32_t> keys;
+    for (int i = 0; i < 40; ++i) keys.push_back(Create(parent, NumberedName("k", i)));
+    Reopen();
+    platform::ResetCallCounts();
+    ASSERT_EQ(manager_.HdbFindKey(handle_, parent, "k7"), keys[7]);  // loads and indexes the list
+    const uint64_t allocations = platform::CallCount(CallKind::Allocate);
+    uint64_t absorbed = 0;  // failures the lookup answered through, without lacking memory
+    for (uint64_t nth = 1; nth <= allocations; ++nth) {
+        Reopen();
+        platform::InjectFault(CallKind::Allocate, static_cast<uint32_t>(nth));
+        const int64_t found = manager_.HdbFindKey(handle_, parent, "k7");
+        platform::ClearFaults();
+        if (db().lookupFailed == 0) {
+            EXPECT_EQ(found, keys[7]) << "allocation " << nth;
+            ++absorbed;
+        }
+        for (int i = 0; i < 40; ++i)
+            ASSERT_EQ(manager_.HdbFindKey(handle_, parent, NumberedName("k", i).c_str()), keys[i])
+                << "allocation " << nth << ", key " << i;
+    }
+    EXPECT_GT(absorbed, 0u) << "no allocation of the lookup was the node cache's";
 }
 
 }  // namespace
