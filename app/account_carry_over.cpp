@@ -9,6 +9,7 @@
 #include "app/rebuild_run.h"
 #include "app/server_template.h"
 #include "hdb/database_manager.h"
+#include "support/ascii_case.h"
 #include "support/number_text.h"
 
 namespace {
@@ -205,12 +206,7 @@ void CarryAccounts(Tree& fresh, Tree& old) {
 
 std::string CarryOverSource(const std::string& keepFrom, const std::string& databasePath,
                             const std::string& setAsidePath) {
-    auto fold = [](std::string text) {
-        for (char& c : text)
-            if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-        return text;
-    };
-    if (!setAsidePath.empty() && fold(keepFrom) == fold(databasePath)) return setAsidePath;
+    if (!setAsidePath.empty() && SameAsciiNoCase(keepFrom, databasePath)) return setAsidePath;
     return keepFrom;
 }
 

@@ -6,18 +6,14 @@
 #include "hdb/database_record.h"
 #include "hdb/node_cache.h"
 #include "platform/platform.h"
+#include "support/ascii_case.h"
 
 namespace {
 
 DatabaseRecord** g_table = nullptr;  // kDatabaseTableSize slots while any database is open
 int32_t g_openDatabases = 0;
 
-bool SamePath(const char* a, const char* b) {
-    auto fold = [](unsigned char c) { return (c >= 'A' && c <= 'Z') ? c - 'A' + 'a' : c; };
-    for (; *a && *b; ++a, ++b)
-        if (fold(static_cast<unsigned char>(*a)) != fold(static_cast<unsigned char>(*b))) return false;
-    return *a == *b;
-}
+bool SamePath(const char* a, const char* b) { return SameAsciiNoCase(a, b); }
 
 // The table vanishes with its last database, also after a failed first open.
 void DropTableIfEmpty() {

@@ -1,6 +1,7 @@
 // Operations on the key tree: create, find, list, rename and delete keys, and their header
 // fields. Each key's sub-key list holds (key id, name hash) entries in the order of adding.
 #include <cstring>
+#include <string_view>
 
 #include "hdb/chain.h"
 #include "hdb/counted_array.h"
@@ -12,6 +13,7 @@
 #include "hdb/run_on_database.h"
 #include "hdb/sub_key_list.h"
 #include "platform/platform.h"
+#include "support/ascii_case.h"
 
 namespace {
 
@@ -219,16 +221,8 @@ bool NameMatches(DatabaseRecord& db, uint32_t keyId, const char* name, uint32_t 
     if (ChainSeek(db, key->cursor, key->header.nameOffset) != 0 ||
         ChainRead(db, key->cursor, buffer, length) != static_cast<int32_t>(length))
         return false;
-    for (uint32_t i = 0; i < length; ++i) {
-        auto a = static_cast<unsigned char>(buffer[i]);
-        auto b = static_cast<unsigned char>(name[i]);
-        if (noCase) {
-            if (a >= 'A' && a <= 'Z') a = static_cast<unsigned char>(a - 'A' + 'a');
-            if (b >= 'A' && b <= 'Z') b = static_cast<unsigned char>(b - 'A' + 'a');
-        }
-        if (a != b) return false;
-    }
-    return true;
+    const std::string_view stored(buffer, length), wanted(name, length);
+    return noCase ? SameAsciiNoCase(stored, wanted) : stored == wanted;
 }
 
 // Reads the names of the listed sub-keys and indexes them. False when a name cannot be read or

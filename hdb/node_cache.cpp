@@ -11,6 +11,7 @@
 
 #include "hdb/database_record.h"
 #include "platform/platform.h"
+#include "support/ascii_case.h"
 
 namespace {
 
@@ -63,8 +64,7 @@ constexpr size_t kMostRememberedKeys = 1u << 16;
 
 Name Folded(const char* name, uint32_t length) {
     Name folded(name, length);
-    for (char& c : folded)
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    AsciiLowerInPlace(folded.data(), folded.size());
     return folded;
 }
 

@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "support/ascii_case.h"
+
 namespace {
 
 // Collects a filled template; every byte written counts against the limit, so the terminator
@@ -58,8 +60,6 @@ void Fill(char* text, size_t size, const char* const* arguments, int count) {
     filled.CopyTo(text);
 }
 
-char FoldCase(char ch) { return ch >= 'A' && ch <= 'Z' ? static_cast<char>(ch - 'A' + 'a') : ch; }
-
 int32_t ReplaceTag(char* text, size_t size, char open, char close, const char* name, const char* value) {
     if (!text || !name) return 0;
     if (!value) value = "";
@@ -75,7 +75,7 @@ int32_t ReplaceTag(char* text, size_t size, char open, char close, const char* n
             continue;
         }
         size_t matched = 0;
-        while (matched < nameLength && p[1 + matched] != '\0' && FoldCase(p[1 + matched]) == FoldCase(name[matched]))
+        while (matched < nameLength && p[1 + matched] != '\0' && AsciiLower(p[1 + matched]) == AsciiLower(name[matched]))
             ++matched;
         if (matched < nameLength || p[1 + nameLength] != close) {
             ++p;

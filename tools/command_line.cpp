@@ -10,6 +10,7 @@
 #include "hdb/database_manager.h"
 #include "hdb/format.h"
 #include "pellucor_version.h"
+#include "support/ascii_case.h"
 #include "tools/database_recovery.h"
 #include "tools/hdb_dump.h"
 #include "tools/hdb_salvage.h"
@@ -309,14 +310,7 @@ private:
         return VerifyExitCode(scan);
     }
 
-    bool SamePath(const std::string& a, const std::string& b) {
-        if (a.size() != b.size()) return false;
-        for (size_t i = 0; i < a.size(); ++i) {
-            auto fold = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
-            if (fold(a[i]) != fold(b[i])) return false;
-        }
-        return true;
-    }
+    bool SamePath(const std::string& a, const std::string& b) { return SameAsciiNoCase(a, b); }
 
     // Refuses a NEWFILE that exists (unless forced) or that is the input itself.
     int CheckNewFile(const std::string& input, const std::string& target, bool force) {

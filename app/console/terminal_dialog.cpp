@@ -14,6 +14,7 @@
 #include "app/main_dialog.h"
 #include "app/rebuild_run.h"
 #include "platform/platform.h"
+#include "support/ascii_case.h"
 
 #ifdef _WIN32
 #ifndef WIN32_LEAN_AND_MEAN
@@ -160,11 +161,7 @@ void ReadInput() {
     }).detach();
 }
 
-std::string Lowered(std::string text) {
-    for (char& c : text)
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    return text;
-}
+std::string Lowered(const std::string& text) { return AsciiLowered(text); }
 
 class TerminalDialog : public DialogWindow, public StartupHost {
 public:
