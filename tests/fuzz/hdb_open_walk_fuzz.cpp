@@ -9,6 +9,7 @@
 #include "fileservice/file_service.h"
 #include "fuzz_support.h"
 #include "hdb/database_manager.h"
+#include "hdb/database_table.h"
 #include "tools/hdb_dump.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {

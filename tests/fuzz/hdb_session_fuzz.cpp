@@ -13,6 +13,8 @@
 #include "fileservice/file_service.h"
 #include "fuzz_support.h"
 #include "hdb/database_manager.h"
+#include "hdb/database_table.h"
+#include "hdb/format.h"
 #include "tools/raw_database.h"
 #include "tools/structure_scan.h"
 

@@ -8,6 +8,7 @@
 #include "fileservice/file_service.h"
 #include "fuzz_support.h"
 #include "hdb/database_manager.h"
+#include "hdb/database_table.h"
 #include "tools/hdb_salvage.h"
 #include "tools/raw_database.h"
 #include "tools/structure_report.h"
