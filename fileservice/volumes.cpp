@@ -14,7 +14,8 @@ namespace {
 
 constexpr uint32_t kVolumeTextSize = 260;
 
-// "c:\" with the drive letter of `path` (lower case for the listing, as given otherwise).
+// The drive's root, "x:\", with `letter` as it comes: lower case from the listing, a path's
+// own first character from the path questions.
 void DriveRoot(char letter, char (&root)[4]) {
     root[0] = letter;
     root[1] = ':';
