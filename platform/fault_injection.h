@@ -5,6 +5,8 @@
 
 #include <cstdint>
 
+#include "platform/platform.h"
+
 namespace platform {
 
 enum class CallKind : int {
@@ -57,8 +59,13 @@ uint64_t CallCount(CallKind kind);
 void ResetCallCounts();
 
 namespace fault_detail {
-// For the implementations: counts the call and returns the armed fault, or null.
+// For the front functions (platform/os.h): counts the call and returns the armed fault, or null.
 const Fault* Check(CallKind kind);
+// Fails the call as the armed fault says: LastError takes its error; false.
+inline bool Fail(const Fault& fault) {
+    SetLastError(fault.error);
+    return false;
+}
 // For the free-space query (after its Check): records its root, and answers it when a test injected
 // the amounts (true) or leaves it to the system (false).
 bool InjectedDiskSpace(const char* root, uint64_t* freeOut, uint64_t* totalOut);
