@@ -101,6 +101,14 @@ const char* ResolveName(const char* name, std::string& storage) {
     return storage.c_str();
 }
 
+std::string MatchElement(const std::string& folder, const std::string& element) {
+    const std::string separated = folder.empty() || folder.back() == '/' ? folder : folder + "/";
+    if (element.empty() || IsDotName(element.c_str()) || ExistsAsWritten(separated + element)) return element;
+    std::string match;
+    if (!os::FindCaseFree(separated, element.c_str(), match)) return std::string();
+    return match;
+}
+
 bool ResolvedName::Resolve(const char* name) {
     path_ = ResolveName(name, storage_);
     if (!path_) return false;

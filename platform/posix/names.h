@@ -22,6 +22,12 @@ const char* WindowsName(const char* name, std::string& storage);
 // as "not found". Each folder read counts as a FolderRead call for fault injection.
 const char* ResolveName(const char* name, std::string& storage);
 
+// The entry of `folder` that `element` names, by the rule ResolveName applies to each element:
+// the element itself when it exists as written, else the first entry in listing order that
+// matches it case-free; empty when none does or the folder cannot be read. The folder read is
+// not a counted call: this serves paths that are not a caller's name (the Wine prefix's drives).
+std::string MatchElement(const std::string& folder, const std::string& element);
+
 // The prologue of every call that acts on an existing name: the name resolved case-free
 // (ResolveName), what lstat says of it, and whether someone holds it open.
 class ResolvedName {
