@@ -88,9 +88,4 @@ FileHandle AcquireLockFile(const char* name) {
     return os::AcquireLockFile(name);
 }
 
-bool SetFileReadOnly(const char* name) {
-    if (const Fault* f = fault_detail::Check(CallKind::Attributes)) return fault_detail::Fail(*f);
-    return os::SetFileReadOnly(name);
-}
-
 }  // namespace platform

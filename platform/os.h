@@ -2,7 +2,8 @@
 // is a front function in platform/ (files.cpp, file_operations.cpp, find.cpp, settings.cpp,
 // volumes.cpp, system.cpp): it counts the call, asks the fault seam, cuts a transfer short, and
 // only then calls the function of the same name here, which posix/ and win32/ each implement
-// with the system's calls alone. Not for use outside platform/.
+// with the system's calls alone. The test-facing entry points of platform/testing/ reach the
+// system the same way. Not for use outside platform/.
 #pragma once
 
 #include <cstddef>
@@ -81,6 +82,15 @@ bool DiskSpace(const char* root, uint64_t* freeOut, uint64_t* totalOut);
 bool RandomBytes(void* buffer, size_t size);
 bool StartThread(ThreadEntry entry, void* argument);
 void* Allocate(size_t size);
+
+// ---- Set-up for tests (platform/testing/) ---------------------------------------------------
+
+bool WriteMachineKeyText(const char* subKey, const char* name, const char* text);
+bool DeleteMachineKey(const char* subKey);
+bool SelectWinePrefix(const char* path);
+bool SetProcessTimeZone(const char* zone);
+bool SetProcessTimeLocale(const char* locale);
+bool SelectCodePage(uint32_t codePage);
 
 }  // namespace platform::os
 

@@ -404,7 +404,7 @@ std::string ValueLine(const char* name, const char* text) {
 
 }  // namespace
 
-bool WriteMachineKeyText(const char* subKey, const char* name, const char* text) {
+bool os::WriteMachineKeyText(const char* subKey, const char* name, const char* text) {
     RegistryText file;
     if (!Load(&file)) {
         file.text = kNewRegistry;
@@ -451,7 +451,7 @@ bool WriteMachineKeyText(const char* subKey, const char* name, const char* text)
     return Save(file.text);
 }
 
-bool DeleteMachineKey(const char* subKey) {
+bool os::DeleteMachineKey(const char* subKey) {
     RegistryText file;
     if (!Load(&file)) return posix::Fail(kErrorFileNotFound);
     const std::string path = ViewPath(file, subKey);

@@ -1,6 +1,7 @@
 // The Wine prefix on POSIX: where it is, and how a Windows path on one of its drives becomes a
 // host path (through dosdevices/, whose entries "c:" ... "z:" link to the drives' folders).
 #include "platform/posix/wine_prefix.h"
+#include "platform/os.h"
 #include "platform/posix/names.h"
 #include "platform/settings.h"
 
@@ -107,7 +108,7 @@ std::string HostPath(const char* windowsPath) {
 
 std::string RegistryName() { return "the registry of the Wine prefix " + posix::WinePrefix(); }
 
-bool SelectWinePrefix(const char* path) {
+bool os::SelectWinePrefix(const char* path) {
     std::lock_guard<std::mutex> hold(posix::g_prefixLock);
     posix::g_selectedPrefix = path ? path : "";
     return true;

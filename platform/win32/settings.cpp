@@ -82,7 +82,7 @@ std::string HostPath(const char* windowsPath) { return windowsPath ? windowsPath
 
 std::string RegistryName() { return "the registry"; }
 
-bool WriteMachineKeyText(const char* subKey, const char* name, const char* text) {
+bool os::WriteMachineKeyText(const char* subKey, const char* name, const char* text) {
     HKEY key = nullptr;
     LONG result = ::RegCreateKeyExA(HKEY_LOCAL_MACHINE, subKey, 0, nullptr, REG_OPTION_NON_VOLATILE,
                                     KEY_SET_VALUE | kView, nullptr, &key, nullptr);
@@ -93,7 +93,7 @@ bool WriteMachineKeyText(const char* subKey, const char* name, const char* text)
     return result == ERROR_SUCCESS || win32::Fail(static_cast<uint32_t>(result));
 }
 
-bool DeleteMachineKey(const char* subKey) {
+bool os::DeleteMachineKey(const char* subKey) {
 #ifdef _WIN64
     const LONG result = ::RegDeleteKeyExA(HKEY_LOCAL_MACHINE, subKey, kView, 0);
 #else
@@ -102,6 +102,6 @@ bool DeleteMachineKey(const char* subKey) {
     return result == ERROR_SUCCESS || win32::Fail(static_cast<uint32_t>(result));
 }
 
-bool SelectWinePrefix(const char*) { return false; }
+bool os::SelectWinePrefix(const char*) { return false; }
 
 }  // namespace platform

@@ -13,7 +13,7 @@
 #include "hdb/block_storage.h"
 #include "hdb/chain.h"
 #include "hdb/database_manager.h"
-#include "platform/fault_injection.h"
+#include "platform/testing/fault_injection.h"
 #include "test_support.h"
 
 namespace hdb_test {

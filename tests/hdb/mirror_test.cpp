@@ -9,9 +9,9 @@
 #include "fileservice/file_service.h"
 #include "hdb/database_manager.h"
 #include "hdb/mirror.h"
-#include "platform/fault_injection.h"
+#include "platform/testing/fault_injection.h"
 #include "platform/platform.h"
-#include "platform/process.h"
+#include "platform/testing/process.h"
 #include "test_support.h"
 
 namespace {

@@ -7,8 +7,9 @@
 #include <filesystem>
 #include <string>
 
-#include "platform/fault_injection.h"
+#include "platform/testing/fault_injection.h"
 #include "platform/settings.h"
+#include "platform/testing/settings.h"
 #include "test_support.h"
 
 namespace {
