@@ -136,8 +136,6 @@ bool DeleteFile(const char* name);
 bool MoveFile(const char* source, const char* target);
 // Clears read-only, hidden and system.
 bool SetFileAttributesNormal(const char* name);
-// Sets the read-only attribute (clears write permission on POSIX). For tests and tools.
-bool SetFileReadOnly(const char* name);
 
 // An exclusive claim on the lock file `name` (created when missing) for as long as the handle
 // lives: a second claim, from this process or another, fails with the sharing violation (32)

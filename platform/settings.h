@@ -45,12 +45,4 @@ std::string HostPath(const char* windowsPath);
 // of the Wine prefix PATH".
 std::string RegistryName();
 
-// For tests and tools: write a text value (creating the key) and delete a key without sub-keys,
-// in the same view the reads use.
-bool WriteMachineKeyText(const char* subKey, const char* name, const char* text);
-bool DeleteMachineKey(const char* subKey);
-// POSIX: read the Wine prefix at `path` (null: $WINEPREFIX, else ~/.wine). False on Windows,
-// which has only its own registry.
-bool SelectWinePrefix(const char* path);
-
 }  // namespace platform

@@ -49,10 +49,4 @@ bool RuntimeLocalTime(int64_t secondsSince1970, SystemTime* out);
 bool FormatShortDate(const SystemTime& time, char* out, size_t size);
 bool FormatShortTime(const SystemTime& time, char* out, size_t size);
 
-// For tests and tools: make this process use the zone `zone` (a TZ text; null restores the
-// system's) and the locale `locale` for time formatting (null restores the user's). False
-// where the system does not let a process choose them (Windows takes both from the system).
-bool SetProcessTimeZone(const char* zone);
-bool SetProcessTimeLocale(const char* locale);
-
 }  // namespace platform

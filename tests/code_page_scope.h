@@ -4,6 +4,7 @@
 #include <cstdint>
 
 #include "platform/code_page.h"
+#include "platform/testing/code_page.h"
 
 namespace testing_support {
 

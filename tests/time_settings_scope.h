@@ -8,6 +8,7 @@
 #include <string>
 
 #include "platform/time.h"
+#include "platform/testing/time.h"
 
 namespace testing_support {
 

@@ -2,6 +2,7 @@
 // the ANSI code page of its locale's language; the two-byte code pages are answered from their
 // lead-byte ranges, every other code page has no lead bytes.
 #include "platform/code_page.h"
+#include "platform/os.h"
 
 #include <atomic>
 #include <clocale>
@@ -81,7 +82,7 @@ bool IsLeadByte(uint8_t byte) {
     return false;
 }
 
-bool SelectCodePage(uint32_t codePage) {
+bool os::SelectCodePage(uint32_t codePage) {
     g_selected.store(codePage);
     return true;
 }

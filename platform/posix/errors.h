@@ -18,6 +18,8 @@ bool Fail(uint32_t error);
 
 // Whether another opener holds the file open through OpenFile or OpenFileCompat.
 bool IsHeldOpen(const char* name);
+// Whether another opener holds the file with write access.
+bool IsHeldForWriting(const char* name);
 
 // The share locks cover [0, kPresenceByte); the compatibility open locks kPresenceByte alone.
 constexpr int64_t kPresenceByte = int64_t{1} << 62;

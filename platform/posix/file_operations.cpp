@@ -1,7 +1,7 @@
 // Whole-file operations on POSIX with Win32 results: copying (the share rules of both files
 // respected, no partial copy left behind), replacing renames, attributes and file times.
 #include "platform/platform.h"
-#include "platform/fault_injection.h"
+#include "platform/os.h"
 #include "platform/posix/errors.h"
 #include "platform/posix/names.h"
 
@@ -174,9 +174,9 @@ bool FlushPath(const char* path, int flags) {
 
 }  // namespace
 
-bool CopyFile(const char* source, const char* target) {
-    const Fault* fault = fault_detail::Check(CallKind::Copy);
-    if (fault && fault->shortCount < 0) return posix::Fail(fault->error);
+namespace os {
+
+bool CopyFile(const char* source, const char* target, const CopyBreak* breakOff) {
     std::string sourceStorage, targetStorage;
     source = posix::ResolveName(source, sourceStorage);
     if (!source) return false;
@@ -191,12 +191,12 @@ bool CopyFile(const char* source, const char* target) {
         close(from);
         return false;
     }
-    const uint64_t limit = fault ? static_cast<uint64_t>(fault->shortCount) : UINT64_MAX;
+    const uint64_t limit = breakOff ? breakOff->bytes : UINT64_MAX;
     bool copied = CopyBytes(from, to, static_cast<uint64_t>(st.st_size), limit);
     uint32_t error = copied ? 0 : posix::ErrorFromErrno(errno, true);
-    if (copied && fault) {
+    if (copied && breakOff) {
         copied = false;
-        error = fault->error;
+        error = breakOff->error;
     }
     if (copied) {
         // The copy keeps the source's last-write time and its read-only attribute.
@@ -217,75 +217,50 @@ bool CopyFile(const char* source, const char* target) {
 }
 
 bool ReplaceFile(const char* source, const char* target) {
-    if (const Fault* f = fault_detail::Check(CallKind::Rename)) return posix::Fail(f->error);
-    std::string sourceStorage, targetStorage;
-    source = posix::ResolveName(source, sourceStorage);
-    if (!source) return false;
-    target = posix::ResolveName(target, targetStorage);
-    if (!target) return false;
-    struct stat st {};
-    if (lstat(source, &st) != 0) return posix::FailWithErrnoFor(source);
-    if (S_ISREG(st.st_mode) && posix::IsHeldOpen(source)) return posix::Fail(kErrorSharingViolation);
+    posix::ResolvedName from, to;
+    if (!from.Resolve(source) || !to.Resolve(target)) return false;
+    if (!from.exists()) return from.FailMissing();
+    if (from.IsPlainFile() && from.HeldOpen()) return posix::Fail(kErrorSharingViolation);
     // A read-only target is replaced as well; one that someone holds open, or a folder, is not.
-    struct stat old {};
-    if (lstat(target, &old) == 0 &&
-        (S_ISDIR(old.st_mode) || (S_ISREG(old.st_mode) && posix::IsHeldOpen(target))))
-        return posix::Fail(kErrorAccessDenied);
-    if (rename(source, target) != 0) return posix::FailWithErrnoFor(target);
+    if (to.IsFolder() || (to.IsPlainFile() && to.HeldOpen())) return posix::Fail(kErrorAccessDenied);
+    if (rename(from.path(), to.path()) != 0) return posix::FailWithErrnoFor(to.path());
     return true;
 }
 
 bool FlushNamedFile(const char* name) {
-    if (const Fault* f = fault_detail::Check(CallKind::Flush)) return posix::Fail(f->error);
     std::string storage;
     name = posix::ResolveName(name, storage);
     if (!name) return false;
     return FlushPath(name, O_RDONLY | O_CLOEXEC);
 }
 
+}  // namespace os
+
 bool HeldForWriting(const char* name) {
-    std::string storage;
-    name = posix::ResolveName(name, storage);
-    if (!name) return false;
-    const int fd = open(name, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (fd < 0) return false;
-    // Only a writer's exclusive share lock refuses a reader's shared one.
-    struct flock lock {};
-    lock.l_type = F_RDLCK;
-    lock.l_whence = SEEK_SET;
-    lock.l_start = 0;
-    lock.l_len = posix::kPresenceByte;
-    const bool held = fcntl(fd, F_OFD_GETLK, &lock) == 0 && lock.l_type != F_UNLCK;
-    close(fd);
-    return held;
+    posix::ResolvedName file;
+    return file.Resolve(name) && file.HeldForWriting();
 }
 
 bool HeldByAnyone(const char* name) {
-    std::string storage;
-    const char* path = posix::ResolveName(name, storage);
-    return path && posix::IsHeldOpen(path);
+    posix::ResolvedName file;
+    return file.Resolve(name) && file.HeldOpen();
 }
 
+namespace os {
+
 uint32_t GetFileAttributes(const char* name) {
-    if (const Fault* f = fault_detail::Check(CallKind::Attributes)) {
-        posix::Fail(f->error);
+    posix::ResolvedName file;
+    if (!file.Resolve(name)) return kInvalidAttributes;
+    if (!file.exists()) {
+        file.FailMissing();
         return kInvalidAttributes;
     }
-    std::string storage;
-    name = posix::ResolveName(name, storage);
-    if (!name) return kInvalidAttributes;
-    struct stat st {}, link {};
-    if (lstat(name, &link) != 0) {
-        posix::FailWithErrnoFor(name);
-        return kInvalidAttributes;
-    }
-    const bool isLink = S_ISLNK(link.st_mode);
-    if (!isLink || stat(name, &st) != 0) st = link;
-    return posix::AttributesOf(S_ISDIR(st.st_mode), (st.st_mode & kWriteBits) != 0, isLink, LeafOf(name));
+    struct stat st {};
+    if (!file.IsLink() || stat(file.path(), &st) != 0) st = file.status();
+    return posix::AttributesOf(S_ISDIR(st.st_mode), (st.st_mode & kWriteBits) != 0, file.IsLink(), LeafOf(file.path()));
 }
 
 bool SetFileAttributes(const char* name, uint32_t attributes) {
-    if (const Fault* f = fault_detail::Check(CallKind::Attributes)) return posix::Fail(f->error);
     std::string storage;
     name = posix::ResolveName(name, storage);
     if (!name) return false;
@@ -301,7 +276,6 @@ bool SetFileAttributes(const char* name, uint32_t attributes) {
 }
 
 bool SetFileTimes(FileHandle file, const uint64_t* creation, const uint64_t* access, const uint64_t* write) {
-    if (const Fault* f = fault_detail::Check(CallKind::Attributes)) return posix::Fail(f->error);
     (void)creation;  // no creation time to set here
     timespec times[2] = {{0, UTIME_OMIT}, {0, UTIME_OMIT}};
     if (access) times[0] = TimespecOf(*access);
@@ -311,7 +285,6 @@ bool SetFileTimes(FileHandle file, const uint64_t* creation, const uint64_t* acc
 }
 
 bool CreateFolder(const char* name) {
-    if (const Fault* f = fault_detail::Check(CallKind::Folder)) return posix::Fail(f->error);
     std::string storage;
     name = posix::ResolveName(name, storage);
     if (!name) return false;
@@ -321,32 +294,29 @@ bool CreateFolder(const char* name) {
 }
 
 bool RemoveFolder(const char* name) {
-    if (const Fault* f = fault_detail::Check(CallKind::Folder)) return posix::Fail(f->error);
-    std::string storage;
-    name = posix::ResolveName(name, storage);
-    if (!name) return false;
-    struct stat link {};
-    if (lstat(name, &link) != 0) return posix::FailWithErrnoFor(name);
-    if (S_ISLNK(link.st_mode)) {
+    posix::ResolvedName folder;
+    if (!folder.Resolve(name)) return false;
+    if (!folder.exists()) return folder.FailMissing();
+    if (folder.IsLink()) {
         // A link to a folder goes as the link; its target and what lies in it stay.
         struct stat st {};
-        if (stat(name, &st) != 0 || !S_ISDIR(st.st_mode)) return posix::Fail(kErrorDirectory);
-        if (unlink(name) != 0) return posix::FailWithErrno();
+        if (stat(folder.path(), &st) != 0 || !S_ISDIR(st.st_mode)) return posix::Fail(kErrorDirectory);
+        if (unlink(folder.path()) != 0) return posix::FailWithErrno();
         return true;
     }
-    if (!S_ISDIR(link.st_mode)) return posix::Fail(kErrorDirectory);
-    if (rmdir(name) == 0) return true;
+    if (!folder.IsFolder()) return posix::Fail(kErrorDirectory);
+    if (rmdir(folder.path()) == 0) return true;
     if (errno == ENOTEMPTY || errno == EEXIST) return posix::Fail(145);  // ERROR_DIR_NOT_EMPTY
     if (errno == EBUSY) return posix::Fail(kErrorSharingViolation);
     return posix::FailWithErrno();
 }
 
 bool FlushFolder(const char* folder) {
-    if (const Fault* f = fault_detail::Check(CallKind::Flush)) return posix::Fail(f->error);
     std::string storage;
     folder = posix::ResolveName(folder, storage);
     if (!folder) return false;
     return FlushPath(*folder ? folder : ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
 }
 
+}  // namespace os
 }  // namespace platform

@@ -5,7 +5,7 @@
 // and writing but not deleting or renaming, so it locks only a byte far beyond the share range:
 // writers are not stopped, and the test for an opener sees it.
 #include "platform/platform.h"
-#include "platform/fault_injection.h"
+#include "platform/os.h"
 #include "platform/posix/errors.h"
 #include "platform/posix/names.h"
 
@@ -138,17 +138,36 @@ bool IsHeldOpen(const char* name) {
     return held;
 }
 
+bool IsHeldForWriting(const char* name) {
+    const int fd = open(name, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) return false;
+    // Only a writer's exclusive share lock refuses a reader's shared one.
+    struct flock lock {};
+    lock.l_type = F_RDLCK;
+    lock.l_whence = SEEK_SET;
+    lock.l_start = 0;
+    lock.l_len = kPresenceByte;
+    const bool held = fcntl(fd, F_OFD_GETLK, &lock) == 0 && lock.l_type != F_UNLCK;
+    close(fd);
+    return held;
+}
+
 }  // namespace posix
 
 uint32_t LastError() { return t_lastError; }
 uint32_t NameCodePage() { return kCodePageUtf8; }
 void SetLastError(uint32_t error) { t_lastError = error; }
 
+void ReleaseLockFile(FileHandle lock, const char* name) {
+    if (lock == 0) return;
+    // Removed while still held, so nobody can claim the old file after it is gone.
+    unlink(name);
+    close(FdOf(lock));
+}
+
+namespace os {
+
 FileHandle OpenFile(const char* name, FileAccess access, FileCreation creation, bool privileged) {
-    if (const Fault* f = fault_detail::Check(CallKind::Open)) {
-        posix::Fail(f->error);
-        return 0;
-    }
     if (access == FileAccess::Read && creation == FileCreation::OpenExisting) {
         bool refused = false;
         if (const FileHandle opened = OpenExistingForReading(name, privileged, &refused); opened || refused)
@@ -205,10 +224,6 @@ FileHandle OpenFile(const char* name, FileAccess access, FileCreation creation, 
 }
 
 FileHandle OpenFileCompat(const char* name) {
-    if (const Fault* f = fault_detail::Check(CallKind::Open)) {
-        posix::Fail(f->error);
-        return 0;
-    }
     std::string storage;
     name = posix::ResolveName(name, storage);
     if (!name) return 0;
@@ -223,11 +238,6 @@ FileHandle OpenFileCompat(const char* name) {
 }
 
 bool ReadFile(FileHandle file, void* buffer, uint32_t count, uint32_t* done) {
-    *done = 0;
-    if (const Fault* f = fault_detail::Check(CallKind::Read)) {
-        if (f->shortCount < 0) return posix::Fail(f->error);
-        if (static_cast<uint32_t>(f->shortCount) < count) count = static_cast<uint32_t>(f->shortCount);
-    }
     char* out = static_cast<char*>(buffer);
     // A short read of a file is its end, as on Windows: no second call to be told so. Only a
     // transfer that the system cut at its own limit for one call goes on.
@@ -244,11 +254,6 @@ bool ReadFile(FileHandle file, void* buffer, uint32_t count, uint32_t* done) {
 }
 
 bool WriteFile(FileHandle file, const void* buffer, uint32_t count, uint32_t* done) {
-    *done = 0;
-    if (const Fault* f = fault_detail::Check(CallKind::Write)) {
-        if (f->shortCount < 0) return posix::Fail(f->error);
-        if (static_cast<uint32_t>(f->shortCount) < count) count = static_cast<uint32_t>(f->shortCount);
-    }
     const char* in = static_cast<const char*>(buffer);
     while (*done < count) {
         ssize_t n = write(FdOf(file), in + *done, count - *done);
@@ -262,7 +267,6 @@ bool WriteFile(FileHandle file, const void* buffer, uint32_t count, uint32_t* do
 }
 
 bool SeekFile(FileHandle file, int64_t offset, SeekOrigin origin, uint64_t* newPosition) {
-    if (const Fault* f = fault_detail::Check(CallKind::Seek)) return posix::Fail(f->error);
     int whence = origin == SeekOrigin::Begin ? SEEK_SET : origin == SeekOrigin::Current ? SEEK_CUR : SEEK_END;
     off_t at = lseek(FdOf(file), static_cast<off_t>(offset), whence);
     if (at < 0) return posix::Fail(errno == EINVAL ? kErrorNegativeSeek : posix::ErrorFromErrno(errno, true));
@@ -271,47 +275,38 @@ bool SeekFile(FileHandle file, int64_t offset, SeekOrigin origin, uint64_t* newP
 }
 
 bool FlushFile(FileHandle file) {
-    if (const Fault* f = fault_detail::Check(CallKind::Flush)) return posix::Fail(f->error);
     if (fsync(FdOf(file)) != 0) return posix::FailWithErrno();
     return true;
 }
 
 bool CloseFile(FileHandle file) {
-    if (const Fault* f = fault_detail::Check(CallKind::Close)) {
-        close(FdOf(file));  // the handle is gone either way, as on Windows
-        return posix::Fail(f->error);
-    }
     if (close(FdOf(file)) != 0) return posix::FailWithErrno();
     return true;
 }
 
 bool DeleteFile(const char* name) {
-    if (const Fault* f = fault_detail::Check(CallKind::Delete)) return posix::Fail(f->error);
-    std::string storage;
-    name = posix::ResolveName(name, storage);
-    if (!name) return false;
-    struct stat st {};
-    if (lstat(name, &st) != 0) return posix::FailWithErrnoFor(name);
-    if (S_ISDIR(st.st_mode)) return posix::Fail(kErrorAccessDenied);
-    if (!S_ISLNK(st.st_mode) && ReadOnlyByMode(st)) return posix::Fail(kErrorAccessDenied);
-    if (posix::IsHeldOpen(name)) return posix::Fail(kErrorSharingViolation);
-    if (unlink(name) != 0) return posix::FailWithErrnoFor(name);
+    posix::ResolvedName file;
+    if (!file.Resolve(name)) return false;
+    if (!file.exists()) return file.FailMissing();
+    if (file.IsFolder()) return posix::Fail(kErrorAccessDenied);
+    if (!file.IsLink() && ReadOnlyByMode(file.status())) return posix::Fail(kErrorAccessDenied);
+    if (file.HeldOpen()) return posix::Fail(kErrorSharingViolation);
+    if (unlink(file.path()) != 0) return posix::FailWithErrnoFor(file.path());
     return true;
 }
 
 bool MoveFile(const char* source, const char* target) {
-    if (const Fault* f = fault_detail::Check(CallKind::Rename)) return posix::Fail(f->error);
-    std::string sourceStorage, targetStorage;
-    source = posix::ResolveName(source, sourceStorage);
-    if (!source) return false;
+    posix::ResolvedName from;
+    std::string targetStorage;
+    if (!from.Resolve(source)) return false;
     target = posix::ResolveName(target, targetStorage);
     if (!target) return false;
-    struct stat st {};
-    if (lstat(source, &st) != 0) return posix::FailWithErrnoFor(source);
+    source = from.path();
+    if (!from.exists()) return from.FailMissing();
     // A target that is the source itself, also in other letter case, leaves the file as it is
     // and succeeds, as Wine does.
     if (std::strcmp(source, target) == 0) return true;
-    if (S_ISREG(st.st_mode) && posix::IsHeldOpen(source)) return posix::Fail(kErrorSharingViolation);
+    if (from.IsPlainFile() && from.HeldOpen()) return posix::Fail(kErrorSharingViolation);
     if (renameat2(AT_FDCWD, source, AT_FDCWD, target, RENAME_NOREPLACE) == 0) return true;
     if (errno != EINVAL && errno != ENOSYS) {
         if (errno == EEXIST) return posix::Fail(kErrorAlreadyExists);
@@ -319,7 +314,7 @@ bool MoveFile(const char* source, const char* target) {
     }
     // The file system cannot rename without replacing: link and unlink keep "never replace"
     // exact for files; folders fall back to a test before the rename.
-    if (!S_ISDIR(st.st_mode)) {
+    if (!from.IsFolder()) {
         if (link(source, target) != 0) {
             if (errno == EEXIST) return posix::Fail(kErrorAlreadyExists);
             return posix::FailWithErrnoFor(target);
@@ -334,7 +329,6 @@ bool MoveFile(const char* source, const char* target) {
 }
 
 bool SetFileAttributesNormal(const char* name) {
-    if (const Fault* f = fault_detail::Check(CallKind::Attributes)) return posix::Fail(f->error);
     std::string storage;
     name = posix::ResolveName(name, storage);
     if (!name) return false;
@@ -346,10 +340,6 @@ bool SetFileAttributesNormal(const char* name) {
 }
 
 FileHandle AcquireLockFile(const char* name) {
-    if (const Fault* f = fault_detail::Check(CallKind::Open)) {
-        posix::Fail(f->error);
-        return 0;
-    }
     // The holder removes the file before it lets go, so a claim may land on a file that is no
     // longer the one under the name: then it takes the name's new file instead.
     for (;;) {
@@ -376,15 +366,7 @@ FileHandle AcquireLockFile(const char* name) {
     }
 }
 
-void ReleaseLockFile(FileHandle lock, const char* name) {
-    if (lock == 0) return;
-    // Removed while still held, so nobody can claim the old file after it is gone.
-    unlink(name);
-    close(FdOf(lock));
-}
-
 bool SetFileReadOnly(const char* name) {
-    if (const Fault* f = fault_detail::Check(CallKind::Attributes)) return posix::Fail(f->error);
     std::string storage;
     name = posix::ResolveName(name, storage);
     if (!name) return false;
@@ -394,4 +376,5 @@ bool SetFileReadOnly(const char* name) {
     return true;
 }
 
+}  // namespace os
 }  // namespace platform

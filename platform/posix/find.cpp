@@ -4,7 +4,7 @@
 // for names first, when FindDescribe asks. The folder part of a pattern, and a name without
 // wildcards, are resolved case-free.
 #include "platform/platform.h"
-#include "platform/fault_injection.h"
+#include "platform/os.h"
 #include "platform/posix/errors.h"
 #include "platform/posix/names.h"
 #include "platform/wildcard.h"
@@ -138,11 +138,9 @@ FindHandle FindOne(const char* name, FindData* data) {
 
 }  // namespace
 
+namespace os {
+
 FindHandle FindFirst(const char* pattern, FindData* data, FindFill fill) {
-    if (const Fault* f = fault_detail::Check(CallKind::Find)) {
-        posix::Fail(f->error);
-        return 0;
-    }
     std::string trimmed;
     pattern = posix::WindowsName(pattern, trimmed);
     const char* slash = std::strrchr(pattern, '/');
@@ -187,9 +185,10 @@ FindHandle FindFirst(const char* pattern, FindData* data, FindFill fill) {
 }
 
 bool FindNext(FindHandle handle, FindData* data) {
-    if (const Fault* f = fault_detail::Check(CallKind::Find)) return posix::Fail(f->error);
     return NextMatch(reinterpret_cast<Search*>(handle), data);
 }
+
+}  // namespace os
 
 // An entry that has vanished since the listing keeps the listing's description.
 void FindDescribe(FindHandle handle, FindData* data) {

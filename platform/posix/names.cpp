@@ -9,8 +9,8 @@
 #include <dirent.h>
 #include <sys/stat.h>
 
-#include "platform/fault_injection.h"
 #include "platform/name_order.h"
+#include "platform/os.h"
 #include "platform/platform.h"
 #include "platform/posix/errors.h"
 
@@ -33,32 +33,6 @@ DIR* OpenFolder(const std::string& folder) {
     else
         Fail(ErrorFromErrno(error, false));
     return nullptr;
-}
-
-// The entry of `folder` that matches `element` case-free and comes first in listing order, or
-// empty when none does. False (LastError set) when the folder exists but cannot be read.
-bool FindCaseFree(const std::string& folder, const char* element, std::string& match) {
-    match.clear();
-    if (const Fault* f = fault_detail::Check(CallKind::FolderRead)) return Fail(f->error);
-    DIR* dir = OpenFolder(folder);
-    if (!dir) {
-        // A folder that is not there holds nothing; any other failure says nothing.
-        const uint32_t error = LastError();
-        return error == kErrorPathNotFound || error == kErrorInvalidName;
-    }
-    const NameKey wanted = MakeNameKey(element);
-    NameKey best;
-    while (const struct dirent* entry = readdir(dir)) {
-        if (IsDotName(entry->d_name)) continue;
-        NameKey key = MakeNameKey(entry->d_name);
-        if (key.folded != wanted.folded) continue;
-        if (match.empty() || ListsBefore(key, best)) {
-            match = entry->d_name;
-            best = std::move(key);
-        }
-    }
-    closedir(dir);
-    return true;
 }
 
 bool ExistsAsWritten(const std::string& path) {
@@ -93,7 +67,7 @@ bool Resolve(const std::string& path, std::string& out) {
         return true;
     }
     std::string match;
-    if (!FindCaseFree(folder, element.c_str(), match)) return false;
+    if (!seam::FindCaseFree(folder, element.c_str(), match)) return false;
     out = folder + (match.empty() ? element : match) + tail;
     return true;
 }
@@ -126,6 +100,30 @@ const char* ResolveName(const char* name, std::string& storage) {
     storage = std::move(resolved);
     return storage.c_str();
 }
+
+std::string MatchElement(const std::string& folder, const std::string& element) {
+    const std::string separated = folder.empty() || folder.back() == '/' ? folder : folder + "/";
+    if (element.empty() || IsDotName(element.c_str()) || ExistsAsWritten(separated + element)) return element;
+    std::string match;
+    if (!os::FindCaseFree(separated, element.c_str(), match)) return std::string();
+    return match;
+}
+
+bool ResolvedName::Resolve(const char* name) {
+    path_ = ResolveName(name, storage_);
+    if (!path_) return false;
+    exists_ = lstat(path_, &status_) == 0;
+    error_ = exists_ ? 0 : errno;
+    return true;
+}
+
+bool ResolvedName::FailMissing() const {
+    errno = error_;
+    return FailWithErrnoFor(path_);
+}
+
+bool ResolvedName::HeldOpen() const { return IsHeldOpen(path_); }
+bool ResolvedName::HeldForWriting() const { return IsHeldForWriting(path_); }
 
 bool ReadFolder(const std::string& folder, std::vector<std::string>& names, std::vector<unsigned char>* types) {
     names.clear();
@@ -185,3 +183,30 @@ bool ReadFolder(const std::string& folder, std::vector<std::string>& names, std:
 }
 
 }  // namespace platform::posix
+
+namespace platform::os {
+
+bool FindCaseFree(const std::string& folder, const char* element, std::string& match) {
+    match.clear();
+    DIR* dir = posix::OpenFolder(folder);
+    if (!dir) {
+        // A folder that is not there holds nothing; any other failure says nothing.
+        const uint32_t error = LastError();
+        return error == kErrorPathNotFound || error == kErrorInvalidName;
+    }
+    const NameKey wanted = MakeNameKey(element);
+    NameKey best;
+    while (const struct dirent* entry = readdir(dir)) {
+        if (posix::IsDotName(entry->d_name)) continue;
+        NameKey key = MakeNameKey(entry->d_name);
+        if (key.folded != wanted.folded) continue;
+        if (match.empty() || ListsBefore(key, best)) {
+            match = entry->d_name;
+            best = std::move(key);
+        }
+    }
+    closedir(dir);
+    return true;
+}
+
+}  // namespace platform::os

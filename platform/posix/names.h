@@ -3,6 +3,7 @@
 #pragma once
 
 #include <string>
+#include <sys/stat.h>
 #include <vector>
 
 namespace platform::posix {
@@ -20,6 +21,45 @@ const char* WindowsName(const char* name, std::string& storage);
 // cannot be read: nobody can tell then whether the name exists, and a failure must never read
 // as "not found". Each folder read counts as a FolderRead call for fault injection.
 const char* ResolveName(const char* name, std::string& storage);
+
+// The entry of `folder` that `element` names, by the rule ResolveName applies to each element:
+// the element itself when it exists as written, else the first entry in listing order that
+// matches it case-free; empty when none does or the folder cannot be read. The folder read is
+// not a counted call: this serves paths that are not a caller's name (the Wine prefix's drives).
+std::string MatchElement(const std::string& folder, const std::string& element);
+
+// The prologue of every call that acts on an existing name: the name resolved case-free
+// (ResolveName), what lstat says of it, and whether someone holds it open.
+class ResolvedName {
+public:
+    ResolvedName() = default;
+    ResolvedName(const ResolvedName&) = delete;
+    ResolvedName& operator=(const ResolvedName&) = delete;
+
+    // False, with LastError set, when a folder on the way cannot be read (ResolveName).
+    bool Resolve(const char* name);
+
+    const char* path() const { return path_; }
+    // Whether lstat found the name; status() is what it said.
+    bool exists() const { return exists_; }
+    const struct stat& status() const { return status_; }
+    bool IsFolder() const { return exists_ && S_ISDIR(status_.st_mode); }
+    bool IsPlainFile() const { return exists_ && S_ISREG(status_.st_mode); }
+    bool IsLink() const { return exists_ && S_ISLNK(status_.st_mode); }
+    // Fails the call for a name that lstat did not find, with the error Windows gives for it.
+    bool FailMissing() const;
+    // Whether another opener holds it through OpenFile or OpenFileCompat (IsHeldOpen), and
+    // whether one holds it for writing (which refuses an open for reading).
+    bool HeldOpen() const;
+    bool HeldForWriting() const;
+
+private:
+    std::string storage_;
+    const char* path_ = nullptr;
+    struct stat status_ {};
+    bool exists_ = false;
+    int error_ = 0;  // lstat's errno when it did not find the name
+};
 
 // The names in `folder` ("" for the current folder) in the order a Windows listing gives them:
 // "." and ".." first, then sorted as platform/name_order.h sorts. False, with LastError set, when

@@ -1,5 +1,5 @@
 // Child processes on POSIX: posix_spawn, SIGKILL and waitpid.
-#include "platform/process.h"
+#include "platform/testing/process.h"
 
 #include <cerrno>
 #include <csignal>

@@ -7,7 +7,7 @@
 // name win. A value loses one pair of surrounding quotes (' or "). A file that begins with a
 // UTF-16 byte order mark is read as UTF-16, a UTF-8 mark is skipped.
 #include "platform/platform.h"
-#include "platform/fault_injection.h"
+#include "platform/os.h"
 #include "platform/posix/errors.h"
 #include "platform/posix/wine_prefix.h"
 #include "platform/settings.h"
@@ -117,12 +117,14 @@ std::string DefaultOf(const char* defaultText) {
 
 }  // namespace
 
+namespace os {
+
+uint32_t ProfileDefault(const char* defaultText, char* out, uint32_t size) {
+    return CopyOut(DefaultOf(defaultText), out, size);
+}
+
 uint32_t ReadProfileString(const char* section, const char* key, const char* defaultText, char* out, uint32_t size,
                            const char* fileName) {
-    if (const Fault* f = fault_detail::Check(CallKind::Profile)) {
-        posix::Fail(f->error);
-        return CopyOut(DefaultOf(defaultText), out, size);
-    }
     std::string content, value;
     if (!fileName || !section || !key) return CopyOut(DefaultOf(defaultText), out, size);
     const bool bare = std::strpbrk(fileName, "\\/") == nullptr;
@@ -134,4 +136,5 @@ uint32_t ReadProfileString(const char* section, const char* key, const char* def
     return CopyOut(WithoutQuotes(value), out, size);
 }
 
+}  // namespace os
 }  // namespace platform

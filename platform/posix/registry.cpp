@@ -5,7 +5,7 @@
 // prefix ("#arch=win64") keeps what 32-bit programs see of Software under Software\Wow6432Node;
 // keys marked "#link" stand for the key their SymbolicLinkValue names. The file is what Wine
 // last saved: a running wineserver writes it when it exits.
-#include "platform/fault_injection.h"
+#include "platform/os.h"
 #include "platform/posix/errors.h"
 #include "platform/posix/wine_prefix.h"
 #include "platform/settings.h"
@@ -347,11 +347,9 @@ Key* KeyOf(RegistryKey key) { return reinterpret_cast<Key*>(key); }
 
 }  // namespace
 
+namespace os {
+
 RegistryKey OpenMachineKey(const char* subKey) {
-    if (const Fault* f = fault_detail::Check(CallKind::Registry)) {
-        posix::Fail(f->error);
-        return 0;
-    }
     RegistryText file;
     if (!subKey || !Load(&file)) {
         posix::Fail(kErrorFileNotFound);
@@ -369,7 +367,6 @@ RegistryKey OpenMachineKey(const char* subKey) {
 }
 
 bool QueryKeyText(RegistryKey key, const char* name, char* buffer, uint32_t size) {
-    if (const Fault* f = fault_detail::Check(CallKind::Registry)) return posix::Fail(f->error);
     if (!key) return posix::Fail(kErrorInvalidParameter);
     const auto found = KeyOf(key)->values.find(posix::LowerCase(name ? name : ""));
     if (found == KeyOf(key)->values.end()) return posix::Fail(kErrorFileNotFound);
@@ -380,6 +377,8 @@ bool QueryKeyText(RegistryKey key, const char* name, char* buffer, uint32_t size
     std::memcpy(buffer, text.c_str(), text.size() + 1);
     return true;
 }
+
+}  // namespace os
 
 void CloseKey(RegistryKey key) { delete KeyOf(key); }
 
@@ -405,7 +404,7 @@ std::string ValueLine(const char* name, const char* text) {
 
 }  // namespace
 
-bool WriteMachineKeyText(const char* subKey, const char* name, const char* text) {
+bool os::WriteMachineKeyText(const char* subKey, const char* name, const char* text) {
     RegistryText file;
     if (!Load(&file)) {
         file.text = kNewRegistry;
@@ -452,7 +451,7 @@ bool WriteMachineKeyText(const char* subKey, const char* name, const char* text)
     return Save(file.text);
 }
 
-bool DeleteMachineKey(const char* subKey) {
+bool os::DeleteMachineKey(const char* subKey) {
     RegistryText file;
     if (!Load(&file)) return posix::Fail(kErrorFileNotFound);
     const std::string path = ViewPath(file, subKey);

@@ -1,6 +1,6 @@
 // Atomics, sleep, threads, the version query and counted allocation on POSIX.
 #include "platform/platform.h"
-#include "platform/fault_injection.h"
+#include "platform/os.h"
 #include "platform/posix/errors.h"
 
 #include <cerrno>
@@ -42,8 +42,7 @@ uint32_t TickCount() {
     return static_cast<uint32_t>(static_cast<uint64_t>(now.tv_sec) * 1000u + static_cast<uint64_t>(now.tv_nsec) / 1000000u);
 }
 
-bool RandomBytes(void* buffer, size_t size) {
-    if (const Fault* f = fault_detail::Check(CallKind::Random)) return posix::Fail(f->error);
+bool os::RandomBytes(void* buffer, size_t size) {
     auto* bytes = static_cast<uint8_t*>(buffer);
     while (size > 0) {
         const ssize_t got = getrandom(bytes, size, 0);
@@ -71,11 +70,7 @@ void* RunThread(void* start) {
 }
 }  // namespace
 
-bool StartThread(ThreadEntry entry, void* argument) {
-    if (const Fault* f = fault_detail::Check(CallKind::Thread)) {
-        posix::Fail(f->error);
-        return false;
-    }
+bool os::StartThread(ThreadEntry entry, void* argument) {
     auto* start = new (std::nothrow) ThreadStart{entry, argument};
     if (!start) return false;
     pthread_t thread;
@@ -92,11 +87,7 @@ void EndThread() { pthread_exit(nullptr); }
 // Answers as Windows 8 (6.2, build 9200) does: an NT-family system.
 uint32_t GetVersion() { return (9200u << 16) | (2u << 8) | 6u; }
 
-void* Allocate(size_t size) {
-    if (const Fault* f = fault_detail::Check(CallKind::Allocate)) {
-        posix::Fail(f->error);
-        return nullptr;
-    }
+void* os::Allocate(size_t size) {
     return std::malloc(size == 0 ? 1 : size);
 }
 

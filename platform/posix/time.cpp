@@ -1,5 +1,6 @@
 // Clocks, zones and time formatting on POSIX: local time is the C library's, with the
 // process's zone (TZ); the formats are the LC_TIME ones of the user's locale.
+#include "platform/os.h"
 #include "platform/time.h"
 
 #include <cstdint>
@@ -210,12 +211,12 @@ bool FormatShortTime(const SystemTime& time, char* out, size_t size) {
     return FormatWithLocaleItem(T_FMT, time, out, size);
 }
 
-bool SetProcessTimeZone(const char* zone) {
+bool os::SetProcessTimeZone(const char* zone) {
     const bool done = SetOrClear("TZ", zone);
     tzset();
     return done;
 }
 
-bool SetProcessTimeLocale(const char* locale) { return SetOrClear("LC_ALL", locale); }
+bool os::SetProcessTimeLocale(const char* locale) { return SetOrClear("LC_ALL", locale); }
 
 }  // namespace platform

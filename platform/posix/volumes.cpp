@@ -1,7 +1,7 @@
 // Volumes on POSIX: no drive letters, network mapping or mount-point calls, so those questions
 // answer "none"; free space comes from statvfs of the volume that holds the path.
 #include "platform/volumes.h"
-#include "platform/fault_injection.h"
+#include "platform/os.h"
 #include "platform/platform.h"
 #include "platform/posix/errors.h"
 #include "platform/posix/names.h"
@@ -12,11 +12,7 @@
 
 namespace platform {
 
-bool DiskSpace(const char* root, uint64_t* freeOut, uint64_t* totalOut) {
-    *freeOut = 0;
-    *totalOut = 0;
-    if (const Fault* f = fault_detail::Check(CallKind::Space)) return posix::Fail(f->error);
-    if (fault_detail::InjectedDiskSpace(root, freeOut, totalOut)) return true;
+bool os::DiskSpace(const char* root, uint64_t* freeOut, uint64_t* totalOut) {
     std::string storage;
     std::string path = root && *root ? posix::WindowsName(root, storage) : ".";
     // A file about to be made (a copy's target) lies on the volume of the folder that will hold it.

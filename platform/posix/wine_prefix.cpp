@@ -1,17 +1,16 @@
 // The Wine prefix on POSIX: where it is, and how a Windows path on one of its drives becomes a
 // host path (through dosdevices/, whose entries "c:" ... "z:" link to the drives' folders).
 #include "platform/posix/wine_prefix.h"
+#include "platform/os.h"
+#include "platform/posix/names.h"
 #include "platform/settings.h"
 
 #include <algorithm>
 #include <cstdlib>
-#include <dirent.h>
 #include <fstream>
 #include <iterator>
 #include <mutex>
 #include <sstream>
-#include <sys/stat.h>
-#include <vector>
 
 namespace platform {
 namespace posix {
@@ -19,25 +18,6 @@ namespace {
 
 std::mutex g_prefixLock;
 std::string g_selectedPrefix;
-
-bool Exists(const std::string& path) {
-    struct stat st {};
-    return stat(path.c_str(), &st) == 0;
-}
-
-// The entry of `folder` that `element` names: itself when it exists, else the first entry
-// equal to it without regard to case in name order; empty when there is none.
-std::string MatchEntry(const std::string& folder, const std::string& element) {
-    if (Exists(folder + "/" + element)) return element;
-    DIR* dir = opendir(folder.c_str());
-    if (!dir) return std::string();
-    std::vector<std::string> matches;
-    while (struct dirent* entry = readdir(dir))
-        if (SameTextIgnoringCase(entry->d_name, element)) matches.emplace_back(entry->d_name);
-    closedir(dir);
-    if (matches.empty()) return std::string();
-    return *std::min_element(matches.begin(), matches.end());
-}
 
 // The folder of a drive, through its dosdevices link; false when the drive has none. The root
 // folder comes back empty, so that joining "/x" to it gives "/x".
@@ -112,7 +92,7 @@ std::string HostPath(const char* windowsPath) {
         if (end > start) {
             std::string element = path.substr(start, end - start);
             if (matching) {
-                const std::string entry = posix::MatchEntry(host.empty() ? "/" : host, element);
+                const std::string entry = posix::MatchElement(host.empty() ? "/" : host, element);
                 if (entry.empty())
                     matching = false;
                 else
@@ -128,7 +108,7 @@ std::string HostPath(const char* windowsPath) {
 
 std::string RegistryName() { return "the registry of the Wine prefix " + posix::WinePrefix(); }
 
-bool SelectWinePrefix(const char* path) {
+bool os::SelectWinePrefix(const char* path) {
     std::lock_guard<std::mutex> hold(posix::g_prefixLock);
     posix::g_selectedPrefix = path ? path : "";
     return true;

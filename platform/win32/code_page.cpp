@@ -1,5 +1,6 @@
 // Lead bytes on Win32: the system's own answer for the ANSI code page, or for the selected one.
 #include "platform/code_page.h"
+#include "platform/os.h"
 #include "platform/win32/win32.h"
 
 #include <atomic>
@@ -14,7 +15,7 @@ bool IsLeadByte(uint8_t byte) {
     return selected != 0 ? ::IsDBCSLeadByteEx(selected, byte) != FALSE : ::IsDBCSLeadByte(byte) != FALSE;
 }
 
-bool SelectCodePage(uint32_t codePage) {
+bool os::SelectCodePage(uint32_t codePage) {
     if (codePage != 0 && !::IsValidCodePage(codePage)) return false;
     g_selected.store(codePage);
     return true;

@@ -1,6 +1,6 @@
 // Whole-file operations on Win32: the narrow calls themselves.
 #include "platform/win32/win32.h"
-#include "platform/fault_injection.h"
+#include "platform/os.h"
 
 namespace platform {
 namespace {
@@ -14,25 +14,24 @@ FILETIME ToFileTime(uint64_t t) {
 
 }  // namespace
 
-bool CopyFile(const char* source, const char* target) {
-    const Fault* fault = fault_detail::Check(CallKind::Copy);
-    if (fault && fault->shortCount < 0) return win32::Fail(fault->error);
+namespace os {
+
+// CopyFileA cannot stop part-way; a copy that breaks off is the whole copy removed, as CopyFileA
+// removes what it wrote when it fails.
+bool CopyFile(const char* source, const char* target, const CopyBreak* breakOff) {
     if (!::CopyFileA(source, target, FALSE)) return false;
-    if (fault) {
-        // A copy that breaks off part-way: CopyFileA removes what it wrote.
+    if (breakOff) {
         ::DeleteFileA(target);
-        return win32::Fail(fault->error);
+        return win32::Fail(breakOff->error);
     }
     return true;
 }
 
 bool ReplaceFile(const char* source, const char* target) {
-    if (const Fault* f = fault_detail::Check(CallKind::Rename)) return win32::Fail(f->error);
     return ::MoveFileExA(source, target, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != FALSE;
 }
 
 bool FlushNamedFile(const char* name) {
-    if (const Fault* f = fault_detail::Check(CallKind::Flush)) return win32::Fail(f->error);
     // Flushing needs write access.
     HANDLE h = ::CreateFileA(name, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                              FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -43,6 +42,8 @@ bool FlushNamedFile(const char* name) {
     if (!flushed) ::SetLastError(error);
     return flushed;
 }
+
+}  // namespace os
 
 namespace {
 
@@ -72,21 +73,17 @@ bool HeldByAnyone(const char* name) {
     return error == ERROR_ACCESS_DENIED && HeldForWriting(name);
 }
 
+namespace os {
+
 uint32_t GetFileAttributes(const char* name) {
-    if (const Fault* f = fault_detail::Check(CallKind::Attributes)) {
-        win32::Fail(f->error);
-        return kInvalidAttributes;
-    }
     return ::GetFileAttributesA(name);
 }
 
 bool SetFileAttributes(const char* name, uint32_t attributes) {
-    if (const Fault* f = fault_detail::Check(CallKind::Attributes)) return win32::Fail(f->error);
     return ::SetFileAttributesA(name, attributes) != FALSE;
 }
 
 bool SetFileTimes(FileHandle file, const uint64_t* creation, const uint64_t* access, const uint64_t* write) {
-    if (const Fault* f = fault_detail::Check(CallKind::Attributes)) return win32::Fail(f->error);
     FILETIME c, a, w;
     if (creation) c = ToFileTime(*creation);
     if (access) a = ToFileTime(*access);
@@ -96,20 +93,18 @@ bool SetFileTimes(FileHandle file, const uint64_t* creation, const uint64_t* acc
 }
 
 bool CreateFolder(const char* name) {
-    if (const Fault* f = fault_detail::Check(CallKind::Folder)) return win32::Fail(f->error);
     return ::CreateDirectoryA(name, nullptr) != FALSE;
 }
 
 bool RemoveFolder(const char* name) {
-    if (const Fault* f = fault_detail::Check(CallKind::Folder)) return win32::Fail(f->error);
     return ::RemoveDirectoryA(name) != FALSE;
 }
 
+// NTFS writes a folder's entries with the files' own metadata; FlushFileBuffers on the file
+// makes both durable.
 bool FlushFolder(const char*) {
-    // NTFS writes a folder's entries with the files' own metadata; FlushFileBuffers on the file
-    // makes both durable.
-    if (const Fault* f = fault_detail::Check(CallKind::Flush)) return win32::Fail(f->error);
     return true;
 }
 
+}  // namespace os
 }  // namespace platform

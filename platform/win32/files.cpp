@@ -2,7 +2,7 @@
 // open for writing cannot be opened again and a file open for reading cannot be opened for
 // writing (sharing violation, error 32).
 #include "platform/win32/win32.h"
-#include "platform/fault_injection.h"
+#include "platform/os.h"
 
 namespace platform {
 namespace {
@@ -26,11 +26,13 @@ uint32_t LastError() { return ::GetLastError(); }
 void SetLastError(uint32_t error) { ::SetLastError(error); }
 uint32_t NameCodePage() { return ::GetACP(); }
 
+void ReleaseLockFile(FileHandle lock, const char*) {
+    if (lock != 0) ::CloseHandle(win32::HandleOf(lock));
+}
+
+namespace os {
+
 FileHandle OpenFile(const char* name, FileAccess access, FileCreation creation, bool privileged) {
-    if (const Fault* f = fault_detail::Check(CallKind::Open)) {
-        win32::Fail(f->error);
-        return 0;
-    }
     const DWORD desired = access == FileAccess::ReadWrite ? GENERIC_READ | GENERIC_WRITE : GENERIC_READ;
     const DWORD flags = FILE_ATTRIBUTE_NORMAL | (privileged ? FILE_FLAG_BACKUP_SEMANTICS : 0);
     HANDLE h = ::CreateFileA(name, desired, FILE_SHARE_READ, nullptr, DispositionOf(creation), flags, nullptr);
@@ -39,10 +41,6 @@ FileHandle OpenFile(const char* name, FileAccess access, FileCreation creation, 
 }
 
 FileHandle OpenFileCompat(const char* name) {
-    if (const Fault* f = fault_detail::Check(CallKind::Open)) {
-        win32::Fail(f->error);
-        return 0;
-    }
     HFILE h = ::_lopen(name, OF_READ);
     if (h == HFILE_ERROR) return 0;
     // An HFILE is the handle's value narrowed to 32 bits; handle values always fit.
@@ -50,11 +48,6 @@ FileHandle OpenFileCompat(const char* name) {
 }
 
 bool ReadFile(FileHandle file, void* buffer, uint32_t count, uint32_t* done) {
-    *done = 0;
-    if (const Fault* f = fault_detail::Check(CallKind::Read)) {
-        if (f->shortCount < 0) return win32::Fail(f->error);
-        if (static_cast<uint32_t>(f->shortCount) < count) count = static_cast<uint32_t>(f->shortCount);
-    }
     DWORD moved = 0;
     const BOOL ok = ::ReadFile(win32::HandleOf(file), buffer, count, &moved, nullptr);
     *done = moved;
@@ -62,11 +55,6 @@ bool ReadFile(FileHandle file, void* buffer, uint32_t count, uint32_t* done) {
 }
 
 bool WriteFile(FileHandle file, const void* buffer, uint32_t count, uint32_t* done) {
-    *done = 0;
-    if (const Fault* f = fault_detail::Check(CallKind::Write)) {
-        if (f->shortCount < 0) return win32::Fail(f->error);
-        if (static_cast<uint32_t>(f->shortCount) < count) count = static_cast<uint32_t>(f->shortCount);
-    }
     DWORD moved = 0;
     const BOOL ok = ::WriteFile(win32::HandleOf(file), buffer, count, &moved, nullptr);
     *done = moved;
@@ -74,7 +62,6 @@ bool WriteFile(FileHandle file, const void* buffer, uint32_t count, uint32_t* do
 }
 
 bool SeekFile(FileHandle file, int64_t offset, SeekOrigin origin, uint64_t* newPosition) {
-    if (const Fault* f = fault_detail::Check(CallKind::Seek)) return win32::Fail(f->error);
     const DWORD method = origin == SeekOrigin::Begin ? FILE_BEGIN : origin == SeekOrigin::Current ? FILE_CURRENT : FILE_END;
     LONG high = static_cast<LONG>(static_cast<uint64_t>(offset) >> 32);
     // A low half of all ones is also a valid position: with the high half passed, only the
@@ -87,38 +74,26 @@ bool SeekFile(FileHandle file, int64_t offset, SeekOrigin origin, uint64_t* newP
 }
 
 bool FlushFile(FileHandle file) {
-    if (const Fault* f = fault_detail::Check(CallKind::Flush)) return win32::Fail(f->error);
     return ::FlushFileBuffers(win32::HandleOf(file)) != FALSE;
 }
 
 bool CloseFile(FileHandle file) {
-    if (const Fault* f = fault_detail::Check(CallKind::Close)) {
-        ::CloseHandle(win32::HandleOf(file));  // the handle is gone either way
-        return win32::Fail(f->error);
-    }
     return ::CloseHandle(win32::HandleOf(file)) != FALSE;
 }
 
 bool DeleteFile(const char* name) {
-    if (const Fault* f = fault_detail::Check(CallKind::Delete)) return win32::Fail(f->error);
     return ::DeleteFileA(name) != FALSE;
 }
 
 bool MoveFile(const char* source, const char* target) {
-    if (const Fault* f = fault_detail::Check(CallKind::Rename)) return win32::Fail(f->error);
     return ::MoveFileA(source, target) != FALSE;
 }
 
 bool SetFileAttributesNormal(const char* name) {
-    if (const Fault* f = fault_detail::Check(CallKind::Attributes)) return win32::Fail(f->error);
     return ::SetFileAttributesA(name, FILE_ATTRIBUTE_NORMAL) != FALSE;
 }
 
 FileHandle AcquireLockFile(const char* name) {
-    if (const Fault* f = fault_detail::Check(CallKind::Open)) {
-        win32::Fail(f->error);
-        return 0;
-    }
     // Shared with nobody; the system removes the file when the last handle goes, also when the
     // process ends without releasing it.
     HANDLE h = ::CreateFileA(name, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
@@ -127,16 +102,12 @@ FileHandle AcquireLockFile(const char* name) {
     return win32::FileHandleOf(h);
 }
 
-void ReleaseLockFile(FileHandle lock, const char*) {
-    if (lock != 0) ::CloseHandle(win32::HandleOf(lock));
-}
-
 bool SetFileReadOnly(const char* name) {
-    if (const Fault* f = fault_detail::Check(CallKind::Attributes)) return win32::Fail(f->error);
     const DWORD attributes = ::GetFileAttributesA(name);
     if (attributes == INVALID_FILE_ATTRIBUTES) return false;
     DWORD wanted = (attributes & kSettableAttributes & ~FILE_ATTRIBUTE_NORMAL) | FILE_ATTRIBUTE_READONLY;
     return ::SetFileAttributesA(name, wanted) != FALSE;
 }
 
+}  // namespace os
 }  // namespace platform

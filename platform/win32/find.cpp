@@ -1,6 +1,6 @@
 // Directory searches on Win32: FindFirstFileA / FindNextFileA, the entry copied field by field.
 #include "platform/win32/win32.h"
-#include "platform/fault_injection.h"
+#include "platform/os.h"
 
 #include <cstring>
 
@@ -28,11 +28,7 @@ void Fill(const WIN32_FIND_DATAA& entry, FindData* data) {
 }  // namespace
 
 // FindFirstFileA fills every entry whole, so FindFill::NameFirst changes nothing here.
-FindHandle FindFirst(const char* pattern, FindData* data, FindFill) {
-    if (const Fault* f = fault_detail::Check(CallKind::Find)) {
-        win32::Fail(f->error);
-        return 0;
-    }
+FindHandle os::FindFirst(const char* pattern, FindData* data, FindFill) {
     WIN32_FIND_DATAA entry;
     HANDLE search = ::FindFirstFileA(pattern, &entry);
     if (search == INVALID_HANDLE_VALUE) return 0;
@@ -42,8 +38,7 @@ FindHandle FindFirst(const char* pattern, FindData* data, FindFill) {
 
 void FindDescribe(FindHandle, FindData*) {}
 
-bool FindNext(FindHandle search, FindData* data) {
-    if (const Fault* f = fault_detail::Check(CallKind::Find)) return win32::Fail(f->error);
+bool os::FindNext(FindHandle search, FindData* data) {
     WIN32_FIND_DATAA entry;
     if (!::FindNextFileA(reinterpret_cast<HANDLE>(search), &entry)) return false;
     Fill(entry, data);

@@ -1,5 +1,5 @@
 // Child processes on Win32: CreateProcessA, TerminateProcess and the process's exit code.
-#include "platform/process.h"
+#include "platform/testing/process.h"
 #include "platform/win32/win32.h"
 
 #include <string>

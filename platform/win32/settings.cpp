@@ -2,7 +2,7 @@
 // installer is a 32-bit program, so its entries are in the 32-bit view, which the 32-bit build
 // sees by itself and the 64-bit build asks for with KEY_WOW64_32KEY.
 #include "platform/settings.h"
-#include "platform/fault_injection.h"
+#include "platform/os.h"
 #include "platform/win32/win32.h"
 
 #include <cstring>
@@ -37,11 +37,7 @@ uint32_t DefaultText(const char* defaultText, char* out, uint32_t size) {
 
 }  // namespace
 
-RegistryKey OpenMachineKey(const char* subKey) {
-    if (const Fault* f = fault_detail::Check(CallKind::Registry)) {
-        win32::Fail(f->error);
-        return 0;
-    }
+RegistryKey os::OpenMachineKey(const char* subKey) {
     HKEY key = nullptr;
 #ifdef _WIN64
     const LONG result = ::RegOpenKeyExA(HKEY_LOCAL_MACHINE, subKey, 0, KEY_QUERY_VALUE | kView, &key);
@@ -55,8 +51,7 @@ RegistryKey OpenMachineKey(const char* subKey) {
     return reinterpret_cast<RegistryKey>(key);
 }
 
-bool QueryKeyText(RegistryKey key, const char* name, char* buffer, uint32_t size) {
-    if (const Fault* f = fault_detail::Check(CallKind::Registry)) return win32::Fail(f->error);
+bool os::QueryKeyText(RegistryKey key, const char* name, char* buffer, uint32_t size) {
     DWORD type = 0;
     DWORD length = size;
     const LONG result =
@@ -74,13 +69,12 @@ void CloseKey(RegistryKey key) {
     if (key) ::RegCloseKey(HandleOf(key));
 }
 
-uint32_t ReadProfileString(const char* section, const char* key, const char* defaultText, char* out, uint32_t size,
-                           const char* fileName) {
-    if (const Fault* f = fault_detail::Check(CallKind::Profile)) {
-        // An unreadable file gives the default, as the call gives it for a missing file.
-        win32::Fail(f->error);
-        return DefaultText(defaultText, out, size);
-    }
+uint32_t os::ProfileDefault(const char* defaultText, char* out, uint32_t size) {
+    return DefaultText(defaultText, out, size);
+}
+
+uint32_t os::ReadProfileString(const char* section, const char* key, const char* defaultText, char* out,
+                               uint32_t size, const char* fileName) {
     return ::GetPrivateProfileStringA(section, key, defaultText, out, size, fileName);
 }
 
@@ -88,7 +82,7 @@ std::string HostPath(const char* windowsPath) { return windowsPath ? windowsPath
 
 std::string RegistryName() { return "the registry"; }
 
-bool WriteMachineKeyText(const char* subKey, const char* name, const char* text) {
+bool os::WriteMachineKeyText(const char* subKey, const char* name, const char* text) {
     HKEY key = nullptr;
     LONG result = ::RegCreateKeyExA(HKEY_LOCAL_MACHINE, subKey, 0, nullptr, REG_OPTION_NON_VOLATILE,
                                     KEY_SET_VALUE | kView, nullptr, &key, nullptr);
@@ -99,7 +93,7 @@ bool WriteMachineKeyText(const char* subKey, const char* name, const char* text)
     return result == ERROR_SUCCESS || win32::Fail(static_cast<uint32_t>(result));
 }
 
-bool DeleteMachineKey(const char* subKey) {
+bool os::DeleteMachineKey(const char* subKey) {
 #ifdef _WIN64
     const LONG result = ::RegDeleteKeyExA(HKEY_LOCAL_MACHINE, subKey, kView, 0);
 #else
@@ -108,6 +102,6 @@ bool DeleteMachineKey(const char* subKey) {
     return result == ERROR_SUCCESS || win32::Fail(static_cast<uint32_t>(result));
 }
 
-bool SelectWinePrefix(const char*) { return false; }
+bool os::SelectWinePrefix(const char*) { return false; }
 
 }  // namespace platform

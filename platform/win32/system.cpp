@@ -1,6 +1,6 @@
 // Atomics, sleep, threads, the version query and counted allocation on Win32.
 #include "platform/win32/win32.h"
-#include "platform/fault_injection.h"
+#include "platform/os.h"
 
 #include <cstdlib>
 #include <ntsecapi.h>
@@ -30,8 +30,7 @@ void Sleep(uint32_t milliseconds) { ::Sleep(milliseconds); }
 
 uint32_t TickCount() { return ::GetTickCount(); }
 
-bool RandomBytes(void* buffer, size_t size) {
-    if (const Fault* f = fault_detail::Check(CallKind::Random)) return win32::Fail(f->error);
+bool os::RandomBytes(void* buffer, size_t size) {
     // RtlGenRandom takes at most a ULONG at a time.
     auto* bytes = static_cast<uint8_t*>(buffer);
     while (size > 0) {
@@ -43,8 +42,7 @@ bool RandomBytes(void* buffer, size_t size) {
     return true;
 }
 
-bool StartThread(ThreadEntry entry, void* argument) {
-    if (const Fault* f = fault_detail::Check(CallKind::Thread)) return win32::Fail(f->error);
+bool os::StartThread(ThreadEntry entry, void* argument) {
     // _beginthread (not CreateThread) so that the C runtime is set up for the new thread.
     return ::_beginthread(entry, 0, argument) != static_cast<uintptr_t>(-1);
 }
@@ -53,11 +51,7 @@ void EndThread() { ::_endthread(); }
 
 uint32_t GetVersion() { return ::GetVersion(); }
 
-void* Allocate(size_t size) {
-    if (const Fault* f = fault_detail::Check(CallKind::Allocate)) {
-        win32::Fail(f->error);
-        return nullptr;
-    }
+void* os::Allocate(size_t size) {
     return std::malloc(size == 0 ? 1 : size);
 }
 

@@ -1,5 +1,7 @@
 // Clocks, zones and time formatting on Windows: the system's own calls and the system's zone
 // and user locale.
+#include "platform/os.h"
+
 #ifndef WIN32_LEAN_AND_MEAN
 #define WIN32_LEAN_AND_MEAN
 #endif
@@ -139,7 +141,7 @@ bool FormatShortTime(const SystemTime& time, char* out, size_t size) {
 }
 
 // The zone and the user locale of the Win32 calls are the system's; a process cannot choose.
-bool SetProcessTimeZone(const char*) { return false; }
-bool SetProcessTimeLocale(const char*) { return false; }
+bool os::SetProcessTimeZone(const char*) { return false; }
+bool os::SetProcessTimeLocale(const char*) { return false; }
 
 }  // namespace platform

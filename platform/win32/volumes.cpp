@@ -3,7 +3,7 @@
 // lack them.
 #include "platform/volumes.h"
 #include "platform/win32/win32.h"
-#include "platform/fault_injection.h"
+#include "platform/os.h"
 
 #include <winnetwk.h>
 
@@ -56,11 +56,7 @@ int32_t CallKernel(const char* entry, Args... args) {
 
 }  // namespace
 
-bool DiskSpace(const char* root, uint64_t* freeOut, uint64_t* totalOut) {
-    *freeOut = 0;
-    *totalOut = 0;
-    if (const Fault* f = fault_detail::Check(CallKind::Space)) return win32::Fail(f->error);
-    if (fault_detail::InjectedDiskSpace(root, freeOut, totalOut)) return true;
+bool os::DiskSpace(const char* root, uint64_t* freeOut, uint64_t* totalOut) {
     if (DiskFreeSpaceExCall call = ExtendedSpaceCall()) {
         ULARGE_INTEGER available, total, totalFree;
         if (!call(root, &available, &total, &totalFree)) return false;

@@ -7,7 +7,7 @@
 #include "app/rebuild_run.h"
 #include "fileservice/file_service.h"
 #include "hdb/database_manager.h"
-#include "platform/fault_injection.h"
+#include "platform/testing/fault_injection.h"
 #include "platform/platform.h"
 #include "run_test_support.h"
 #include "test_support.h"

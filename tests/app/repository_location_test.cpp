@@ -9,8 +9,9 @@
 #include <string>
 
 #include "app/rebuild_run.h"
-#include "platform/fault_injection.h"
+#include "platform/testing/fault_injection.h"
 #include "platform/settings.h"
+#include "platform/testing/settings.h"
 #include "test_support.h"
 
 namespace {

@@ -11,7 +11,7 @@
 #include "user_config_tree.h"
 #include "fileservice/file_service.h"
 #include "hdb/database_manager.h"
-#include "platform/fault_injection.h"
+#include "platform/testing/fault_injection.h"
 #include "platform/network.h"
 #include "test_support.h"
 

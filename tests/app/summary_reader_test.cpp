@@ -6,7 +6,7 @@
 #include <string>
 
 #include "fileservice/file_service.h"
-#include "platform/fault_injection.h"
+#include "platform/testing/fault_injection.h"
 #include "test_support.h"
 
 namespace {

@@ -14,7 +14,7 @@
 #include "user_config_tree.h"
 #include "fileservice/file_service.h"
 #include "hdb/database_manager.h"
-#include "platform/fault_injection.h"
+#include "platform/testing/fault_injection.h"
 #include "run_test_support.h"
 #include "support/number_text.h"
 #include "test_support.h"

@@ -12,9 +12,9 @@
 #include "fileservice/change_journal.h"
 #include "fileservice/file_service.h"
 #include "journal_reader.h"
-#include "platform/fault_injection.h"
+#include "platform/testing/fault_injection.h"
 #include "platform/platform.h"
-#include "platform/process.h"
+#include "platform/testing/process.h"
 #include "test_support.h"
 
 namespace {

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "fileservice/file_service.h"
-#include "platform/fault_injection.h"
+#include "platform/testing/fault_injection.h"
 #include "platform/platform.h"
 #include "support/date_time_converter.h"
 #include "test_support.h"

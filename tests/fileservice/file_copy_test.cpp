@@ -7,10 +7,11 @@
 
 #include "fileservice/file_service.h"
 #include "journal_reader.h"
-#include "platform/fault_injection.h"
+#include "platform/testing/fault_injection.h"
 #include "platform/platform.h"
 #include "platform/time.h"
 #include "platform/volumes.h"
+#include "platform/testing/files.h"
 #include "support/date_time_converter.h"
 #include "test_support.h"
 

@@ -7,8 +7,9 @@
 #include <thread>
 #include <vector>
 
-#include "platform/fault_injection.h"
+#include "platform/testing/fault_injection.h"
 #include "platform/platform.h"
+#include "platform/testing/files.h"
 #include "test_support.h"
 
 namespace {

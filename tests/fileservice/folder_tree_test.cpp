@@ -10,10 +10,11 @@
 #include "fileservice/file_service.h"
 #include "journal_reader.h"
 #include "platform/code_page.h"
-#include "platform/fault_injection.h"
+#include "platform/testing/fault_injection.h"
 #include "platform/platform.h"
 #include "platform/resources.h"
 #include "platform/volumes.h"
+#include "platform/testing/code_page.h"
 #include "test_support.h"
 
 namespace {

@@ -10,7 +10,7 @@
 #include "hdb/block_io.h"
 #include "hdb/free_list.h"
 #include "hdb_test_support.h"
-#include "platform/fault_injection.h"
+#include "platform/testing/fault_injection.h"
 
 namespace {
 

@@ -8,7 +8,7 @@
 #include "hdb/chain.h"
 #include "hdb/database_record.h"
 #include "hdb_test_support.h"
-#include "platform/fault_injection.h"
+#include "platform/testing/fault_injection.h"
 
 namespace {
 

@@ -14,7 +14,7 @@
 
 #include "hdb/database_manager.h"
 #include "platform/platform.h"
-#include "platform/process.h"
+#include "platform/testing/process.h"
 #include "test_support.h"
 
 namespace {

@@ -7,8 +7,9 @@
 #include <vector>
 
 #include "fileservice/file_service.h"
-#include "platform/fault_injection.h"
+#include "platform/testing/fault_injection.h"
 #include "platform/platform.h"
+#include "platform/testing/files.h"
 #include "hdb_test_support.h"
 #include "test_support.h"
 

@@ -17,7 +17,7 @@
 #include "hdb/database_table.h"
 #include "hdb/format.h"
 #include "hdb/free_list.h"
-#include "platform/fault_injection.h"
+#include "platform/testing/fault_injection.h"
 #include "test_support.h"
 
 namespace hdb_test {

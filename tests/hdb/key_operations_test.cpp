@@ -9,7 +9,7 @@
 #include "hdb/database_manager.h"
 #include "hdb/key_node.h"
 #include "hdb_test_support.h"
-#include "platform/fault_injection.h"
+#include "platform/testing/fault_injection.h"
 
 namespace {
 

@@ -10,9 +10,9 @@
 #include "hdb/database_manager.h"
 #include "hdb/database_table.h"
 #include "hdb/mirror.h"
-#include "platform/fault_injection.h"
+#include "platform/testing/fault_injection.h"
 #include "platform/platform.h"
-#include "platform/process.h"
+#include "platform/testing/process.h"
 #include "test_support.h"
 
 namespace {

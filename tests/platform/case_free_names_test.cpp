@@ -8,9 +8,10 @@
 #include <string>
 #include <vector>
 
-#include "platform/fault_injection.h"
+#include "platform/testing/fault_injection.h"
 #include "platform/name_order.h"
 #include "platform/platform.h"
+#include "platform/testing/files.h"
 #include "test_support.h"
 
 namespace {

@@ -5,8 +5,9 @@
 #include <filesystem>
 #include <string>
 
-#include "platform/fault_injection.h"
+#include "platform/testing/fault_injection.h"
 #include "platform/platform.h"
+#include "platform/testing/files.h"
 #include "test_support.h"
 
 namespace {

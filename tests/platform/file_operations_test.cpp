@@ -6,10 +6,11 @@
 #include <string>
 #include <vector>
 
-#include "platform/fault_injection.h"
+#include "platform/testing/fault_injection.h"
 #include "platform/platform.h"
 #include "platform/time.h"
 #include "platform/volumes.h"
+#include "platform/testing/files.h"
 #include "test_support.h"
 
 #ifndef _WIN32

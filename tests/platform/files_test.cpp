@@ -7,6 +7,7 @@
 #include <string>
 
 #include "platform/platform.h"
+#include "platform/testing/files.h"
 #include "test_support.h"
 
 namespace {

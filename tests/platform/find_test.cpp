@@ -9,9 +9,10 @@
 #include <string>
 #include <vector>
 
-#include "platform/fault_injection.h"
+#include "platform/testing/fault_injection.h"
 #include "platform/platform.h"
 #include "platform/wildcard.h"
+#include "platform/testing/files.h"
 #include "test_support.h"
 
 namespace {

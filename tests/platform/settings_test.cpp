@@ -7,8 +7,9 @@
 #include <filesystem>
 #include <string>
 
-#include "platform/fault_injection.h"
+#include "platform/testing/fault_injection.h"
 #include "platform/settings.h"
+#include "platform/testing/settings.h"
 #include "test_support.h"
 
 namespace {
@@ -269,6 +270,25 @@ TEST_F(WinePrefixTest, HostPathsThroughTheDriveLinks) {
         {"Z:\\", "/"},
         {"Q:\\Store", "Q:\\Store"},  // no such drive
         {"relative\\folder", "relative/folder"},
+    };
+    for (const Case& c : cases) EXPECT_EQ(HostPath(c.windows), c.host) << c.windows;
+}
+
+// Drive paths take their case by the rule every name call uses: the volume's upper-case table
+// (accented letters too), the name as written first, else the first case-free match listed.
+TEST_F(WinePrefixTest, HostPathsMatchNamesAsEveryNameCallDoes) {
+    const std::filesystem::path drive = std::filesystem::canonical(prefix.path() / "drive_c");
+    std::filesystem::create_directories(drive / "Donn\xC3\xA9" "es");
+    std::filesystem::create_directories(drive / "DATA");
+    std::filesystem::create_directories(drive / "Data");
+    struct Case {
+        const char* windows;
+        std::string host;
+    };
+    const Case cases[] = {
+        {"C:\\DONN\xC3\x89" "ES\\x", drive.string() + "/Donn\xC3\xA9" "es/x"},
+        {"C:\\Data", drive.string() + "/Data"},  // as written
+        {"C:\\data", drive.string() + "/DATA"},  // listed first
     };
     for (const Case& c : cases) EXPECT_EQ(HostPath(c.windows), c.host) << c.windows;
 }

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/fault_injection.h"
+#include "platform/testing/fault_injection.h"
 #include "support/crc32.h"
 
 namespace {

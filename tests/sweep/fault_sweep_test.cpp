@@ -23,7 +23,7 @@
 #include "hdb/block_cache.h"
 #include "hdb/database_manager.h"
 #include "hdb/hdb_test_support.h"
-#include "platform/fault_injection.h"
+#include "platform/testing/fault_injection.h"
 #include "test_support.h"
 #include "tools/raw_database.h"
 #include "tools/structure_scan.h"

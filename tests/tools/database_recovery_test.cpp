@@ -8,7 +8,7 @@
 
 #include "fileservice/file_service.h"
 #include "hdb/hdb_test_support.h"
-#include "platform/fault_injection.h"
+#include "platform/testing/fault_injection.h"
 #include "test_support.h"
 
 namespace {

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/fault_injection.h"
+#include "platform/testing/fault_injection.h"
 #include "tools_test_support.h"
 
 namespace {

@@ -19,7 +19,7 @@
 #include "console_test_support.h"
 #include "fileservice/file_service.h"
 #include "hdb/database_manager.h"
-#include "platform/fault_injection.h"
+#include "platform/testing/fault_injection.h"
 #include "platform/platform.h"
 #include "test_support.h"
 

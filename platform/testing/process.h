@@ -1,4 +1,4 @@
-// Child processes, for tests and tools that run a program and may end it abruptly: the way a
+// Child processes, for tests that run a program and may end it abruptly: the way a
 // crash or a power cut ends a writer, without any of its own clean-up.
 #pragma once
 
