@@ -2,6 +2,9 @@
 
 #include <algorithm>
 #include <iterator>
+#include <string_view>
+
+#include "platform/unicode.h"
 
 namespace platform {
 namespace {
@@ -75,35 +78,6 @@ constexpr UpcaseRun kUpcaseRuns[] = {
 
 constexpr uint32_t kByteUnit = 0x10000;
 
-// The length of the valid UTF-8 sequence at `p` and its code point; 0 when it is not one
-// (overlong forms, surrogates and values past U+10FFFF included).
-int DecodeUtf8(const unsigned char* p, uint32_t* codePoint) {
-    const unsigned char lead = p[0];
-    if (lead < 0x80) {
-        *codePoint = lead;
-        return 1;
-    }
-    int length;
-    uint32_t value;
-    uint32_t smallest;
-    if (lead >= 0xC2 && lead <= 0xDF) {
-        length = 2, value = lead & 0x1Fu, smallest = 0x80;
-    } else if (lead >= 0xE0 && lead <= 0xEF) {
-        length = 3, value = lead & 0x0Fu, smallest = 0x800;
-    } else if (lead >= 0xF0 && lead <= 0xF4) {
-        length = 4, value = lead & 0x07u, smallest = 0x10000;
-    } else {
-        return 0;
-    }
-    for (int i = 1; i < length; ++i) {
-        if ((p[i] & 0xC0) != 0x80) return 0;  // also stops at the terminating zero
-        value = value << 6 | (p[i] & 0x3Fu);
-    }
-    if (value < smallest || value > 0x10FFFF || (value >= 0xD800 && value <= 0xDFFF)) return 0;
-    *codePoint = value;
-    return length;
-}
-
 int CompareUnits(const std::vector<uint32_t>& a, const std::vector<uint32_t>& b) {
     const size_t n = std::min(a.size(), b.size());
     for (size_t i = 0; i < n; ++i)
@@ -125,15 +99,16 @@ uint32_t UpcaseUnit(uint32_t unit) {
 }
 
 void NameUnits(const char* name, std::vector<uint32_t>& units) {
-    const auto* p = reinterpret_cast<const unsigned char*>(name);
-    while (*p) {
-        uint32_t codePoint = 0;
-        const int length = DecodeUtf8(p, &codePoint);
+    std::string_view rest(name);
+    while (!rest.empty()) {
+        char32_t codePoint = 0;
+        const size_t length = DecodeUtf8(rest, &codePoint);
         if (length == 0) {
-            units.push_back(kByteUnit + *p++);
+            units.push_back(kByteUnit + static_cast<unsigned char>(rest[0]));
+            rest.remove_prefix(1);
             continue;
         }
-        p += length;
+        rest.remove_prefix(length);
         if (codePoint < 0x10000) {
             units.push_back(codePoint);
         } else {

@@ -1,5 +1,7 @@
 #include "tools/key_text.h"
 
+#include "platform/unicode.h"
+
 namespace {
 
 constexpr char kHex[] = "0123456789abcdef";
@@ -174,9 +176,7 @@ void AppendJsonString(std::string& out, std::string_view bytes) {
         } else if (b < 0x80) {
             out += c;
         } else {
-            // U+0080..U+00FF in UTF-8.
-            out += static_cast<char>(0xC0 | b >> 6);
-            out += static_cast<char>(0x80 | (b & 0x3F));
+            platform::AppendUtf8(out, b);  // U+0080..U+00FF
         }
     }
     out += '"';

@@ -11,6 +11,7 @@
 #include "platform/posix/errors.h"
 #include "platform/posix/wine_prefix.h"
 #include "platform/settings.h"
+#include "platform/unicode.h"
 
 #include <cstring>
 #include <string>
@@ -33,37 +34,15 @@ std::string WithoutQuotes(const std::string& text) {
     return text;
 }
 
-// UTF-16 (either byte order) as UTF-8.
+// UTF-16 (either byte order) as UTF-8; an odd last byte is dropped.
 std::string FromUtf16(const std::string& bytes, bool bigEndian) {
-    std::string out;
+    std::u16string units;
+    units.reserve(bytes.size() / 2);
     for (size_t i = 0; i + 1 < bytes.size(); i += 2) {
         const auto a = static_cast<uint8_t>(bytes[i]), b = static_cast<uint8_t>(bytes[i + 1]);
-        char32_t c = bigEndian ? (a << 8 | b) : (b << 8 | a);
-        if (c >= 0xD800 && c < 0xDC00 && i + 3 < bytes.size()) {
-            const auto d = static_cast<uint8_t>(bytes[i + 2]), e = static_cast<uint8_t>(bytes[i + 3]);
-            const char32_t low = bigEndian ? (d << 8 | e) : (e << 8 | d);
-            if (low >= 0xDC00 && low < 0xE000) {
-                c = 0x10000 + ((c - 0xD800) << 10) + (low - 0xDC00);
-                i += 2;
-            }
-        }
-        if (c < 0x80) {
-            out += static_cast<char>(c);
-        } else if (c < 0x800) {
-            out += static_cast<char>(0xC0 | (c >> 6));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        } else if (c < 0x10000) {
-            out += static_cast<char>(0xE0 | (c >> 12));
-            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        } else {
-            out += static_cast<char>(0xF0 | (c >> 18));
-            out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        }
+        units += static_cast<char16_t>(bigEndian ? (a << 8 | b) : (b << 8 | a));
     }
-    return out;
+    return platform::Utf8FromUtf16(units);
 }
 
 std::string Decoded(const std::string& content) {

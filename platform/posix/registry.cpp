@@ -9,6 +9,7 @@
 #include "platform/posix/errors.h"
 #include "platform/posix/wine_prefix.h"
 #include "platform/settings.h"
+#include "platform/unicode.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -43,63 +44,8 @@ std::string RegistryFile() { return posix::WinePrefix() + "/system.reg"; }
 
 // ---- Text forms -------------------------------------------------------------------------------
 
-void AppendUtf8(std::string& out, char32_t c) {
-    if (c < 0x80) {
-        out += static_cast<char>(c);
-    } else if (c < 0x800) {
-        out += static_cast<char>(0xC0 | (c >> 6));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    } else if (c < 0x10000) {
-        out += static_cast<char>(0xE0 | (c >> 12));
-        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (c >> 18));
-        out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    }
-}
-
-std::string Utf8Of(const std::u16string& text) {
-    std::string out;
-    for (size_t i = 0; i < text.size(); ++i) {
-        char32_t c = text[i];
-        if (c >= 0xD800 && c < 0xDC00 && i + 1 < text.size() && text[i + 1] >= 0xDC00 && text[i + 1] < 0xE000) {
-            c = 0x10000 + ((c - 0xD800) << 10) + (text[i + 1] - 0xDC00);
-            ++i;
-        }
-        AppendUtf8(out, c);
-    }
-    return out;
-}
-
-std::u16string Utf16Of(const std::string& text) {
-    std::u16string out;
-    for (size_t i = 0; i < text.size();) {
-        const auto b = static_cast<uint8_t>(text[i]);
-        char32_t c = b;
-        size_t length = 1;
-        if (b >= 0xF0 && i + 3 < text.size()) {
-            c = ((b & 0x07u) << 18) | ((text[i + 1] & 0x3Fu) << 12) | ((text[i + 2] & 0x3Fu) << 6) | (text[i + 3] & 0x3Fu);
-            length = 4;
-        } else if (b >= 0xE0 && i + 2 < text.size()) {
-            c = ((b & 0x0Fu) << 12) | ((text[i + 1] & 0x3Fu) << 6) | (text[i + 2] & 0x3Fu);
-            length = 3;
-        } else if (b >= 0xC0 && i + 1 < text.size()) {
-            c = ((b & 0x1Fu) << 6) | (text[i + 1] & 0x3Fu);
-            length = 2;
-        }
-        if (c >= 0x10000) {
-            out += static_cast<char16_t>(0xD800 + ((c - 0x10000) >> 10));
-            out += static_cast<char16_t>(0xDC00 + ((c - 0x10000) & 0x3FF));
-        } else {
-            out += static_cast<char16_t>(c);
-        }
-        i += length;
-    }
-    return out;
-}
+std::string Utf8Of(const std::u16string& text) { return platform::Utf8FromUtf16(text); }
+std::u16string Utf16Of(const std::string& text) { return platform::Utf16FromUtf8(text); }
 
 int HexValue(char c) {
     if (c >= '0' && c <= '9') return c - '0';
