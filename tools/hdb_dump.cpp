@@ -2,8 +2,8 @@
 
 #include <vector>
 
+#include "hdb/key_tree_reader.h"
 #include "tools/key_text.h"
-#include "tools/key_tree_walk.h"
 #include "tools/output_sink.h"
 
 namespace {

@@ -5,8 +5,8 @@
 
 #include "fileservice/file_service.h"
 #include "hdb/database_manager.h"
+#include "hdb/key_tree_reader.h"
 #include "tools/key_text.h"
-#include "tools/key_tree_walk.h"
 #include "tools/output_sink.h"
 #include "tools/raw_database.h"
 #include "tools/structure_scan.h"
