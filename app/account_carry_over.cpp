@@ -11,6 +11,8 @@
 #include "hdb/key_tree_reader.h"
 #include "support/number_text.h"
 
+namespace app {
+
 namespace {
 
 constexpr char kFailurePrefix[] = "Cannot open the old database ";
@@ -228,3 +230,5 @@ int32_t CarryOverFromOld(DatabaseManager& db, int32_t database, const char* oldP
 bool IsCarryOverFailure(const char* line) {
     return std::strncmp(line, kFailurePrefix, sizeof kFailurePrefix - 1) == 0;
 }
+
+}  // namespace app

@@ -19,6 +19,8 @@
 #include "tools/structure_scan.h"
 #include "tools/text_form.h"
 
+namespace tools {
+
 namespace {
 
 constexpr char kGeneralHelp[] =
@@ -403,3 +405,5 @@ int RunHdbtool(int argc, const char* const* argv, OutputSink& out, OutputSink& e
         return kExitUsage;
     }
 }
+
+}  // namespace tools

@@ -6,6 +6,8 @@
 #include "tools/key_text.h"
 #include "tools/output_sink.h"
 
+namespace tools {
+
 namespace {
 
 // A damaged length word must not make the listing allocate gigabytes.
@@ -152,3 +154,5 @@ int32_t DumpKeyTreeJson(DatabaseManager& db, int32_t database, OutputSink& out) 
     const int32_t result = WalkKeyTree(db, database, dumper, kLargestValueShown);
     return dumper.End() ? result : -1;
 }
+
+}  // namespace tools

@@ -2,6 +2,8 @@
 
 #include "tools/text_form.h"
 
+namespace tools {
+
 namespace {
 
 // The kept keys of a scan, as the source of a new database.
@@ -61,3 +63,5 @@ int32_t SalvageDatabase(DatabaseManager& db, FileService& files, RawDatabase& so
     report.keysWritten = static_cast<uint32_t>(keys.count());
     return 0;
 }
+
+}  // namespace tools

@@ -12,6 +12,8 @@
 class DatabaseManager;
 class FileService;
 
+namespace tools {
+
 struct SalvageReport {
     uint32_t keysWritten = 0;
     std::vector<std::string> lost;  // "PATH: why", one per key lost with everything below it
@@ -22,3 +24,5 @@ struct SalvageReport {
 // `target`, and fills `report`. 0; or -1 with `error` set, and then no file is left at `target`.
 int32_t SalvageDatabase(DatabaseManager& db, FileService& files, RawDatabase& source, const ScanResult& scan,
                         const char* target, SalvageReport& report, std::string& error);
+
+}  // namespace tools

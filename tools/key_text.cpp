@@ -1,5 +1,7 @@
 #include "tools/key_text.h"
 
+namespace tools {
+
 namespace {
 
 constexpr char kHex[] = "0123456789abcdef";
@@ -181,3 +183,5 @@ void AppendJsonString(std::string& out, std::string_view bytes) {
     }
     out += '"';
 }
+
+}  // namespace tools

@@ -13,6 +13,8 @@
 #include <string_view>
 #include <vector>
 
+namespace tools {
+
 constexpr char kKeyPathSeparator = '\\';
 
 // Appends one name as an element of a key path.
@@ -33,3 +35,5 @@ void AppendJsonString(std::string& out, std::string_view bytes);
 
 // Lower-case hex of one byte.
 void AppendHexByte(std::string& out, uint8_t byte);
+
+}  // namespace tools

@@ -11,6 +11,8 @@
 #include "tools/raw_database.h"
 #include "tools/structure_scan.h"
 
+namespace tools {
+
 namespace {
 
 constexpr char kAppValueWord[] = "app-value ";
@@ -323,3 +325,5 @@ int32_t WriteNewDatabase(DatabaseManager& db, FileService& files, const char* pa
     files.FileDelete(path);
     return -1;
 }
+
+}  // namespace tools

@@ -24,6 +24,9 @@
 
 class DatabaseManager;
 class FileService;
+
+namespace tools {
+
 class OutputSink;
 
 constexpr char kTextFormFirstLine[] = "hdbtool export 1";
@@ -81,3 +84,5 @@ int32_t ExportTextForm(DatabaseManager& db, int32_t database, OutputSink& out, s
 // is left at `path`.
 int32_t WriteNewDatabase(DatabaseManager& db, FileService& files, const char* path, KeySource& source,
                          std::string& error);
+
+}  // namespace tools

@@ -17,6 +17,8 @@
 #include "hdb/database_manager.h"
 #include "hdb/key_tree_reader.h"
 
+namespace app {
+
 namespace {
 
 constexpr uint32_t kLargestValueRead = 1 << 20;  // a configuration value is a few bytes
@@ -357,3 +359,5 @@ RunVerdict JudgeRun(const RebuildRun& run, const NewDatabaseContents& contents, 
                             OldDatabaseText(report, run.databasePath));
     return verdict;
 }
+
+}  // namespace app

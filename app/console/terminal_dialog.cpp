@@ -30,6 +30,8 @@
 #include <unistd.h>
 #endif
 
+namespace app {
+
 namespace {
 
 // What reaches the dialog's thread: the user's input and what the worker sends. A sent event
@@ -379,3 +381,5 @@ int RunTerminalDialog(const char* commandLine, RepositoryFinder findRepository) 
     TerminalDialog dialog;
     return RunUtility(commandLine, dialog, findRepository);
 }
+
+}  // namespace app

@@ -13,6 +13,8 @@
 #include "platform/settings.h"
 #include "test_support.h"
 
+using namespace app;
+
 namespace {
 
 namespace fs = std::filesystem;

@@ -14,6 +14,8 @@
 #include "tools/structure_scan.h"
 #include "tools/text_form.h"
 
+using namespace tools;
+
 namespace {
 
 void VerifyAndStat(FileService& files, const std::string& path) {

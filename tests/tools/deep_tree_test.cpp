@@ -8,6 +8,8 @@
 #include "tools/structure_report.h"
 #include "tools_test_support.h"
 
+using namespace tools;
+
 namespace {
 
 using namespace tools_test;

@@ -9,6 +9,8 @@
 
 #include "damaged_database.h"
 
+using namespace tools;
+
 namespace {
 
 using namespace tools_test;
