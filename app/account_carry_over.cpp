@@ -1,6 +1,5 @@
 #include "app/account_carry_over.h"
 
-#include <algorithm>
 #include <cstring>
 #include <map>
 #include <set>
@@ -9,56 +8,61 @@
 #include "app/rebuild_run.h"
 #include "app/server_template.h"
 #include "hdb/database_manager.h"
+#include "hdb/key_tree_reader.h"
 #include "support/ascii_case.h"
 #include "support/number_text.h"
+
+namespace app {
 
 namespace {
 
 constexpr char kFailurePrefix[] = "Cannot open the old database ";
-constexpr uint32_t kNameBuffer = 65536;  // longer than any name a key header can describe
-constexpr uint32_t kReadStep = 1u << 16;
 
-// One open database and the reads the carry-over makes of it.
+// Every key below the walk's top, by its path of names from there, in tree order.
+class PathCollector : public KeyTreeVisitor {
+public:
+    explicit PathCollector(std::vector<std::pair<std::string, uint32_t>>& found) : found_(found) {}
+
+    bool OnKey(const WalkedKey& key) override {
+        if (key.fault == WalkedKey::ListedAgain) return true;
+        names_.resize(key.depth - 1);
+        if (key.depth == 1) return true;
+        names_.back() = key.name.c_str();  // as a lookup sees it
+        std::string path;
+        for (const std::string& name : names_) path += (path.empty() ? "" : "\\") + name;
+        found_.emplace_back(std::move(path), key.id);
+        return true;
+    }
+
+private:
+    std::vector<std::pair<std::string, uint32_t>>& found_;
+    std::vector<std::string> names_;  // the names from below the top down to the key
+};
+
+// One open database and the reads and writes the carry-over makes of it.
 class Tree {
 public:
-    Tree(DatabaseManager& db, int32_t handle) : db_(db), handle_(handle), name_(kNameBuffer) {}
+    Tree(DatabaseManager& db, int32_t handle) : db_(db), handle_(handle), reader_(db, handle) {}
 
     int64_t Find(int64_t parent, const std::string& name) {
-        return parent < 0 ? -1 : db_.HdbFindKey(handle_, static_cast<uint32_t>(parent), name.c_str());
+        return parent < 0 ? -1 : reader_.Find(static_cast<uint32_t>(parent), name.c_str());
     }
 
-    std::string Name(uint32_t key) {
-        const int32_t got = db_.HdbGetKeyName(handle_, key, name_.data(), kNameBuffer);
-        return got < 0 ? std::string() : std::string(name_.data());
-    }
+    std::string Name(uint32_t key) { return reader_.Name(key); }
 
-    // The whole value; false when it cannot be read whole. In steps, so that a damaged size
-    // costs no more memory than the file holds.
+    // The whole value; false when it cannot be read whole.
     bool Value(uint32_t key, std::string& bytes) {
-        bytes.clear();
-        const uint32_t size = db_.HdbGetValueSize(handle_, key);
-        bool whole = size == 0 || db_.HdbSeekValue(handle_, key, 0) == 0;
-        while (whole && bytes.size() < size) {
-            const uint32_t step = std::min<uint32_t>(kReadStep, size - static_cast<uint32_t>(bytes.size()));
-            const size_t at = bytes.size();
-            bytes.resize(at + step);
-            const int32_t got = db_.HdbReadValue(handle_, key, bytes.data() + at, step);
-            bytes.resize(at + (got > 0 ? static_cast<size_t>(got) : 0));
-            whole = got > 0;
-        }
-        db_.HdbCloseKey(handle_, key);
-        return bytes.size() == size;
+        KeyTreeReader::StoredValue value = reader_.Value(key);
+        bytes = std::move(value.bytes);
+        return value.read == KeyTreeReader::StoredValue::Whole;
     }
 
     // The sub-keys in list order, each once, asking for no more than the key counts.
     std::vector<uint32_t> SubKeys(uint32_t key) {
         std::vector<uint32_t> keys;
         std::set<uint32_t> seen;
-        const int32_t count = db_.HdbGetSubKeyCount(handle_, key);
-        int32_t asked = 0;
-        for (int64_t sub = db_.HdbFirstSubKey(handle_, key); sub >= 0 && asked < count;
-             sub = db_.HdbNextSubKey(handle_, key, static_cast<uint32_t>(sub)), ++asked)
-            if (seen.insert(static_cast<uint32_t>(sub)).second) keys.push_back(static_cast<uint32_t>(sub));
+        for (const uint32_t sub : reader_.SubKeys(key))
+            if (seen.insert(sub).second) keys.push_back(sub);
         return keys;
     }
 
@@ -69,22 +73,12 @@ public:
         return byName;
     }
 
-    // Every key below `top`, by its path of names from there, in tree order. Walked with a
-    // stack of its own and each key once, so a damaged old file cannot make it recurse or loop.
+    // Every key below `top`, by its path of names from there, in tree order; each key once, so
+    // a damaged old file cannot make it loop. Values are not read here.
     std::vector<std::pair<std::string, uint32_t>> Below(uint32_t top) {
         std::vector<std::pair<std::string, uint32_t>> found;
-        std::set<uint32_t> seen{top};
-        std::vector<std::pair<std::string, uint32_t>> pending{{"", top}};
-        while (!pending.empty()) {
-            const auto [path, key] = pending.back();
-            pending.pop_back();
-            const std::vector<uint32_t> subs = SubKeys(key);
-            for (auto sub = subs.rbegin(); sub != subs.rend(); ++sub) {
-                if (!seen.insert(*sub).second) continue;
-                pending.emplace_back((path.empty() ? "" : path + "\\") + Name(*sub), *sub);
-            }
-            if (key != top) found.emplace_back(path, key);
-        }
+        PathCollector collector(found);
+        reader_.Walk(top, collector, 0);
         return found;
     }
 
@@ -103,7 +97,7 @@ public:
 private:
     DatabaseManager& db_;
     int32_t handle_;
-    std::vector<char> name_;
+    KeyTreeReader reader_;
 };
 
 void Kept(const std::string& what) { AddStatusLine(("Kept from the old database: " + what).c_str()); }
@@ -232,3 +226,5 @@ int32_t CarryOverFromOld(DatabaseManager& db, int32_t database, const char* oldP
 bool IsCarryOverFailure(const char* line) {
     return std::strncmp(line, kFailurePrefix, sizeof kFailurePrefix - 1) == 0;
 }
+
+}  // namespace app

@@ -10,6 +10,8 @@
 
 class DatabaseManager;
 
+namespace app {
+
 // The old database to read: `keepFrom`, or the name the run set the old database aside under
 // when `keepFrom` names the database the run rebuilt.
 std::string CarryOverSource(const std::string& keepFrom, const std::string& databasePath,
@@ -21,3 +23,5 @@ int32_t CarryOverFromOld(DatabaseManager& db, int32_t database, const char* oldP
 
 // Whether a status line is the one of a carry-over that could not be done.
 bool IsCarryOverFailure(const char* line);
+
+}  // namespace app

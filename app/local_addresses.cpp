@@ -2,6 +2,8 @@
 
 #include "platform/network.h"
 
+namespace app {
+
 namespace {
 
 HostAddressSource g_source = nullptr;
@@ -29,3 +31,5 @@ int32_t GetLocalAddresses(int32_t* count, uint32_t* addresses) {
     *count = found < kMaxLocalAddresses ? found : kMaxLocalAddresses;
     return 0;
 }
+
+}  // namespace app

@@ -3,6 +3,8 @@
 
 #include <cstdint>
 
+namespace app {
+
 constexpr int32_t kAddressListCapacity = 256;  // entries of a stored address list
 constexpr int32_t kMaxLocalAddresses = 64;     // the most local addresses the template records
 
@@ -21,3 +23,5 @@ int32_t LocalComputerName(char* buffer, uint32_t size);
 // Tests that need the same file on every machine set a fixed name; null puts the system's back.
 using ComputerNameSource = int32_t (*)(char* buffer, uint32_t size);
 void SetComputerNameSource(ComputerNameSource source);
+
+}  // namespace app

@@ -2,6 +2,8 @@
 
 #include "platform/platform.h"
 
+namespace app {
+
 namespace {
 
 void StartCommand(DialogWindow& window) {
@@ -94,3 +96,5 @@ int32_t DialogCommand(DialogWindow& window, uint32_t command) {
         return 0;
     }
 }
+
+}  // namespace app

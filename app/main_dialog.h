@@ -9,6 +9,8 @@
 
 #include "app/rebuild_run.h"
 
+namespace app {
+
 constexpr int32_t kMainDialogTemplate = 108;
 constexpr int32_t kProgressBarId = 1002;
 constexpr int32_t kRepositoryPathId = 1004;
@@ -84,3 +86,5 @@ void CentreWindow(DialogWindow& window);
 // `reference` and kept inside `workArea`.
 void CentredPosition(int32_t width, int32_t height, const ScreenRect& reference, const ScreenRect& workArea,
                      int32_t* x, int32_t* y);
+
+}  // namespace app

@@ -1,5 +1,7 @@
 #include "app/password_scrambler.h"
 
+namespace app {
+
 PasswordScrambler::~PasswordScrambler() = default;
 
 void PasswordScrambler::Scramble(const char* text, char* out) const {
@@ -23,3 +25,5 @@ void PasswordScrambler::MaskInPlace(void* buffer, int32_t n) const {
 }
 
 void PasswordScrambler::UnmaskInPlace(void* buffer, int32_t n) const { MaskInPlace(buffer, n); }
+
+}  // namespace app

@@ -4,6 +4,8 @@
 
 #include <cstdint>
 
+namespace app {
+
 // The 8-byte key is part of the stored format: whatever reads or writes stored passwords must
 // use exactly these bytes.
 inline constexpr uint8_t kScramblingKey[8] = {0x5A, 0xC3, 0x1E, 0x97, 0x6B, 0xD4, 0x28, 0xF1};
@@ -25,3 +27,5 @@ public:
     void MaskInPlace(void* buffer, int32_t n) const;
     void UnmaskInPlace(void* buffer, int32_t n) const;
 };
+
+}  // namespace app

@@ -12,6 +12,8 @@
 class DatabaseManager;
 class FileService;
 
+namespace app {
+
 // What the dialog host does for the worker. Both calls complete only when the host has handled
 // them.
 class RunHost {
@@ -115,3 +117,5 @@ std::string UsersFolderCutShortLine(const std::string& usersFolder);
 
 // Joins path elements with the system's separator.
 std::string JoinPath(const std::string& folder, const std::string& name);
+
+}  // namespace app

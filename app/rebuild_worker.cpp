@@ -8,6 +8,8 @@
 #include "platform/platform.h"
 #include "support/number_text.h"
 
+namespace app {
+
 namespace {
 
 void SetRunState(int32_t state) { platform::AtomicStore(&SharedRun().runState, state); }
@@ -160,3 +162,5 @@ void RebuildWorker() {
     report.end = RunEnd::Completed;
     SetRunState(RunIdle);
 }
+
+}  // namespace app

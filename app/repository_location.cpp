@@ -7,6 +7,8 @@
 #include "platform/settings.h"
 #include "support/path_helpers.h"
 
+namespace app {
+
 namespace {
 
 // The path read from RepositoryConfig.ini may have at most 259 characters; the buffer holds one
@@ -143,3 +145,5 @@ std::string DescribeFinding(const RepositoryFinding& finding) {
     }
     return std::string();
 }
+
+}  // namespace app

@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <string>
 
+namespace app {
+
 constexpr char kDefaultRepositoryPath[] = "c:\\program files\\vantrell\\Orvane Data Repository Manager\\data";
 constexpr char kUninstallKey[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Orvane Data Repository Manager";
 constexpr char kUninstallValue[] = "UninstallString";
@@ -46,3 +48,5 @@ inline int32_t FindRepository() { return FindRepository(nullptr); }
 
 // One line saying where the paths came from.
 std::string DescribeFinding(const RepositoryFinding& finding);
+
+}  // namespace app

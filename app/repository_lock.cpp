@@ -2,6 +2,8 @@
 
 #include "platform/platform.h"
 
+namespace app {
+
 std::string LockFilePath(const std::string& databasePath) { return databasePath + ".lock"; }
 
 RepositoryLock::Result RepositoryLock::Acquire(const std::string& databasePath) {
@@ -18,3 +20,5 @@ void RepositoryLock::Release() {
     platform::ReleaseLockFile(handle_, path_.c_str());
     handle_ = 0;
 }
+
+}  // namespace app

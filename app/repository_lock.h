@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <string>
 
+namespace app {
+
 std::string LockFilePath(const std::string& databasePath);
 
 class RepositoryLock {
@@ -31,3 +33,5 @@ private:
     std::string path_;
     uint32_t error_ = 0;
 };
+
+}  // namespace app

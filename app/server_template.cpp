@@ -9,6 +9,8 @@
 #include "platform/network.h"
 #include "support/number_text.h"
 
+namespace app {
+
 namespace {
 
 constexpr uint32_t kComputerNameBuffer = 260;
@@ -207,3 +209,5 @@ int32_t WriteServerTemplate(DatabaseManager& db, FileService& files, const char*
     files.FileDelete(databasePath);
     return -1;
 }
+
+}  // namespace app

@@ -11,6 +11,8 @@
 class DatabaseManager;
 class FileService;
 
+namespace app {
+
 // Key names of the user configuration database; the import adds to the same tree.
 constexpr char kRootKeyName[] = "User Configuration Root";
 constexpr char kConfigKey[] = "Config";
@@ -52,3 +54,5 @@ int32_t WriteServerTemplate(DatabaseManager& manager, FileService& files, const 
 // \Client Access (any other `which`), finding or creating each key. 0, or -1 when any part
 // could not be written (the rest is written all the same).
 int32_t WriteAccessSettings(DatabaseManager& manager, int32_t database, const AccessSettings& settings, int32_t which);
+
+}  // namespace app

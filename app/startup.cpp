@@ -9,6 +9,8 @@
 #include "platform/platform.h"
 #include "support/date_time_converter.h"
 
+namespace app {
+
 namespace {
 
 constexpr uint32_t kWorkerWaitStepMs = 50;
@@ -46,3 +48,5 @@ int32_t RunUtility(const char* commandLine, StartupHost& host, RepositoryFinder 
     dateTimeConverter.reset();
     return 0;
 }
+
+}  // namespace app

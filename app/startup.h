@@ -4,6 +4,8 @@
 
 #include <cstdint>
 
+namespace app {
+
 // What a front end does around the dialog.
 class StartupHost {
 public:
@@ -25,3 +27,5 @@ using RepositoryFinder = int32_t (*)();
 // repository path; prepares the system; runs `findRepository`; shows the dialog; waits for a
 // worker that is still running; destroys the objects. Returns 0.
 int32_t RunUtility(const char* commandLine, StartupHost& host, RepositoryFinder findRepository);
+
+}  // namespace app

@@ -4,6 +4,8 @@
 
 #include "fileservice/file_service.h"
 
+namespace app {
+
 int32_t ReadByte(FileService& files, int32_t file) {
     // Not initialised: it is looked at only when FileRead says it filled it. A zero stored first
     // would cost a store per byte of every summary.
@@ -53,3 +55,5 @@ int32_t ReadUserName(FileService& files, int32_t file, char* line, const char** 
         if ((*name = FindUserName(line)) != nullptr) return kReadLineDone;
     }
 }
+
+}  // namespace app

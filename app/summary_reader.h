@@ -6,6 +6,8 @@
 
 class FileService;
 
+namespace app {
+
 // A line holds at most 4,095 characters and its terminating zero. A longer line keeps its first
 // 4,095 characters; the rest of it is read and dropped, so the next line starts where it should.
 constexpr int32_t kLineCapacity = 4095;
@@ -38,3 +40,5 @@ const char* FindUserName(const char* line);
 // kReadLineDone with *name the user name (inside `line`); kReadLineEnd when the file ends
 // without such a line; kReadLineError when a read failed first. *name is null unless found.
 int32_t ReadUserName(FileService& files, int32_t file, char* line, const char** name);
+
+}  // namespace app

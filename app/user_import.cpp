@@ -11,8 +11,9 @@
 #include "hdb/database_manager.h"
 #include "support/number_text.h"
 
-namespace {
+namespace app {
 
+namespace {
 
 // Raises Next User ID under `config` to userId + 1 when the user has reached it. The counter
 // is never lowered: ffffffff has no successor, so it leaves the counter alone.
@@ -119,3 +120,5 @@ int32_t ImportUser(int32_t database, const char* folderName, uint32_t userId, co
     ImportUserAccount(database, folderName, userId, summaryPath);
     return 0;
 }
+
+}  // namespace app

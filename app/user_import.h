@@ -7,6 +7,8 @@
 
 class DatabaseManager;
 
+namespace app {
+
 constexpr char kDefaultClientPassword[] = "tamarind";
 constexpr int32_t kCounterTextSize = 20;  // bytes read of a counter value
 
@@ -42,3 +44,5 @@ int32_t SetStringValue(DatabaseManager& db, int32_t database, uint32_t parent, c
 // bytes) and ends them with a zero. The bytes read, or -1 when the key is missing or unreadable.
 int32_t GetStringValue(DatabaseManager& db, int32_t database, uint32_t parent, const char* name, char* buffer,
                        int32_t size);
+
+}  // namespace app

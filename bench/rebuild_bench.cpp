@@ -28,6 +28,8 @@
 #include <sqlite3.h>
 #endif
 
+using namespace app;
+
 namespace {
 
 namespace fs = std::filesystem;

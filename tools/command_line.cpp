@@ -11,6 +11,7 @@
 #include "hdb/format.h"
 #include "pellucor_version.h"
 #include "support/ascii_case.h"
+#include "support/result.h"
 #include "tools/database_recovery.h"
 #include "tools/hdb_dump.h"
 #include "tools/hdb_salvage.h"
@@ -19,6 +20,8 @@
 #include "tools/structure_report.h"
 #include "tools/structure_scan.h"
 #include "tools/text_form.h"
+
+namespace tools {
 
 namespace {
 
@@ -157,8 +160,7 @@ public:
 
     int Run(int argc, const char* const* argv) {
         Invocation inv;
-        std::string error;
-        if (!Parse(argc, argv, inv, error)) return Usage(error);
+        if (const Result parsed = Parse(argc, argv, inv); !parsed) return Usage(parsed.message());
         if (inv.version) return Print(std::string("hdbtool ") + PELLUCOR_VERSION_TEXT "\n");
         if (inv.command == "help" || (inv.help && inv.command.empty())) {
             if (inv.command.empty() || inv.operands.empty()) return Print(kGeneralHelp);
@@ -183,7 +185,7 @@ public:
     }
 
 private:
-    bool Parse(int argc, const char* const* argv, Invocation& inv, std::string& error) {
+    Result Parse(int argc, const char* const* argv, Invocation& inv) {
         bool options = true;
         for (int i = 1; i < argc; ++i) {
             const std::string arg = argv[i];
@@ -198,15 +200,14 @@ private:
             } else if (options && arg == "--force") {
                 inv.force = true;
             } else if (options && arg.size() > 1 && arg[0] == '-') {
-                error = "unknown option '" + arg + "'";
-                return false;
+                return Result::Failed("unknown option '" + arg + "'");
             } else if (inv.command.empty()) {
                 inv.command = arg;
             } else {
                 inv.operands.push_back(arg);
             }
         }
-        return true;
+        return Result::Done();
     }
 
     int Dispatch(const Invocation& inv) {
@@ -341,10 +342,9 @@ private:
         std::string text;
         if (!ReadText(textFile, text)) return Fail(kExitUsage, textFile, "cannot be read");
         TextForm form;
-        std::string error;
-        if (!form.Parse(text, error)) return Fail(kExitDamaged, textFile, error);
-        if (WriteNewDatabase(databases_, files_, target.c_str(), form, error) != 0)
-            return Fail(kExitDamaged, target, error);
+        if (const Result parsed = form.Parse(text); !parsed) return Fail(kExitDamaged, textFile, parsed.message());
+        if (const Result written = WriteNewDatabase(databases_, files_, target.c_str(), form); !written)
+            return Fail(kExitDamaged, target, written.message());
         out_.Write(target + ": " + std::to_string(form.count()) + (form.count() == 1 ? " key" : " keys") + " written\n");
         return kExitOk;
     }
@@ -364,9 +364,8 @@ private:
         if (const int status = Scan(raw, damaged, true, scan); status != kExitOk) return status;
         if (!scan.refusal.empty()) Error(damaged, "warning: not a database: " + scan.refusal + "; what can be read is kept");
         SalvageReport report;
-        std::string error;
-        if (SalvageDatabase(databases_, files_, raw, scan, target.c_str(), report, error) != 0)
-            return Fail(kExitDamaged, target, error);
+        if (const Result salvaged = SalvageDatabase(databases_, files_, raw, scan, target.c_str(), report); !salvaged)
+            return Fail(kExitDamaged, target, salvaged.message());
         std::string text;
         for (const std::string& line : report.lost) text += "lost: " + line + "\n";
         for (const std::string& line : report.cut) text += "cut short: " + line + "\n";
@@ -397,3 +396,5 @@ int RunHdbtool(int argc, const char* const* argv, OutputSink& out, OutputSink& e
         return kExitUsage;
     }
 }
+
+}  // namespace tools

@@ -2,6 +2,8 @@
 
 #include "fileservice/file_service.h"
 
+namespace tools {
+
 // Every file service shares one set of tables, so the engine's own serves the tool's caller too.
 RecoveryOutcome RecoverDatabaseFile(FileService&, const char* databasePath) {
     return RecoverDatabaseWithOutcome(databasePath);
@@ -34,3 +36,5 @@ std::string DescribeRecovery(RecoveryOutcome outcome, const std::string& path) {
     }
     return path;
 }
+
+}  // namespace tools

@@ -11,6 +11,8 @@
 
 class FileService;
 
+namespace tools {
+
 // Recovers the database at `path` as the engine does (RecoverDatabaseWithOutcome). The outcome
 // says what was done.
 RecoveryOutcome RecoverDatabaseFile(FileService& files, const char* path);
@@ -20,3 +22,5 @@ int32_t RecoveryExitCode(RecoveryOutcome outcome);
 
 // One line that says what was done, naming the files.
 std::string DescribeRecovery(RecoveryOutcome outcome, const std::string& path);
+
+}  // namespace tools

@@ -2,9 +2,11 @@
 
 #include <vector>
 
+#include "hdb/key_tree_reader.h"
 #include "tools/key_text.h"
-#include "tools/key_tree_walk.h"
 #include "tools/output_sink.h"
+
+namespace tools {
 
 namespace {
 
@@ -152,3 +154,5 @@ int32_t DumpKeyTreeJson(DatabaseManager& db, int32_t database, OutputSink& out) 
     const int32_t result = WalkKeyTree(db, database, dumper, kLargestValueShown);
     return dumper.End() ? result : -1;
 }
+
+}  // namespace tools

@@ -7,6 +7,9 @@
 #include <string>
 
 class DatabaseManager;
+
+namespace tools {
+
 class OutputSink;
 
 // Indentation stops growing at this depth; deeper lines say their depth instead, so that the
@@ -27,3 +30,5 @@ int32_t DumpKeyTreeJson(DatabaseManager& db, int32_t database, OutputSink& out);
 // The text of one value as the listing shows it: "" for an empty value, "text" in quotes when
 // every byte is printable (quote and backslash escaped), else the byte count and the bytes in hex.
 std::string FormatValue(const uint8_t* bytes, uint32_t size);
+
+}  // namespace tools

@@ -2,6 +2,8 @@
 
 #include "tools/text_form.h"
 
+namespace tools {
+
 namespace {
 
 // The kept keys of a scan, as the source of a new database.
@@ -38,8 +40,8 @@ private:
 
 }  // namespace
 
-int32_t SalvageDatabase(DatabaseManager& db, FileService& files, RawDatabase& source, const ScanResult& scan,
-                        const char* target, SalvageReport& report, std::string& error) {
+Result SalvageDatabase(DatabaseManager& db, FileService& files, RawDatabase& source, const ScanResult& scan,
+                       const char* target, SalvageReport& report) {
     for (size_t i = 0; i < scan.keys.size(); ++i) {
         const ScannedKey& key = scan.keys[i];
         // Paths only for what is reported: building one costs the key's depth.
@@ -57,7 +59,9 @@ int32_t SalvageDatabase(DatabaseManager& db, FileService& files, RawDatabase& so
                                   " sub-key entries lie beyond its chain; what they name is lost");
     }
     SalvagedKeys keys(source, scan);
-    if (WriteNewDatabase(db, files, target, keys, error) != 0) return -1;
-    report.keysWritten = static_cast<uint32_t>(keys.count());
-    return 0;
+    Result written = WriteNewDatabase(db, files, target, keys);
+    if (written) report.keysWritten = static_cast<uint32_t>(keys.count());
+    return written;
 }
+
+}  // namespace tools

@@ -7,10 +7,13 @@
 #include <string>
 #include <vector>
 
+#include "support/result.h"
 #include "tools/structure_scan.h"
 
 class DatabaseManager;
 class FileService;
+
+namespace tools {
 
 struct SalvageReport {
     uint32_t keysWritten = 0;
@@ -19,6 +22,8 @@ struct SalvageReport {
 };
 
 // Writes the keys that `scan` (of `source`, made with keepGoing) reached into a new database at
-// `target`, and fills `report`. 0; or -1 with `error` set, and then no file is left at `target`.
-int32_t SalvageDatabase(DatabaseManager& db, FileService& files, RawDatabase& source, const ScanResult& scan,
-                        const char* target, SalvageReport& report, std::string& error);
+// `target`, and fills `report`. Failed, saying why, and then no file is left at `target`.
+Result SalvageDatabase(DatabaseManager& db, FileService& files, RawDatabase& source, const ScanResult& scan,
+                       const char* target, SalvageReport& report);
+
+}  // namespace tools

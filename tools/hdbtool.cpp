@@ -7,6 +7,7 @@
 #include "tools/command_line.h"
 #include "tools/output_sink.h"
 
+namespace tools {
 namespace {
 
 // A stdio stream. The first failed write is remembered with its reason; nothing more is tried.
@@ -37,11 +38,12 @@ private:
 };
 
 }  // namespace
+}  // namespace tools
 
 int main(int argc, char** argv) {
-    StreamSink out(stdout);
-    StreamSink err(stderr);
-    const int status = RunHdbtool(argc, argv, out, err);
+    tools::StreamSink out(stdout);
+    tools::StreamSink err(stderr);
+    const int status = tools::RunHdbtool(argc, argv, out, err);
     err.Flush();
     return status;
 }

@@ -2,6 +2,8 @@
 
 #include "platform/unicode.h"
 
+namespace tools {
+
 namespace {
 
 constexpr char kHex[] = "0123456789abcdef";
@@ -31,24 +33,21 @@ bool IsTextValue(std::string_view bytes) {
     return true;
 }
 
-bool ParseQuoted(std::string_view text, std::string& bytes, std::string& error) {
+Result ParseQuoted(std::string_view text, std::string& bytes) {
     if (text.size() < 2 || text.back() != '"') {
-        error = "a quoted value must end with a quotation mark";
-        return false;
+        return Result::Failed("a quoted value must end with a quotation mark");
     }
     for (size_t i = 1; i + 1 < text.size(); ++i) {
         const char c = text[i];
         if (c == '"') {
-            error = "a quotation mark inside a value must be written \\\"";
-            return false;
+            return Result::Failed("a quotation mark inside a value must be written \\\"");
         }
         if (c != '\\') {
             bytes += c;
             continue;
         }
         if (i + 2 >= text.size()) {
-            error = "a value ends in a lone backslash";
-            return false;
+            return Result::Failed("a value ends in a lone backslash");
         }
         const char e = text[++i];
         switch (e) {
@@ -60,22 +59,20 @@ bool ParseQuoted(std::string_view text, std::string& bytes, std::string& error) 
             case 'x': {
                 const int b = HexPair(text.substr(0, text.size() - 1), i + 1);
                 if (b < 0) {
-                    error = "\\x must be followed by two hex digits";
-                    return false;
+                    return Result::Failed("\\x must be followed by two hex digits");
                 }
                 bytes += static_cast<char>(b);
                 i += 2;
                 break;
             }
             default:
-                error = std::string("unknown escape \\") + e + " in a value";
-                return false;
+                return Result::Failed(std::string("unknown escape \\") + e + " in a value");
         }
     }
-    return true;
+    return Result::Done();
 }
 
-bool ParseHex(std::string_view text, std::string& bytes, std::string& error) {
+Result ParseHex(std::string_view text, std::string& bytes) {
     for (size_t i = 0; i < text.size();) {
         if (text[i] == ' ') {
             ++i;
@@ -83,13 +80,12 @@ bool ParseHex(std::string_view text, std::string& bytes, std::string& error) {
         }
         const int b = HexPair(text, i);
         if (b < 0) {
-            error = "hex: must be followed by pairs of hex digits";
-            return false;
+            return Result::Failed("hex: must be followed by pairs of hex digits");
         }
         bytes += static_cast<char>(b);
         i += 2;
     }
-    return true;
+    return Result::Done();
 }
 
 }  // namespace
@@ -111,7 +107,7 @@ void AppendPathName(std::string& out, std::string_view name) {
     }
 }
 
-bool ParseKeyPath(std::string_view text, std::vector<std::string>& names, std::string& error) {
+Result ParseKeyPath(std::string_view text, std::vector<std::string>& names) {
     names.assign(1, std::string());
     for (size_t i = 0; i < text.size(); ++i) {
         const char c = text[i];
@@ -120,8 +116,7 @@ bool ParseKeyPath(std::string_view text, std::vector<std::string>& names, std::s
         } else if (c == '%') {
             const int b = HexPair(text, i + 1);
             if (b < 0) {
-                error = "% in a key path must be followed by two hex digits";
-                return false;
+                return Result::Failed("% in a key path must be followed by two hex digits");
             }
             names.back() += static_cast<char>(b);
             i += 2;
@@ -129,7 +124,7 @@ bool ParseKeyPath(std::string_view text, std::vector<std::string>& names, std::s
             names.back() += c;
         }
     }
-    return true;
+    return Result::Done();
 }
 
 void AppendValueText(std::string& out, std::string_view bytes) {
@@ -155,12 +150,11 @@ void AppendValueText(std::string& out, std::string_view bytes) {
     }
 }
 
-bool ParseValueText(std::string_view text, std::string& bytes, std::string& error) {
+Result ParseValueText(std::string_view text, std::string& bytes) {
     bytes.clear();
-    if (!text.empty() && text.front() == '"') return ParseQuoted(text, bytes, error);
-    if (text.substr(0, 4) == "hex:") return ParseHex(text.substr(4), bytes, error);
-    error = "a value must be \"text\" or hex:HH HH ...";
-    return false;
+    if (!text.empty() && text.front() == '"') return ParseQuoted(text, bytes);
+    if (text.substr(0, 4) == "hex:") return ParseHex(text.substr(4), bytes);
+    return Result::Failed("a value must be \"text\" or hex:HH HH ...");
 }
 
 void AppendJsonString(std::string& out, std::string_view bytes) {
@@ -181,3 +175,5 @@ void AppendJsonString(std::string& out, std::string_view bytes) {
     }
     out += '"';
 }
+
+}  // namespace tools

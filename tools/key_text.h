@@ -13,19 +13,23 @@
 #include <string_view>
 #include <vector>
 
+#include "support/result.h"
+
+namespace tools {
+
 constexpr char kKeyPathSeparator = '\\';
 
 // Appends one name as an element of a key path.
 void AppendPathName(std::string& out, std::string_view name);
 
-// Splits a key path into its names. False, with `error` set, on a bad %-escape.
-bool ParseKeyPath(std::string_view text, std::vector<std::string>& names, std::string& error);
+// Splits a key path into its names. Failed, saying why, on a bad %-escape.
+Result ParseKeyPath(std::string_view text, std::vector<std::string>& names);
 
 // Appends the value form of `bytes`: "text" or hex:HH HH ...
 void AppendValueText(std::string& out, std::string_view bytes);
 
-// Reads a value form (the whole of `text`). False, with `error` set, when it is neither.
-bool ParseValueText(std::string_view text, std::string& bytes, std::string& error);
+// Reads a value form (the whole of `text`). Failed, saying why, when it is neither.
+Result ParseValueText(std::string_view text, std::string& bytes);
 
 // Appends `bytes` as a JSON string, each byte taken as the character of the same number
 // (U+0000..U+00FF), so that any bytes survive.
@@ -33,3 +37,5 @@ void AppendJsonString(std::string& out, std::string_view bytes);
 
 // Lower-case hex of one byte.
 void AppendHexByte(std::string& out, uint8_t byte);
+
+}  // namespace tools

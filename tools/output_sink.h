@@ -5,6 +5,8 @@
 #include <string>
 #include <string_view>
 
+namespace tools {
+
 class OutputSink {
 public:
     virtual ~OutputSink() = default;
@@ -27,3 +29,5 @@ public:
 private:
     std::string text_;
 };
+
+}  // namespace tools

@@ -4,6 +4,8 @@
 
 #include "fileservice/file_service.h"
 
+namespace tools {
+
 namespace {
 
 bool AllZero(const uint8_t* bytes, size_t size) {
@@ -116,3 +118,5 @@ std::string LeftOpenNote(FileService& files, const RawDatabase& raw) {
         note += "; no mirror lies beside it";
     return note;
 }
+
+}  // namespace tools

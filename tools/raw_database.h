@@ -10,6 +10,8 @@
 
 class FileService;
 
+namespace tools {
+
 // Little-endian words of raw bytes.
 uint32_t RawWord(const uint8_t* bytes);
 uint16_t RawHalf(const uint8_t* bytes);
@@ -67,3 +69,5 @@ std::string NotADatabaseReason(const RawDatabase& raw);
 // The note for a file that a writer left open (openForWrite 1), naming whether a mirror lies
 // beside it; "" when the file was closed cleanly.
 std::string LeftOpenNote(FileService& files, const RawDatabase& raw);
+
+}  // namespace tools

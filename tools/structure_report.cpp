@@ -6,6 +6,8 @@
 #include "tools/key_text.h"
 #include "tools/output_sink.h"
 
+namespace tools {
+
 namespace {
 
 const char* PlaceName(ProblemPlace place) {
@@ -142,3 +144,5 @@ bool WriteStatReport(const ScanResult& scan, const std::string& file, uint64_t f
     text += "}\n";
     return out.Write(text);
 }
+
+}  // namespace tools

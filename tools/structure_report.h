@@ -6,6 +6,8 @@
 
 #include "tools/structure_scan.h"
 
+namespace tools {
+
 class OutputSink;
 
 // One line per problem ("where: what"), then a summary line naming the file; or one JSON object.
@@ -18,3 +20,5 @@ int32_t VerifyExitCode(const ScanResult& scan);
 // `mirror` is the mirror's path when one lies beside the file, else "".
 bool WriteStatReport(const ScanResult& scan, const std::string& file, uint64_t fileSize, const std::string& mirror,
                      bool json, OutputSink& out);
+
+}  // namespace tools

@@ -6,6 +6,8 @@
 
 #include "tools/key_text.h"
 
+namespace tools {
+
 namespace {
 
 // Who holds a block, one word per block of the file.
@@ -527,3 +529,5 @@ bool ReadKeyValue(RawDatabase& raw, const ScannedKey& key, std::string& value) {
     return ReadChainStream(raw, key.blocks, key.valueOffset, static_cast<uint64_t>(key.valueOffset) + key.valueReadable,
                            value);
 }
+
+}  // namespace tools

@@ -11,6 +11,8 @@
 
 #include "tools/raw_database.h"
 
+namespace tools {
+
 enum class ProblemPlace { Header, FreeList, Block, Key };
 
 struct StructureProblem {
@@ -79,3 +81,5 @@ uint32_t LostKeyCount(const ScanResult& result);
 // The bytes of the key's value that its chain holds (valueReadable of them). False when a
 // block cannot be read.
 bool ReadKeyValue(RawDatabase& raw, const ScannedKey& key, std::string& value);
+
+}  // namespace tools

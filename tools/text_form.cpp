@@ -5,11 +5,13 @@
 
 #include "fileservice/file_service.h"
 #include "hdb/database_manager.h"
+#include "hdb/key_tree_reader.h"
 #include "tools/key_text.h"
-#include "tools/key_tree_walk.h"
 #include "tools/output_sink.h"
 #include "tools/raw_database.h"
 #include "tools/structure_scan.h"
+
+namespace tools {
 
 namespace {
 
@@ -115,7 +117,7 @@ int64_t CreateNamedKey(DatabaseManager& db, int32_t database, uint32_t parent, c
 
 // Writes every key of `source` into the open, empty database; `ids` gets the key id of each.
 // "" or what failed.
-std::string WriteKeys(DatabaseManager& db, int32_t database, KeySource& source, std::vector<uint32_t>& ids) {
+Result WriteKeys(DatabaseManager& db, int32_t database, KeySource& source, std::vector<uint32_t>& ids) {
     ids.assign(source.count(), 0);
     std::string value;
     // The parent stays open while its sub-keys are added, so that each addition finds its list
@@ -135,7 +137,7 @@ std::string WriteKeys(DatabaseManager& db, int32_t database, KeySource& source, 
         const int64_t key = CreateNamedKey(db, database, parent, source.name(i));
         if (key < 0) {
             closeParent();
-            return "cannot create the key " + SourcePath(source, i);
+            return Result::Failed("cannot create the key " + SourcePath(source, i));
         }
         const auto id = static_cast<uint32_t>(key);
         ids[i] = id;
@@ -144,7 +146,7 @@ std::string WriteKeys(DatabaseManager& db, int32_t database, KeySource& source, 
         if (written && !source.value(i, value)) {
             db.HdbCloseKey(database, id);
             closeParent();
-            return "cannot read the value of " + SourcePath(source, i);
+            return Result::Failed("cannot read the value of " + SourcePath(source, i));
         }
         if (written && !value.empty())
             written = value.size() <= std::numeric_limits<int32_t>::max() &&
@@ -153,30 +155,30 @@ std::string WriteKeys(DatabaseManager& db, int32_t database, KeySource& source, 
         db.HdbCloseKey(database, id);
         if (!written) {
             closeParent();
-            return "cannot write the key " + SourcePath(source, i);
+            return Result::Failed("cannot write the key " + SourcePath(source, i));
         }
     }
     closeParent();
-    return "";
+    return Result::Done();
 }
 
 // Reads the new file back and compares every key with its source: the engine reports no
 // failure of its own when it writes a key back or closes the file, so a lost write shows only
 // here.
-std::string CheckWritten(FileService& files, const char* path, KeySource& source, const std::vector<uint32_t>& ids) {
+Result CheckWritten(FileService& files, const char* path, KeySource& source, const std::vector<uint32_t>& ids) {
     RawDatabase raw(files);
-    if (raw.Open(path) != 0) return "the new database cannot be read back: " + raw.error();
+    if (raw.Open(path) != 0) return Result::Failed("the new database cannot be read back: " + raw.error());
     const ScanResult scan = ScanStructure(raw, false);
     const std::string notWhole = "the new database was not written whole";
     if (scan.readFailed || !scan.problems.empty() || scan.keys.size() != source.count() ||
         scan.header.appValue != source.appValue())
-        return notWhole;
+        return Result::Failed(notWhole);
     std::unordered_map<uint32_t, size_t> written;
     for (size_t i = 0; i < scan.keys.size(); ++i) written[scan.keys[i].id] = i;
     std::string want, got;
     for (size_t i = 0; i < source.count(); ++i) {
         const auto at = written.find(ids[i]);
-        if (at == written.end()) return notWhole;
+        if (at == written.end()) return Result::Failed(notWhole);
         const ScannedKey& key = scan.keys[at->second];
         const int64_t parent = source.parent(i);
         const bool placed = parent < 0 ? key.parent < 0
@@ -184,14 +186,14 @@ std::string CheckWritten(FileService& files, const char* path, KeySource& source
                                                                 ids[static_cast<size_t>(parent)];
         if (!placed || key.lost || key.name != source.name(i) || key.attr1 != source.attr1(i) ||
             key.attr2 != source.attr2(i) || !source.value(i, want) || !ReadKeyValue(raw, key, got) || got != want)
-            return notWhole + ": " + SourcePath(source, i) + " differs";
+            return Result::Failed(notWhole + ": " + SourcePath(source, i) + " differs");
     }
-    return "";
+    return Result::Done();
 }
 
 }  // namespace
 
-bool TextForm::Parse(std::string_view text, std::string& error) {
+Result TextForm::Parse(std::string_view text) {
     appValue_ = 0;
     keys_.clear();
     std::unordered_map<std::string, int64_t> lastWithPath;
@@ -211,8 +213,7 @@ bool TextForm::Parse(std::string_view text, std::string& error) {
         if (line.empty() || line.front() == '#') continue;
         if (!sawFirstLine) {
             if (line != kTextFormFirstLine) {
-                error = at + "not a database text: the first line must be \"" + kTextFormFirstLine + "\"";
-                return false;
+                return Result::Failed(at + "not a database text: the first line must be \"" + kTextFormFirstLine + "\"");
             }
             sawFirstLine = true;
             continue;
@@ -220,30 +221,23 @@ bool TextForm::Parse(std::string_view text, std::string& error) {
         if (line.substr(0, sizeof kAppValueWord - 1) == kAppValueWord) {
             int64_t value = 0;
             if (!keys_.empty() || !ParseNumber(line.substr(sizeof kAppValueWord - 1), INT32_MIN, INT32_MAX, value)) {
-                error = at + "app-value must come before the keys and be a 32-bit number";
-                return false;
+                return Result::Failed(at + "app-value must come before the keys and be a 32-bit number");
             }
             appValue_ = static_cast<int32_t>(value);
             continue;
         }
         if (line.front() != '[') {
-            error = at + "a key line must begin with [";
-            return false;
+            return Result::Failed(at + "a key line must begin with [");
         }
         const size_t close = line.find(']');
         if (close == std::string_view::npos) {
-            error = at + "the key path has no closing ]";
-            return false;
+            return Result::Failed(at + "the key path has no closing ]");
         }
-        std::string why;
-        if (!ParseKeyPath(line.substr(1, close - 1), names, why)) {
-            error = at + why;
-            return false;
-        }
+        if (const Result path = ParseKeyPath(line.substr(1, close - 1), names); !path)
+            return Result::Failed(at + path.message());
         for (const std::string& name : names) {
             if (name.find('\0') != std::string::npos) {
-                error = at + "a key name cannot hold a zero byte (%00)";
-                return false;
+                return Result::Failed(at + "a key name cannot hold a zero byte (%00)");
             }
         }
         TextKey key;
@@ -257,34 +251,28 @@ bool TextForm::Parse(std::string_view text, std::string& error) {
             int64_t a = 0, b = 0;
             if (space == std::string_view::npos || !ParseNumber(words.substr(0, space), 0, 0xFFFF, a) ||
                 !ParseNumber(words.substr(space + 1), 0, 0xFFFF, b)) {
-                error = at + "attributes must be two numbers from 0 to 65535";
-                return false;
+                return Result::Failed(at + "attributes must be two numbers from 0 to 65535");
             }
             key.attr1 = static_cast<uint16_t>(a);
             key.attr2 = static_cast<uint16_t>(b);
         }
         if (!rest.empty()) {
             if (rest.substr(0, sizeof kValueMark - 1) != kValueMark) {
-                error = at + "after the key path comes \" = \" and the value, or nothing";
-                return false;
+                return Result::Failed(at + "after the key path comes \" = \" and the value, or nothing");
             }
-            if (!ParseValueText(rest.substr(sizeof kValueMark - 1), key.value, why)) {
-                error = at + why;
-                return false;
-            }
+            if (const Result value = ParseValueText(rest.substr(sizeof kValueMark - 1), key.value); !value)
+                return Result::Failed(at + value.message());
         }
         if (names.size() == 1) {
             if (!keys_.empty()) {
-                error = at + "a database has one root key, and it comes first";
-                return false;
+                return Result::Failed(at + "a database has one root key, and it comes first");
             }
             key.parent = -1;
         } else {
             const auto parent = lastWithPath.find(PathKey(names, names.size() - 1));
             if (parent == lastWithPath.end()) {
-                error = at + (keys_.empty() ? std::string("the first key must be the root, a path of one name")
-                                            : "the key's parent is not on an earlier line");
-                return false;
+                return Result::Failed(at + (keys_.empty() ? std::string("the first key must be the root, a path of one name")
+                                                          : "the key's parent is not on an earlier line"));
             }
             key.parent = parent->second;
         }
@@ -293,10 +281,9 @@ bool TextForm::Parse(std::string_view text, std::string& error) {
         keys_.push_back(std::move(key));
     }
     if (!sawFirstLine) {
-        error = "not a database text: it is empty";
-        return false;
+        return Result::Failed("not a database text: it is empty");
     }
-    return true;
+    return Result::Done();
 }
 
 int32_t ExportTextForm(DatabaseManager& db, int32_t database, OutputSink& out, std::vector<std::string>& errors) {
@@ -307,19 +294,16 @@ int32_t ExportTextForm(DatabaseManager& db, int32_t database, OutputSink& out, s
     return result == 0 && errors.empty() ? 0 : -1;
 }
 
-int32_t WriteNewDatabase(DatabaseManager& db, FileService& files, const char* path, KeySource& source,
-                         std::string& error) {
+Result WriteNewDatabase(DatabaseManager& db, FileService& files, const char* path, KeySource& source) {
     const int32_t database = db.OpenDatabase(path, ModeCreate);
-    if (database < 0) {
-        error = "cannot be created";
-        return -1;
-    }
+    if (database < 0) return Result::Failed("cannot be created");
     db.SetAppValue(database, source.appValue());
     std::vector<uint32_t> ids;
-    error = WriteKeys(db, database, source, ids);
+    Result written = WriteKeys(db, database, source, ids);
     db.CloseDatabase(database);
-    if (error.empty()) error = CheckWritten(files, path, source, ids);
-    if (error.empty()) return 0;
-    files.FileDelete(path);
-    return -1;
+    if (written) written = CheckWritten(files, path, source, ids);
+    if (!written) files.FileDelete(path);
+    return written;
 }
+
+}  // namespace tools

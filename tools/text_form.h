@@ -22,8 +22,13 @@
 #include <string_view>
 #include <vector>
 
+#include "support/result.h"
+
 class DatabaseManager;
 class FileService;
+
+namespace tools {
+
 class OutputSink;
 
 constexpr char kTextFormFirstLine[] = "hdbtool export 1";
@@ -64,8 +69,8 @@ public:
         return true;
     }
 
-    // Reads the whole text. False, with `error` naming the line, when it is not a text form.
-    bool Parse(std::string_view text, std::string& error);
+    // Reads the whole text. Failed, naming the line, when it is not a text form.
+    Result Parse(std::string_view text);
 
 private:
     int32_t appValue_ = 0;
@@ -77,7 +82,8 @@ private:
 int32_t ExportTextForm(DatabaseManager& db, int32_t database, OutputSink& out, std::vector<std::string>& errors);
 
 // Creates a new database at `path` (replacing a file there) holding the keys of `source`, and
-// reads it back to make sure it was written whole. 0; or -1 with `error` set, and then no file
-// is left at `path`.
-int32_t WriteNewDatabase(DatabaseManager& db, FileService& files, const char* path, KeySource& source,
-                         std::string& error);
+// reads it back to make sure it was written whole. Failed, saying why, and then no file is left
+// at `path`.
+Result WriteNewDatabase(DatabaseManager& db, FileService& files, const char* path, KeySource& source);
+
+}  // namespace tools

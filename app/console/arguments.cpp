@@ -4,6 +4,8 @@
 #include "app/user_import.h"
 #include "pellucor_version.h"
 
+namespace app {
+
 namespace {
 
 bool IsHelp(const std::string& argument, bool slashHelp) {
@@ -145,3 +147,5 @@ ConsoleArguments ParseArguments(const std::vector<std::string>& arguments, bool 
     result.action = batch ? ConsoleAction::Batch : ConsoleAction::Dialog;
     return result;
 }
+
+}  // namespace app

@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+namespace app {
+
 enum class ConsoleAction {
     Help,
     Version,
@@ -30,3 +32,5 @@ ConsoleArguments ParseArguments(const std::vector<std::string>& arguments, bool 
 // What --help and --version print.
 std::string UsageText();
 extern const char kVersionText[];
+
+}  // namespace app

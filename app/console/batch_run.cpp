@@ -14,6 +14,8 @@
 #include "hdb/database_manager.h"
 #include "support/date_time_converter.h"
 
+namespace app {
+
 namespace {
 
 // Each status line and the final message as one line of standard output, as the run adds them.
@@ -120,3 +122,5 @@ int RunBatch(const std::string& repository, ConsoleStreams& streams) {
     request.repository = repository;
     return RunBatch(request, streams);
 }
+
+}  // namespace app

@@ -4,6 +4,8 @@
 
 #include <string>
 
+namespace app {
+
 class ConsoleStreams;
 
 struct BatchRequest {
@@ -16,3 +18,5 @@ struct BatchRequest {
 int RunBatch(const BatchRequest& request, ConsoleStreams& streams);
 // The same for a repository given by its path.
 int RunBatch(const std::string& repository, ConsoleStreams& streams);
+
+}  // namespace app

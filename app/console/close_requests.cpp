@@ -3,6 +3,8 @@
 #include "app/rebuild_run.h"
 #include "platform/platform.h"
 
+namespace app {
+
 namespace {
 
 volatile int32_t g_phase = kCloseEndsAtOnce;
@@ -37,3 +39,5 @@ void WaitForRun(RebuildRun& run) {
         platform::Sleep(10);
     }
 }
+
+}  // namespace app

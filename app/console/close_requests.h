@@ -6,6 +6,8 @@
 
 #include <cstdint>
 
+namespace app {
+
 struct RebuildRun;
 
 enum : int32_t {
@@ -31,3 +33,5 @@ bool RequestRunClose(RebuildRun& run);
 
 // Waits until the run state is 0, passing a close request on to the run once it is running.
 void WaitForRun(RebuildRun& run);
+
+}  // namespace app

@@ -1,5 +1,7 @@
 #include "app/console/console_streams.h"
 
+namespace app {
+
 bool StdioStreams::Write(std::FILE* stream, volatile bool& failed, const std::string& line) {
     if (failed) return false;
     const bool written = std::fwrite(line.data(), 1, line.size(), stream) == line.size() &&
@@ -7,3 +9,5 @@ bool StdioStreams::Write(std::FILE* stream, volatile bool& failed, const std::st
     if (!written) failed = true;
     return written;
 }
+
+}  // namespace app

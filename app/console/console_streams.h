@@ -6,6 +6,8 @@
 #include <cstdio>
 #include <string>
 
+namespace app {
+
 class ConsoleStreams {
 public:
     virtual ~ConsoleStreams() = default;
@@ -33,3 +35,5 @@ private:
     volatile bool outFailed_ = false;  // written by the worker thread, read after it has ended
     volatile bool errFailed_ = false;
 };
+
+}  // namespace app

@@ -3,6 +3,8 @@
 #include "fileservice/file_service.h"
 #include "platform/platform.h"
 
+namespace app {
+
 namespace {
 
 constexpr char kPrefix[] = "pellucor: ";
@@ -113,3 +115,5 @@ std::string BusyLine(const std::string& repositoryPath, const std::string& lockP
     return kPrefix + std::string("the repository ") + Quoted(repositoryPath) +
            " is busy: another rebuild of it is running (it holds " + Quoted(lockPath) + "); nothing was changed";
 }
+
+}  // namespace app

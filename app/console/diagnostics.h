@@ -8,6 +8,9 @@
 #include "app/rebuild_run.h"
 
 class FileService;
+
+namespace app {
+
 class RepositoryLock;
 
 // "access denied (system error 5)".
@@ -29,3 +32,5 @@ std::string BusyLine(const std::string& repositoryPath, const std::string& lockP
 
 // What is at `path`: 1 a folder, 0 something else, -1 nothing (or it cannot be told).
 int32_t PathKind(FileService& files, const std::string& path);
+
+}  // namespace app

@@ -18,6 +18,7 @@
 #include "app/rebuild_run.h"
 #include "app/repository_location.h"
 
+namespace app {
 namespace {
 
 #ifdef _WIN32
@@ -48,19 +49,23 @@ int Where() {
 }
 
 }  // namespace
+}  // namespace app
 
 int main(int argc, char** argv) {
-    InstallCloseHandlers();
-    const ConsoleArguments arguments = ParseArguments(std::vector<std::string>(argv + 1, argv + argc), kSlashHelp);
+    using app::ConsoleAction;
+    app::InstallCloseHandlers();
+    const app::ConsoleArguments arguments =
+        app::ParseArguments(std::vector<std::string>(argv + 1, argv + argc), app::kSlashHelp);
     switch (arguments.action) {
-        case ConsoleAction::Help: return Print(UsageText());
-        case ConsoleAction::Version: return Print(kVersionText);
-        case ConsoleAction::Usage: return UsageError(arguments.error);
-        case ConsoleAction::Where: return Where();
+        case ConsoleAction::Help: return app::Print(app::UsageText());
+        case ConsoleAction::Version: return app::Print(app::kVersionText);
+        case ConsoleAction::Usage: return app::UsageError(arguments.error);
+        case ConsoleAction::Where: return app::Where();
         case ConsoleAction::Dialog:
-            return RunTerminalDialog(arguments.hasRepository ? arguments.repository.c_str() : "", &FindRepository);
+            return app::RunTerminalDialog(arguments.hasRepository ? arguments.repository.c_str() : "",
+                                          &app::FindRepository);
         case ConsoleAction::Batch: break;
     }
-    StdioStreams streams;
-    return RunBatch(BatchRequest{arguments.hasRepository, arguments.repository, arguments.keepFrom}, streams);
+    app::StdioStreams streams;
+    return app::RunBatch(app::BatchRequest{arguments.hasRepository, arguments.repository, arguments.keepFrom}, streams);
 }

@@ -15,10 +15,12 @@
 #include "app/user_import.h"
 #include "fileservice/file_service.h"
 #include "hdb/database_manager.h"
+#include "hdb/key_tree_reader.h"
+
+namespace app {
 
 namespace {
 
-constexpr uint32_t kNameBufferSize = 65536;   // longer than any name a key can hold
 constexpr uint32_t kLargestValueRead = 1 << 20;  // a configuration value is a few bytes
 
 struct TreeEntry {
@@ -26,77 +28,72 @@ struct TreeEntry {
     std::string value;
 };
 
-// Reads keys, values and sub-key lists of one open database. Keys it reaches are closed again.
-class TreeReader {
+// A value as the comparison sees it: a value too large to be a setting, or one that cannot be
+// read, stands for itself.
+std::string ShownValue(KeyTreeReader::StoredValue value) {
+    if (value.read == KeyTreeReader::StoredValue::TooLarge) return "<" + std::to_string(value.size) + " bytes>";
+    return value.read == KeyTreeReader::StoredValue::Unreadable ? "<unreadable>" : std::move(value.bytes);
+}
+
+// Every key below the root, parents before their sub-keys, leaving out the root's sub-key
+// `skipped` and what is below it. A key listed again is an entry again (the comparison finds
+// it there twice), but what is below it is not.
+class EntryCollector : public KeyTreeVisitor {
 public:
-    TreeReader(DatabaseManager& db, int32_t database) : db_(db), database_(database), name_(kNameBufferSize) {}
+    EntryCollector(KeyTreeReader& reader, const std::string& skipped, std::vector<TreeEntry>& entries)
+        : reader_(reader), skipped_(skipped), entries_(entries) {}
 
-    std::string Name(uint32_t key) {
-        if (db_.HdbGetKeyName(database_, key, name_.data(), kNameBufferSize) < 0) name_[0] = '\0';
-        return name_.data();
-    }
+    bool Descend(const WalkedKey& key) override { return !Skipped(key); }
 
-    std::string Value(uint32_t key) {
-        const uint32_t size = db_.HdbGetValueSize(database_, key);
-        std::string value;
-        if (size > kLargestValueRead) {
-            value = "<" + std::to_string(size) + " bytes>";
-        } else if (size > 0) {
-            value.resize(size);
-            db_.HdbSeekValue(database_, key, 0);
-            const int32_t read = db_.HdbReadValue(database_, key, value.data(), size);
-            value = read < 0 ? "<unreadable>" : value.substr(0, static_cast<size_t>(read));
+    bool OnKey(const WalkedKey& key) override {
+        if (key.depth == 1 || Skipped(key)) return true;
+        paths_.resize(key.depth - 2);
+        const std::string name = key.name.c_str();  // as a lookup sees it
+        const std::string path = paths_.empty() || paths_.back().empty() ? name : paths_.back() + "\\" + name;
+        if (key.fault == WalkedKey::ListedAgain) {
+            entries_.push_back({path, ShownValue(reader_.Value(key.id, kLargestValueRead))});
+            return true;
         }
-        db_.HdbCloseKey(database_, key);
-        return value;
-    }
-
-    std::vector<uint32_t> SubKeys(uint32_t key) {
-        std::vector<uint32_t> keys;
-        for (int64_t sub = db_.HdbFirstSubKey(database_, key); sub >= 0;
-             sub = db_.HdbNextSubKey(database_, key, static_cast<uint32_t>(sub)))
-            keys.push_back(static_cast<uint32_t>(sub));
-        return keys;
-    }
-
-    // The key `name` under `parent` and its value. False when there is no such key.
-    bool Find(uint32_t parent, const char* name, std::string* value = nullptr) {
-        const int64_t key = db_.HdbFindKey(database_, parent, name);
-        if (key < 0) return false;
-        if (value) *value = Value(static_cast<uint32_t>(key));
-        db_.HdbCloseKey(database_, static_cast<uint32_t>(key));
+        entries_.push_back({path, Shown(key)});
+        paths_.push_back(path);
         return true;
     }
 
-    // Every key below the root, parents before their sub-keys, leaving out the root's sub-key
-    // `skipped` and what is below it. Walked without recursion: a damaged file may nest deep.
-    std::vector<TreeEntry> Tree(const std::string& skipped) {
-        std::vector<TreeEntry> entries;
-        std::vector<std::pair<uint32_t, std::string>> pending;
-        const std::vector<uint32_t> top = SubKeys(kRootKey);
-        for (auto it = top.rbegin(); it != top.rend(); ++it) pending.emplace_back(*it, "");
-        std::set<uint32_t> visited;  // a damaged list could lead back up
-        while (!pending.empty()) {
-            auto [key, parentPath] = pending.back();
-            pending.pop_back();
-            const std::string name = Name(key);
-            if (parentPath.empty() && name == skipped) continue;
-            const std::string path = parentPath.empty() ? name : parentPath + "\\" + name;
-            entries.push_back({path, Value(key)});
-            if (!visited.insert(key).second) continue;
-            const std::vector<uint32_t> subKeys = SubKeys(key);
-            for (auto it = subKeys.rbegin(); it != subKeys.rend(); ++it) pending.emplace_back(*it, path);
-        }
-        return entries;
+private:
+    bool Skipped(const WalkedKey& key) const { return key.depth == 2 && key.name.c_str() == skipped_; }
+
+    static std::string Shown(const WalkedKey& key) {
+        KeyTreeReader::StoredValue value;
+        value.size = key.valueSize;
+        value.bytes = key.value;
+        if (key.fault == WalkedKey::ValueNotShown) value.read = KeyTreeReader::StoredValue::TooLarge;
+        if (key.fault == WalkedKey::ValueUnreadable) value.read = KeyTreeReader::StoredValue::Unreadable;
+        return ShownValue(std::move(value));
     }
 
-private:
-    DatabaseManager& db_;
-    int32_t database_;
-    std::vector<char> name_;
+    KeyTreeReader& reader_;
+    const std::string& skipped_;
+    std::vector<TreeEntry>& entries_;
+    std::vector<std::string> paths_;  // the path of each key above, from below the root down
 };
 
-std::map<std::string, StoredAccount> ReadAccounts(TreeReader& reader, uint32_t list) {
+// The key `name` under `parent` and its value. False when there is no such key.
+bool FindValue(KeyTreeReader& reader, uint32_t parent, const char* name, std::string* value = nullptr) {
+    const int64_t key = reader.Find(parent, name);
+    if (key < 0) return false;
+    if (value) *value = ShownValue(reader.Value(static_cast<uint32_t>(key), kLargestValueRead));
+    reader.Close(static_cast<uint32_t>(key));
+    return true;
+}
+
+std::vector<TreeEntry> Tree(KeyTreeReader& reader, const std::string& skipped) {
+    std::vector<TreeEntry> entries;
+    EntryCollector collector(reader, skipped, entries);
+    reader.Walk(kRootKey, collector, kLargestValueRead);
+    return entries;
+}
+
+std::map<std::string, StoredAccount> ReadAccounts(KeyTreeReader& reader, uint32_t list) {
     const size_t passwordLength = std::char_traits<char>::length(kDefaultClientPassword);
     std::string scrambled(passwordLength + 1, '\0');
     PasswordScrambler().Scramble(kDefaultClientPassword, scrambled.data());
@@ -107,9 +104,9 @@ std::map<std::string, StoredAccount> ReadAccounts(TreeReader& reader, uint32_t l
         StoredAccount& account = accounts[reader.Name(key)];
         ++account.copies;
         std::string password, sync;
-        const bool hasName = reader.Find(key, kNameKey, &account.name);
-        const bool hasPassword = reader.Find(key, kPasswordKey, &password);
-        const bool hasSync = reader.Find(key, kSyncKey, &sync);
+        const bool hasName = FindValue(reader, key, kNameKey, &account.name);
+        const bool hasPassword = FindValue(reader, key, kPasswordKey, &password);
+        const bool hasSync = FindValue(reader, key, kSyncKey, &sync);
         account.complete = hasName && hasPassword && hasSync;
         account.defaultPassword = password == scrambled;
         account.synchronised = sync == "0";
@@ -131,8 +128,8 @@ bool DefaultConfiguration(DatabaseManager& db, FileService& files, std::vector<T
         if (database >= 0) {
             // A copy that did not close cleanly is no measure of anything.
             read = DatabaseClosedCleanly(database);
-            TreeReader reader(db, database);
-            if (read) entries = reader.Tree(kClientListKey);
+            KeyTreeReader reader(db, database);
+            if (read) entries = Tree(reader, kClientListKey);
             db.CloseDatabase(database);
         }
     }
@@ -308,13 +305,13 @@ NewDatabaseContents ReadNewDatabase(DatabaseManager& databases, FileService& fil
     if (database < 0) return contents;
     contents.readable = true;
     contents.closedCleanly = DatabaseClosedCleanly(database);
-    TreeReader reader(databases, database);
+    KeyTreeReader reader(databases, database);
     const int64_t config = databases.HdbFindKey(database, kRootKey, kConfigKey);
     const int64_t list = databases.HdbFindKey(database, kRootKey, kClientListKey);
     contents.hasConfiguration = config >= 0 && list >= 0;
     if (config >= 0) {
         std::string counter;
-        contents.hasNextUserId = reader.Find(static_cast<uint32_t>(config), kNextUserIdKey, &counter);
+        contents.hasNextUserId = FindValue(reader, static_cast<uint32_t>(config), kNextUserIdKey, &counter);
         contents.nextUserId = HexToUInt(counter.c_str());
         databases.HdbCloseKey(database, static_cast<uint32_t>(config));
     }
@@ -322,7 +319,7 @@ NewDatabaseContents ReadNewDatabase(DatabaseManager& databases, FileService& fil
         contents.accounts = ReadAccounts(reader, static_cast<uint32_t>(list));
         databases.HdbCloseKey(database, static_cast<uint32_t>(list));
     }
-    const std::vector<TreeEntry> actual = reader.Tree(kClientListKey);
+    const std::vector<TreeEntry> actual = Tree(reader, kClientListKey);
     databases.CloseDatabase(database);
 
     std::vector<TreeEntry> expected;
@@ -362,3 +359,5 @@ RunVerdict JudgeRun(const RebuildRun& run, const NewDatabaseContents& contents, 
                             OldDatabaseText(report, run.databasePath));
     return verdict;
 }
+
+}  // namespace app

@@ -11,6 +11,9 @@
 
 class DatabaseManager;
 class FileService;
+
+namespace app {
+
 struct RebuildRun;
 
 // One key under Client List as the database holds it.
@@ -62,3 +65,5 @@ constexpr size_t kLossLinesShown = 20;
 // `carryOverFailed` says the carrying over reported a failure.
 RunVerdict JudgeRun(const RebuildRun& run, const NewDatabaseContents& contents, FileService& files,
                     bool carryOverFailed = false);
+
+}  // namespace app

@@ -4,9 +4,13 @@
 // rebuild finishes. A closed pipe never ends the program: the write fails and is counted.
 #pragma once
 
+namespace app {
+
 // Installs the handlers for the whole life of the program.
 void InstallCloseHandlers();
 
 // Starts the rebuild (StartRebuild) with the handlers turned into close requests. False when
 // the worker could not be started (a close request then ends the program again).
 bool StartRunWithCloseRequests();
+
+}  // namespace app

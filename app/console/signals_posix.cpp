@@ -13,6 +13,8 @@
 #include "app/rebuild_run.h"
 #include "platform/platform.h"
 
+namespace app {
+
 namespace {
 
 constexpr int kCloseSignals[] = {SIGINT, SIGTERM, SIGHUP};
@@ -64,3 +66,5 @@ bool StartRunWithCloseRequests() {
     pthread_sigmask(SIG_SETMASK, &previous, nullptr);
     return started;
 }
+
+}  // namespace app

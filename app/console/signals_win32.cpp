@@ -11,6 +11,8 @@
 #include "app/rebuild_run.h"
 #include "platform/platform.h"
 
+namespace app {
+
 namespace {
 
 bool RunGoing() { return platform::AtomicLoad(&SharedRun().runState) != RunIdle; }
@@ -38,3 +40,5 @@ bool StartRunWithCloseRequests() {
     if (!started) SetClosePhase(kCloseEndsAtOnce);
     return started;
 }
+
+}  // namespace app

@@ -21,6 +21,8 @@
 #define WIN32_LEAN_AND_MEAN
 #endif
 #include <windows.h>
+// The platform layer's name, not the header's narrow-or-wide macro.
+#undef GetFileAttributes
 #else
 #include <csignal>
 #include <cstdlib>
@@ -28,6 +30,8 @@
 #include <termios.h>
 #include <unistd.h>
 #endif
+
+namespace app {
 
 namespace {
 
@@ -200,9 +204,13 @@ public:
             return false;
         }
         if (event.text.empty()) return false;
+        // The platform layer has no current folder to offer, so the answer is made absolute
+        // here; whether it is a folder is the platform's to say, finding names case-free as
+        // every other use of the path will.
         std::error_code error;
         const std::filesystem::path folder = std::filesystem::absolute(event.text, error);
-        if (error || !std::filesystem::is_directory(folder, error)) {
+        const uint32_t attributes = error ? platform::kInvalidAttributes : platform::GetFileAttributes(folder.string().c_str());
+        if (attributes == platform::kInvalidAttributes || (attributes & platform::kAttributeDirectory) == 0) {
             Print("There is no folder " + event.text + "; nothing changed.\n");
             return false;
         }
@@ -370,3 +378,5 @@ int RunTerminalDialog(const char* commandLine, RepositoryFinder findRepository) 
     TerminalDialog dialog;
     return RunUtility(commandLine, dialog, findRepository);
 }
+
+}  // namespace app

@@ -5,7 +5,11 @@
 
 #include "app/startup.h"
 
+namespace app {
+
 // Shows the dialog on this process's terminal and returns the exit status: 0 once the dialog
 // has ended, 2 when standard input is not a terminal (nothing is started then).
 // `commandLine` is the repository path as given, or empty.
 int RunTerminalDialog(const char* commandLine, RepositoryFinder findRepository);
+
+}  // namespace app

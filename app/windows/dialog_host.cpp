@@ -6,6 +6,8 @@
 
 #include "app/windows/resource_ids.h"
 
+namespace app {
+
 static_assert(IDD_MAIN_DIALOG == kMainDialogTemplate && IDC_PROGRESS == kProgressBarId &&
               IDC_REPOSITORY_PATH == kRepositoryPathId && IDC_STATUS_LIST == kStatusListId &&
               IDC_START == kStartId && IDC_BROWSE == kBrowseId);
@@ -131,3 +133,5 @@ INT_PTR CALLBACK Win32DialogHost::DialogProcedure(HWND window, UINT message, WPA
         return FALSE;
     }
 }
+
+}  // namespace app

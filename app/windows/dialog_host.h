@@ -14,6 +14,8 @@
 #include "app/main_dialog.h"
 #include "app/startup.h"
 
+namespace app {
+
 class Win32DialogHost : public DialogWindow, public StartupHost {
 public:
     explicit Win32DialogHost(HINSTANCE instance) : instance_(instance) {}
@@ -47,3 +49,5 @@ private:
     HINSTANCE instance_;  // kept for loading the dialog's resources
     std::atomic<HWND> window_{nullptr};
 };
+
+}  // namespace app

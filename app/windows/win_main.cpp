@@ -5,6 +5,6 @@
 #include "app/startup.h"
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int) {
-    Win32DialogHost host(instance);
-    return RunUtility(commandLine, host, &FindRepository);
+    app::Win32DialogHost host(instance);
+    return app::RunUtility(commandLine, host, &app::FindRepository);
 }

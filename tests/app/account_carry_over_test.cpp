@@ -18,6 +18,8 @@
 #include "test_support.h"
 #include "user_config_tree.h"
 
+using namespace app;
+
 namespace {
 
 using testing_support::ReadDatabaseTree;

@@ -21,6 +21,8 @@
 
 namespace testing_support {
 
+using namespace app;
+
 class TestDialogWindow : public DialogWindow, public StartupHost {
 public:
     // Everything the window was asked to do, in order, as short texts.

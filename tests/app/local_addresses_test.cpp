@@ -7,6 +7,8 @@
 
 #include "platform/network.h"
 
+using namespace app;
+
 namespace {
 
 int32_t g_available = 0;  // how many addresses the stub host has; -1: no name

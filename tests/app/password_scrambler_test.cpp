@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+using namespace app;
+
 namespace {
 
 const PasswordScrambler scrambler;

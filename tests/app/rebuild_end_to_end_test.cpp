@@ -20,6 +20,8 @@
 #include "test_support.h"
 #include "user_config_tree.h"
 
+using namespace app;
+
 namespace {
 
 namespace fs = std::filesystem;

@@ -7,6 +7,8 @@
 #include "fileservice/file_service.h"
 #include "hdb/database_manager.h"
 
+using namespace app;
+
 namespace {
 
 class SilentHost : public RunHost {

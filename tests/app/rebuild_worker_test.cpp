@@ -12,6 +12,8 @@
 #include "run_test_support.h"
 #include "test_support.h"
 
+using namespace app;
+
 namespace {
 
 using testing_support::ReadBytes;

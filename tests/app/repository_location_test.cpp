@@ -14,6 +14,8 @@
 #include "platform/testing/settings.h"
 #include "test_support.h"
 
+using namespace app;
+
 namespace {
 
 namespace fs = std::filesystem;

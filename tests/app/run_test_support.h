@@ -10,6 +10,8 @@
 
 namespace testing_support {
 
+using namespace app;
+
 class RecordingHost : public RunHost {
 public:
     void AddStatusLine(const char* text) override { lines.emplace_back(text); }

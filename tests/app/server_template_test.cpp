@@ -15,6 +15,8 @@
 #include "platform/network.h"
 #include "test_support.h"
 
+using namespace app;
+
 namespace {
 
 using testing_support::KeyEntry;

@@ -9,6 +9,8 @@
 #include "platform/testing/fault_injection.h"
 #include "test_support.h"
 
+using namespace app;
+
 namespace {
 
 using testing_support::ScratchDir;

@@ -19,6 +19,8 @@
 #include "support/number_text.h"
 #include "test_support.h"
 
+using namespace app;
+
 namespace {
 
 using testing_support::KeyEntry;

@@ -14,6 +14,8 @@
 #include "run_test_support.h"
 #include "test_support.h"
 
+using namespace app;
+
 namespace {
 
 using testing_support::RecordingHost;
@@ -71,7 +73,7 @@ TEST_F(UsersWalk, EmptyOrMissingUsersFolderImportsNobody) {
     Run();  // no users folder at all
     EXPECT_TRUE(host.lines.empty());
     EXPECT_EQ(host.messages, std::vector<std::string>{Completion()});
-    EXPECT_EQ(SharedRun().report.usersWalk, ::UsersWalk::NotListed);
+    EXPECT_EQ(SharedRun().report.usersWalk, app::UsersWalk::NotListed);
     EXPECT_EQ(SharedRun().report.usersError, platform::kErrorPathNotFound) << "the report tells missing from empty";
 
     fs::create_directory(Users());
@@ -79,7 +81,7 @@ TEST_F(UsersWalk, EmptyOrMissingUsersFolderImportsNobody) {
     Run();
     EXPECT_TRUE(host.lines.empty());
     EXPECT_EQ(host.messages, std::vector<std::string>{Completion()});
-    EXPECT_EQ(SharedRun().report.usersWalk, ::UsersWalk::NotListed);
+    EXPECT_EQ(SharedRun().report.usersWalk, app::UsersWalk::NotListed);
     EXPECT_EQ(SharedRun().report.usersError, platform::kErrorNoMoreFiles);
     EXPECT_EQ(SharedRun().report.end, RunEnd::Completed);
 }
@@ -91,7 +93,7 @@ TEST_F(UsersWalk, ListingCutShortIsReported) {
     platform::ResetCallCounts();
     Run();
     const uint64_t searches = platform::CallCount(platform::CallKind::Find);
-    EXPECT_EQ(SharedRun().report.usersWalk, ::UsersWalk::Listed);
+    EXPECT_EQ(SharedRun().report.usersWalk, app::UsersWalk::Listed);
     ASSERT_EQ(SharedRun().report.entries.size(), 3u);
 
     // The search call that brings the last entry is found from the end (failing the one after
@@ -106,11 +108,11 @@ TEST_F(UsersWalk, ListingCutShortIsReported) {
                               platform::Fault{platform::kErrorAccessDenied});
         Run();
         platform::ClearFaults();
-        cutShort = SharedRun().report.usersWalk == ::UsersWalk::CutShort && SharedRun().report.entries.size() < 3;
+        cutShort = SharedRun().report.usersWalk == app::UsersWalk::CutShort && SharedRun().report.entries.size() < 3;
     }
     ASSERT_TRUE(cutShort) << "no failing search call before the last entry was reported as a listing cut short";
     const RunReport& report = SharedRun().report;
-    EXPECT_EQ(report.usersWalk, ::UsersWalk::CutShort);
+    EXPECT_EQ(report.usersWalk, app::UsersWalk::CutShort);
     EXPECT_EQ(report.usersError, platform::kErrorAccessDenied);
     EXPECT_LT(report.entries.size(), 3u);
     ASSERT_FALSE(host.lines.empty());

@@ -210,6 +210,29 @@ TEST_F(TerminalDialogTest, BrowseCancelledRefusedAndTaken) {
     EXPECT_FALSE(fs::exists(repository / "UserConfig.hdb")) << "the first repository is left alone";
 }
 
+// Names resolve case-free, as in --batch: a folder typed in other letter case is taken as typed,
+// and the run rebuilds the folder it names.
+TEST_F(TerminalDialogTest, BrowseFindsAFolderTypedInOtherCase) {
+    MakeRepository(repository, 1);
+    const fs::path other = scratch.path() / "Other Repository";
+    MakeRepository(other, 2);
+    const std::string typed = (scratch.path() / "oTHER rEPOSITORY").string();
+    Terminal terminal({repository.string()});
+    ASSERT_TRUE(terminal.WaitFor(kChoices));
+
+    terminal.Type("b\n");
+    ASSERT_TRUE(terminal.WaitFor("Folder (an empty answer cancels): "));
+    terminal.Type(typed + "\n");
+    ASSERT_TRUE(terminal.WaitFor("Server Repository Path:\n" + typed + "\n")) << terminal.output();
+    EXPECT_EQ(terminal.output().find("nothing changed."), std::string::npos) << terminal.output();
+
+    terminal.Type("s\n");
+    ASSERT_TRUE(terminal.WaitFor(kPressEnter)) << terminal.output();
+    terminal.Type("\nc\n");
+    EXPECT_EQ(terminal.ExitStatus(), 0);
+    EXPECT_EQ(ClientAccounts(other / "UserConfig.hdb"), 2u);
+}
+
 TEST_F(TerminalDialogTest, CtrlCOrEndOfInputDuringARunWaitsForTheRun) {
     MakeRepository(repository, 1000);
     struct Case {

@@ -9,6 +9,8 @@
 
 namespace fuzz {
 
+using namespace tools;
+
 // A folder of this process's own for the files of one input; emptied for each input.
 class Scratch {
 public:

@@ -12,6 +12,8 @@
 #include "hdb/database_table.h"
 #include "tools/hdb_dump.h"
 
+using namespace tools;
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     fuzz::Scratch& scratch = fuzz::Scratch::Shared();
     const std::string path = scratch.Write("input.hdb", data, size);

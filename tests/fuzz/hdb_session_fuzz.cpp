@@ -18,6 +18,8 @@
 #include "tools/raw_database.h"
 #include "tools/structure_scan.h"
 
+using namespace tools;
+
 namespace {
 
 constexpr size_t kMaxSteps = 64;

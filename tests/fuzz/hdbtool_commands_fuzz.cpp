@@ -15,6 +15,8 @@
 #include "tools/structure_scan.h"
 #include "tools/text_form.h"
 
+using namespace tools;
+
 namespace {
 
 void VerifyAndStat(FileService& files, const std::string& path) {
@@ -41,9 +43,8 @@ void ExportAndImport(FileService& files, DatabaseManager& db, const std::string&
         text = out.text();
     }
     TextForm form;
-    std::string error;
-    fuzz::Require(form.Parse(text, error), "what export writes parses");
-    fuzz::Require(WriteNewDatabase(db, files, copy.c_str(), form, error) == 0, "what export writes imports");
+    fuzz::Require(form.Parse(text).ok(), "what export writes parses");
+    fuzz::Require(WriteNewDatabase(db, files, copy.c_str(), form).ok(), "what export writes imports");
     const int32_t database = db.OpenDatabase(copy.c_str(), ModeReadOnly);
     fuzz::Require(database >= 0, "an imported database opens");
     StringSink again;
@@ -58,8 +59,7 @@ void Salvage(FileService& files, DatabaseManager& db, const std::string& path, c
     if (raw.Open(path.c_str()) != 0) return;
     const ScanResult scan = ScanStructure(raw, true);
     SalvageReport report;
-    std::string error;
-    fuzz::Require(SalvageDatabase(db, files, raw, scan, copy.c_str(), report, error) == 0, "salvage writes its file");
+    fuzz::Require(SalvageDatabase(db, files, raw, scan, copy.c_str(), report).ok(), "salvage writes its file");
     if (scan.problems.empty()) fuzz::Require(report.keysWritten == scan.keysFound, "salvage of a sound file keeps every key");
 }
 

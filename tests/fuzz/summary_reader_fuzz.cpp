@@ -11,6 +11,8 @@
 #include "fileservice/file_service.h"
 #include "fuzz_support.h"
 
+using namespace app;
+
 namespace {
 
 // The lines as the reader must give them, each as the C string it leaves in its buffer.

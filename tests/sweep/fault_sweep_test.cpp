@@ -28,6 +28,9 @@
 #include "tools/raw_database.h"
 #include "tools/structure_scan.h"
 
+using namespace app;
+using namespace tools;
+
 namespace {
 
 namespace fs = std::filesystem;

@@ -9,6 +9,8 @@
 #include "tools/key_text.h"
 #include "tools_test_support.h"
 
+using namespace tools;
+
 namespace {
 
 using namespace tools_test;

@@ -11,6 +11,8 @@
 #include "platform/testing/fault_injection.h"
 #include "test_support.h"
 
+using namespace tools;
+
 namespace {
 
 using Bytes = std::optional<std::vector<uint8_t>>;

@@ -8,6 +8,8 @@
 #include "tools/structure_report.h"
 #include "tools_test_support.h"
 
+using namespace tools;
+
 namespace {
 
 using namespace tools_test;
@@ -74,9 +76,9 @@ TEST_F(DeepTreeTest, VerifyStatAndSalvageWalkTheWholeTree) {
 
     DatabaseManager db;
     SalvageReport salvage;
-    std::string error;
     const std::string copy = *scratch_ / "copy.hdb";
-    ASSERT_EQ(SalvageDatabase(db, files, raw, scan, copy.c_str(), salvage, error), 0) << error;
+    const Result salvaged = SalvageDatabase(db, files, raw, scan, copy.c_str(), salvage);
+    ASSERT_TRUE(salvaged) << salvaged.message();
     EXPECT_EQ(salvage.keysWritten, kDepth);
     EXPECT_TRUE(salvage.lost.empty());
 }

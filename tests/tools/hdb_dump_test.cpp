@@ -12,6 +12,8 @@
 #include "tools/output_sink.h"
 #include "tools_test_support.h"
 
+using namespace tools;
+
 namespace {
 
 using testing_support::ReadBytes;

@@ -9,6 +9,8 @@
 
 #include "damaged_database.h"
 
+using namespace tools;
+
 namespace {
 
 using namespace tools_test;
@@ -33,8 +35,8 @@ protected:
         EXPECT_EQ(raw.Open(path.c_str()), 0);
         scan = ScanStructure(raw, true);
         SalvageReport report;
-        std::string error;
-        EXPECT_EQ(SalvageDatabase(db, files, raw, scan, target.c_str(), report, error), expected) << error;
+        const Result salvaged = SalvageDatabase(db, files, raw, scan, target.c_str(), report);
+        EXPECT_EQ(salvaged.code(), expected) << salvaged.message();
         return report;
     }
 

@@ -11,6 +11,8 @@
 #include "damaged_database.h"
 #include "tools/structure_report.h"
 
+using namespace tools;
+
 namespace {
 
 using namespace tools_test;

@@ -8,6 +8,8 @@
 #include "platform/testing/fault_injection.h"
 #include "tools_test_support.h"
 
+using namespace tools;
+
 namespace {
 
 using namespace tools_test;
@@ -19,11 +21,10 @@ protected:
     // Imports `text` into a new file; the error, or "" on success.
     std::string Import(const std::string& text, const std::string& target) {
         TextForm form;
-        std::string error;
-        if (!form.Parse(text, error)) return error;
+        if (const Result parsed = form.Parse(text); !parsed) return parsed.message();
         FileService files;
         DatabaseManager db;
-        return WriteNewDatabase(db, files, target.c_str(), form, error) == 0 ? "" : error;
+        return WriteNewDatabase(db, files, target.c_str(), form).message();
     }
 
     ScratchDir scratch;
@@ -150,9 +151,9 @@ TEST_F(TextFormTest, TextThatIsNotADatabaseIsRefusedWithItsLine) {
     };
     for (const Case& c : cases) {
         TextForm form;
-        std::string error;
-        EXPECT_FALSE(form.Parse(c.text, error)) << c.text;
-        EXPECT_EQ(error, c.error) << c.text;
+        const Result parsed = form.Parse(c.text);
+        EXPECT_FALSE(parsed) << c.text;
+        EXPECT_EQ(parsed.message(), c.error) << c.text;
     }
 }
 
@@ -207,8 +208,8 @@ TEST(TextFormDamageTest, ANameHoldingAZeroByteIsCutThereAndReported) {
     EXPECT_EQ(out.text(), "hdbtool export 1\napp-value 0\n[Ro]\n[Ro\\Name] = \"v\"\n");
     EXPECT_EQ(Joined(errors), "[Ro]: its name holds a zero byte; it is written cut there\n");
     TextForm form;
-    std::string error;
-    EXPECT_TRUE(form.Parse(out.text(), error)) << error;
+    const Result parsed = form.Parse(out.text());
+    EXPECT_TRUE(parsed) << parsed.message();
 }
 
 }  // namespace

@@ -19,6 +19,8 @@
 
 namespace tools_test {
 
+using namespace tools;
+
 using hdb_test::PutWord;
 using testing_support::ReadBytes;
 using testing_support::ScratchDir;

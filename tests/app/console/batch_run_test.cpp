@@ -23,6 +23,8 @@
 #include "platform/platform.h"
 #include "test_support.h"
 
+using namespace app;
+
 namespace {
 
 namespace fs = std::filesystem;

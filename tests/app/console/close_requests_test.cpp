@@ -7,6 +7,8 @@
 #include "app/rebuild_run.h"
 #include "platform/platform.h"
 
+using namespace app;
+
 namespace {
 
 // The close is passed on only while the run is running: at 0 the run has ended (waiting for it

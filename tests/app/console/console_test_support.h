@@ -8,6 +8,8 @@
 
 namespace testing_support {
 
+using namespace app;
+
 class StringStreams : public ConsoleStreams {
 public:
     bool Out(const std::string& line) override {

@@ -8,6 +8,8 @@
 #include "platform/platform.h"
 #include "test_support.h"
 
+using namespace app;
+
 namespace {
 
 using testing_support::ScratchDir;

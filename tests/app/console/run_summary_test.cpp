@@ -17,6 +17,8 @@
 #include "hdb/database_table.h"
 #include "test_support.h"
 
+using namespace app;
+
 namespace {
 
 using testing_support::ScratchDir;
