@@ -350,7 +350,7 @@ private:
     }
 
     int Recover(const std::string& file) {
-        const RecoveryOutcome outcome = RecoverDatabaseFile(files_, file.c_str());
+        const RecoveryOutcome outcome = RecoverDatabaseWithOutcome(file.c_str());
         const int status = RecoveryExitCode(outcome);
         if (status != kExitOk) return Fail(status, "", DescribeRecovery(outcome, file));
         out_.Write(DescribeRecovery(outcome, file) + "\n");

@@ -1,13 +1,6 @@
 #include "tools/database_recovery.h"
 
-#include "fileservice/file_service.h"
-
 namespace tools {
-
-// Every file service shares one set of tables, so the engine's own serves the tool's caller too.
-RecoveryOutcome RecoverDatabaseFile(FileService&, const char* databasePath) {
-    return RecoverDatabaseWithOutcome(databasePath);
-}
 
 int32_t RecoveryExitCode(RecoveryOutcome outcome) { return RecoverySucceeded(outcome) ? 0 : 1; }
 

@@ -9,13 +9,7 @@
 
 #include "hdb/mirror.h"
 
-class FileService;
-
 namespace tools {
-
-// Recovers the database at `path` as the engine does (RecoverDatabaseWithOutcome). The outcome
-// says what was done.
-RecoveryOutcome RecoverDatabaseFile(FileService& files, const char* path);
 
 // 0 for the outcomes after which a database can be opened as it stands, 1 for the others.
 int32_t RecoveryExitCode(RecoveryOutcome outcome);

@@ -93,8 +93,11 @@ std::string NotADatabaseReason(const RawDatabase& raw) {
     std::memcpy(signature, kDatabaseSignature, sizeof kDatabaseSignature - 1);
     if (raw.headerBytes() == 0) return "it is empty";
     if (std::memcmp(block, signature, kSignatureBytes) != 0) {
-        if (AllZero(block, kBlockSize)) return "it holds no database signature (its first 256 bytes are all zero)";
-        return "it holds no database signature (its first 36 bytes are not \"Vantrell Hierarchal Database\" and CR LF)";
+        if (AllZero(block, kBlockSize))
+            return "it holds no database signature (its first " + std::to_string(kBlockSize) + " bytes are all zero)";
+        const std::string text(kDatabaseSignature, sizeof kDatabaseSignature - 3);  // without CR LF
+        return "it holds no database signature (its first " + std::to_string(kSignatureBytes) + " bytes are not \"" +
+               text + "\" and CR LF)";
     }
     const DatabaseHeader& h = raw.header();
     if (h.headerSize != kHeaderImageSize)

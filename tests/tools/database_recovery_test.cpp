@@ -68,7 +68,7 @@ TEST_F(RecoveryTest, EachStateOfFileAndMirror) {
         SCOPED_TRACE(c.what);
         Put(path, c.file);
         Put(mirror, c.mirror);
-        EXPECT_EQ(RecoverDatabaseFile(files, path.c_str()), c.outcome);
+        EXPECT_EQ(RecoverDatabaseWithOutcome(path.c_str()), c.outcome);
         EXPECT_EQ(Get(path), c.fileAfter);
         EXPECT_EQ(Get(mirror), c.mirrorAfter);
     }
@@ -80,7 +80,7 @@ TEST_F(RecoveryTest, FileHeldByAWriterIsNotTouched) {
     Put(mirror, saved);
     const int32_t writer = files.FileOpen(path.c_str(), OpenReadWrite);
     ASSERT_GE(writer, 0);
-    EXPECT_EQ(RecoverDatabaseFile(files, path.c_str()), RecoveryOutcome::InUse);
+    EXPECT_EQ(RecoverDatabaseWithOutcome(path.c_str()), RecoveryOutcome::InUse);
     files.FileClose(writer);
     EXPECT_EQ(Get(path), open);
     EXPECT_EQ(Get(mirror), saved);
@@ -91,7 +91,7 @@ TEST_F(RecoveryTest, AFailedRenameIsReportedAndTheMirrorKept) {
     Put(path, Database(1, 'o'));
     Put(mirror, saved);
     platform::InjectFault(platform::CallKind::Rename, 1);
-    const RecoveryOutcome outcome = RecoverDatabaseFile(files, path.c_str());
+    const RecoveryOutcome outcome = RecoverDatabaseWithOutcome(path.c_str());
     EXPECT_EQ(outcome, RecoveryOutcome::Failed);
     EXPECT_EQ(RecoveryExitCode(outcome), 1);
     EXPECT_EQ(Get(mirror), saved);
