@@ -186,6 +186,15 @@ bool RemoveFolder(const char* name);
 // records them with the file, so there is nothing to do there.
 bool FlushFolder(const char* folder);
 
+// `name` made absolute from the process's current folder (GetFullPathNameA on Windows, which also
+// takes out "." and ".."; on POSIX the current folder and the name joined), into `out`. False
+// when it cannot be made or does not fit `size` bytes with its terminating zero.
+bool FullPathName(const char* name, char* out, size_t size);
+// The folder for temporary files, without a separator at its end: GetTempPathA on Windows; on
+// POSIX the first of TMPDIR, TMP, TEMP and TEMPDIR that is set, else /tmp. False when it does
+// not fit `size` bytes.
+bool TempFolder(char* out, size_t size);
+
 // ---- Atomics, time, threads, system ----------------------------------------------------------
 
 // All with full ordering; results are the old value (exchange) or the new value (inc/dec).

@@ -1,14 +1,11 @@
 #include "app/console/run_summary.h"
 
 #include <chrono>
-#include <filesystem>
 #include <set>
-#include <system_error>
 #include <utility>
 
 #include "app/console/diagnostics.h"
 #include "app/console/exit_codes.h"
-#include "support/number_text.h"
 #include "app/password_scrambler.h"
 #include "app/rebuild_run.h"
 #include "app/server_template.h"
@@ -16,6 +13,9 @@
 #include "fileservice/file_service.h"
 #include "hdb/database_manager.h"
 #include "hdb/key_tree_reader.h"
+#include "platform/platform.h"
+#include "support/number_text.h"
+#include "support/path_helpers.h"
 
 namespace app {
 
@@ -116,11 +116,12 @@ std::map<std::string, StoredAccount> ReadAccounts(KeyTreeReader& reader, uint32_
 
 // The configuration this machine writes into a new database, read back from a scratch copy.
 bool DefaultConfiguration(DatabaseManager& db, FileService& files, std::vector<TreeEntry>& entries) {
-    std::error_code error;
-    const std::filesystem::path folder = std::filesystem::temp_directory_path(error);
-    if (error) return false;
+    char folder[4096];
+    if (!platform::TempFolder(folder, sizeof folder)) return false;
     const auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
-    const std::string path = (folder / ("pellucor-default-" + std::to_string(stamp) + ".hdb")).string();
+    std::string path = folder;
+    if (!IsSeparator(path.back())) path += platform::kPathSeparator;
+    path += "pellucor-default-" + std::to_string(stamp) + ".hdb";
     if (files.FileExists(path.c_str()) != 0) return false;
     bool read = false;
     if (WriteServerTemplate(db, files, path.c_str()) == 0) {

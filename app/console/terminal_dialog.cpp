@@ -204,12 +204,12 @@ public:
             return false;
         }
         if (event.text.empty()) return false;
-        // The platform layer has no current folder to offer, so the answer is made absolute
-        // here; whether it is a folder is the platform's to say, finding names case-free as
-        // every other use of the path will.
-        std::error_code error;
-        const std::filesystem::path folder = std::filesystem::absolute(event.text, error);
-        const uint32_t attributes = error ? platform::kInvalidAttributes : platform::GetFileAttributes(folder.string().c_str());
+        // Whether the answer is a folder is the platform's to say, finding names case-free as
+        // every other use of the path will; the path itself is only tidied here.
+        char full[4096];
+        const bool made = platform::FullPathName(event.text.c_str(), full, sizeof full);
+        const std::filesystem::path folder(made ? full : "");
+        const uint32_t attributes = made ? platform::GetFileAttributes(full) : platform::kInvalidAttributes;
         if (attributes == platform::kInvalidAttributes || (attributes & platform::kAttributeDirectory) == 0) {
             Print("There is no folder " + event.text + "; nothing changed.\n");
             return false;

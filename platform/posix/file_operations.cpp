@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <fcntl.h>
@@ -319,4 +320,35 @@ bool FlushFolder(const char* folder) {
 }
 
 }  // namespace os
+bool FullPathName(const char* name, char* out, size_t size) {
+    if (!name || !*name || size == 0) return false;
+    std::string full;
+    if (name[0] == '/') {
+        full = name;
+    } else {
+        char here[4096];
+        if (!::getcwd(here, sizeof here)) return false;
+        full = here;
+        if (full.back() != '/') full += '/';
+        full += name;
+    }
+    if (full.size() >= size) return false;
+    std::memcpy(out, full.c_str(), full.size() + 1);
+    return true;
+}
+
+bool TempFolder(char* out, size_t size) {
+    std::string folder = "/tmp";
+    for (const char* variable : {"TMPDIR", "TMP", "TEMP", "TEMPDIR"}) {
+        if (const char* value = std::getenv(variable); value && *value) {
+            folder = value;
+            break;
+        }
+    }
+    while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
+    if (folder.size() >= size) return false;
+    std::memcpy(out, folder.c_str(), folder.size() + 1);
+    return true;
+}
+
 }  // namespace platform

@@ -107,4 +107,19 @@ bool FlushFolder(const char*) {
 }
 
 }  // namespace os
+bool FullPathName(const char* name, char* out, size_t size) {
+    if (!name || !*name || size == 0 || size > 0xFFFFFFFFu) return false;
+    const DWORD length = ::GetFullPathNameA(name, static_cast<DWORD>(size), out, nullptr);
+    return length > 0 && length < size;
+}
+
+bool TempFolder(char* out, size_t size) {
+    if (size == 0 || size > 0xFFFFFFFFu) return false;
+    DWORD length = ::GetTempPathA(static_cast<DWORD>(size), out);
+    if (length == 0 || length >= size) return false;
+    // "C:\" keeps its separator; any other folder loses it.
+    while (length > 3 && (out[length - 1] == '\\' || out[length - 1] == '/')) out[--length] = '\0';
+    return true;
+}
+
 }  // namespace platform

@@ -316,3 +316,38 @@ TEST_F(FileOperations, FreeSpaceOfARealVolumeAndAnInjectedOne) {
 }
 
 }  // namespace
+
+namespace {
+
+// Names made absolute and the temporary folder, as the console's Browse and read-back use them.
+TEST(FolderNames, FullPathNameJoinsTheCurrentFolderAndRefusesWhatDoesNotFit) {
+    char full[4096];
+    ASSERT_TRUE(platform::FullPathName("sub", full, sizeof full));
+    const std::string made = full;
+    EXPECT_GT(made.size(), 4u);
+    EXPECT_EQ(made.substr(made.size() - 4), std::string(1, platform::kPathSeparator) + "sub");
+    const uint32_t attributes = platform::GetFileAttributes(made.substr(0, made.size() - 4).c_str());
+    ASSERT_NE(attributes, platform::kInvalidAttributes) << "the current folder";
+    EXPECT_NE(attributes & platform::kAttributeDirectory, 0u);
+
+    char small[4];
+    EXPECT_FALSE(platform::FullPathName("sub", small, sizeof small));
+    EXPECT_FALSE(platform::FullPathName("", full, sizeof full));
+}
+
+TEST(FolderNames, TempFolderIsAFolderWithoutATrailingSeparator) {
+    char folder[4096];
+    ASSERT_TRUE(platform::TempFolder(folder, sizeof folder));
+    const std::string text = folder;
+    ASSERT_FALSE(text.empty());
+    if (text.size() > 3) {
+        EXPECT_NE(text.back(), platform::kPathSeparator);
+    }
+    const uint32_t attributes = platform::GetFileAttributes(folder);
+    ASSERT_NE(attributes, platform::kInvalidAttributes);
+    EXPECT_NE(attributes & platform::kAttributeDirectory, 0u);
+    char small[2];
+    EXPECT_FALSE(platform::TempFolder(small, sizeof small));
+}
+
+}  // namespace
