@@ -13,8 +13,6 @@ namespace {
 DatabaseRecord** g_table = nullptr;  // kDatabaseTableSize slots while any database is open
 int32_t g_openDatabases = 0;
 
-bool SamePath(const char* a, const char* b) { return SameAsciiNoCase(a, b); }
-
 // The table vanishes with its last database, also after a failed first open.
 void DropTableIfEmpty() {
     if (g_table && g_openDatabases <= 0) {
@@ -44,16 +42,11 @@ bool EnsureDatabaseTable() {
 int32_t FindOpenDatabase(const char* path) {
     if (!g_table || g_openDatabases <= 0) return -1;
     for (int32_t slot = 0; slot < kDatabaseTableSize; ++slot)
-        if (g_table[slot] && SamePath(g_table[slot]->path, path)) return slot;
+        if (g_table[slot] && SameAsciiNoCase(g_table[slot]->path, path)) return slot;
     return -1;
 }
 
-bool IsDatabaseOpen(const char* path) {
-    if (!g_table) return false;
-    for (int32_t slot = 0; slot < kDatabaseTableSize; ++slot)
-        if (g_table[slot] && SamePath(g_table[slot]->path, path)) return true;
-    return false;
-}
+bool IsDatabaseOpen(const char* path) { return FindOpenDatabase(path) >= 0; }
 
 int32_t AddDatabaseRecord() {
     int32_t slot = 0;
