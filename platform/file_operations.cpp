@@ -3,6 +3,7 @@
 #include "platform/fault_injection.h"
 #include "platform/os.h"
 #include "platform/platform.h"
+#include "platform/recording.h"
 
 namespace platform {
 
@@ -10,20 +11,29 @@ namespace platform {
 // end removes the broken-off target, so no partial copy passes for a whole one.
 bool CopyFile(const char* source, const char* target) {
     const Fault* f = fault_detail::Check(CallKind::Copy);
-    if (!f) return os::CopyFile(source, target, nullptr);
-    if (f->shortCount < 0) return fault_detail::Fail(*f);
-    const os::CopyBreak breakOff{static_cast<uint64_t>(f->shortCount), f->error};
-    return os::CopyFile(source, target, &breakOff);
+    if (f && f->shortCount < 0) return fault_detail::Fail(*f);
+    const os::CopyBreak breakOff{f ? static_cast<uint64_t>(f->shortCount) : 0, f ? f->error : 0};
+    const bool copied = os::CopyFile(source, target, f ? &breakOff : nullptr);
+    if (recording_detail::Recorder* r = recording_detail::Active()) {
+        const uint32_t error = LastError();
+        r->Copied(target);
+        SetLastError(error);
+    }
+    return copied;
 }
 
 bool ReplaceFile(const char* source, const char* target) {
     if (const Fault* f = fault_detail::Check(CallKind::Rename)) return fault_detail::Fail(*f);
-    return os::ReplaceFile(source, target);
+    if (!os::ReplaceFile(source, target)) return false;
+    if (recording_detail::Recorder* r = recording_detail::Active()) r->Renamed(source, target);
+    return true;
 }
 
 bool FlushNamedFile(const char* name) {
     if (const Fault* f = fault_detail::Check(CallKind::Flush)) return fault_detail::Fail(*f);
-    return os::FlushNamedFile(name);
+    if (!os::FlushNamedFile(name)) return false;
+    if (recording_detail::Recorder* r = recording_detail::Active()) r->FlushedName(name);
+    return true;
 }
 
 uint32_t GetFileAttributes(const char* name) {
@@ -56,7 +66,9 @@ bool RemoveFolder(const char* name) {
 
 bool FlushFolder(const char* folder) {
     if (const Fault* f = fault_detail::Check(CallKind::Flush)) return fault_detail::Fail(*f);
-    return os::FlushFolder(folder);
+    if (!os::FlushFolder(folder)) return false;
+    if (recording_detail::Recorder* r = recording_detail::Active()) r->FlushedFolder(folder);
+    return true;
 }
 
 }  // namespace platform

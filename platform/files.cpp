@@ -3,6 +3,7 @@
 #include "platform/fault_injection.h"
 #include "platform/os.h"
 #include "platform/platform.h"
+#include "platform/recording.h"
 
 namespace platform {
 namespace {
@@ -24,7 +25,10 @@ FileHandle OpenFile(const char* name, FileAccess access, FileCreation creation, 
         fault_detail::Fail(*f);
         return 0;
     }
-    return os::OpenFile(name, access, creation, privileged);
+    const FileHandle file = os::OpenFile(name, access, creation, privileged);
+    if (file != 0)
+        if (recording_detail::Recorder* r = recording_detail::Active()) r->Opened(file, name, creation);
+    return file;
 }
 
 FileHandle OpenFileCompat(const char* name) {
@@ -32,7 +36,10 @@ FileHandle OpenFileCompat(const char* name) {
         fault_detail::Fail(*f);
         return 0;
     }
-    return os::OpenFileCompat(name);
+    const FileHandle file = os::OpenFileCompat(name);
+    if (file != 0)
+        if (recording_detail::Recorder* r = recording_detail::Active()) r->Opened(file, name, FileCreation::OpenExisting);
+    return file;
 }
 
 bool ReadFile(FileHandle file, void* buffer, uint32_t count, uint32_t* done) {
@@ -44,7 +51,10 @@ bool ReadFile(FileHandle file, void* buffer, uint32_t count, uint32_t* done) {
 bool WriteFile(FileHandle file, const void* buffer, uint32_t count, uint32_t* done) {
     *done = 0;
     if (!TransferAllowed(CallKind::Write, &count)) return false;
-    return os::WriteFile(file, buffer, count, done);
+    const bool written = os::WriteFile(file, buffer, count, done);
+    if (*done > 0)
+        if (recording_detail::Recorder* r = recording_detail::Active()) r->Wrote(file, buffer, *done);
+    return written;
 }
 
 bool SeekFile(FileHandle file, int64_t offset, SeekOrigin origin, uint64_t* newPosition) {
@@ -54,10 +64,13 @@ bool SeekFile(FileHandle file, int64_t offset, SeekOrigin origin, uint64_t* newP
 
 bool FlushFile(FileHandle file) {
     if (const Fault* f = fault_detail::Check(CallKind::Flush)) return fault_detail::Fail(*f);
-    return os::FlushFile(file);
+    if (!os::FlushFile(file)) return false;
+    if (recording_detail::Recorder* r = recording_detail::Active()) r->Flushed(file);
+    return true;
 }
 
 bool CloseFile(FileHandle file) {
+    if (recording_detail::Recorder* r = recording_detail::Active()) r->Closed(file);
     if (const Fault* f = fault_detail::Check(CallKind::Close)) {
         os::CloseFile(file);  // the handle is gone either way, as on Windows
         return fault_detail::Fail(*f);
@@ -67,12 +80,16 @@ bool CloseFile(FileHandle file) {
 
 bool DeleteFile(const char* name) {
     if (const Fault* f = fault_detail::Check(CallKind::Delete)) return fault_detail::Fail(*f);
-    return os::DeleteFile(name);
+    if (!os::DeleteFile(name)) return false;
+    if (recording_detail::Recorder* r = recording_detail::Active()) r->Deleted(name);
+    return true;
 }
 
 bool MoveFile(const char* source, const char* target) {
     if (const Fault* f = fault_detail::Check(CallKind::Rename)) return fault_detail::Fail(*f);
-    return os::MoveFile(source, target);
+    if (!os::MoveFile(source, target)) return false;
+    if (recording_detail::Recorder* r = recording_detail::Active()) r->Renamed(source, target);
+    return true;
 }
 
 bool SetFileAttributesNormal(const char* name) {
