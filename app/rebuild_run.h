@@ -34,6 +34,7 @@ constexpr size_t kMaxPathChars = 259;
 constexpr char kDatabaseFileName[] = "UserConfig.hdb";
 constexpr char kOpenFailedLine[] = "Error creating database file, repair failed.";
 constexpr char kSetAsideFailedLine[] = "Error setting the old database file aside, repair did not run.";
+constexpr char kWriteFailedLine[] = "Error writing the database file to disk, repair failed.";
 constexpr char kCompletionText[] = "Database Restoration Complete";
 constexpr char kCompletionCaption[] = "Server UserConfig Data Restored";
 
@@ -42,6 +43,7 @@ enum class RunEnd : int32_t {
     NotRun,
     SetAsideFailed,  // the old database could not be checked or moved; nothing was changed
     CreateFailed,    // the new database could not be opened or created
+    WriteFailed,     // the new database could not be written whole to the disk at its close
     Completed,       // the database was closed and the completion message shown
 };
 
@@ -66,7 +68,8 @@ struct RunReport {
     std::string setAsideName;  // where the old database went; empty when none was set aside
     // SetAsideFailed: the name that could not be checked or moved, the name it was to be moved
     // to (empty when a check failed) and the system's error. CreateFailed: the database path
-    // and the error of the failed open.
+    // and the error of the failed open. WriteFailed: the database path and the error of the
+    // close.
     std::string failedName;
     std::string setAsideTarget;
     uint32_t failedError = 0;

@@ -156,7 +156,16 @@ void RebuildWorker() {
     ImportUsers(files, handle, run.repositoryPath, report);
     if (!run.keepFromPath.empty())
         CarryOverFromOld(databases, handle, CarryOverSource(run.keepFromPath, run.databasePath, run.setAsidePath).c_str());
-    databases.CloseDatabase(handle);
+    // A close that could not put everything on the disk leaves a file that says it is open for
+    // writing: no success may be shown for it.
+    if (databases.CloseDatabase(handle) != 0) {
+        report.failedError = platform::LastError();
+        report.failedName = run.databasePath;
+        report.end = RunEnd::WriteFailed;
+        AddStatusLine(kWriteFailedLine);
+        SetRunState(RunIdle);
+        return;
+    }
 
     if (run.host) run.host->ShowMessage(kCompletionText, kCompletionCaption);
     report.end = RunEnd::Completed;

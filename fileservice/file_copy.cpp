@@ -115,8 +115,11 @@ int32_t FileService::FileMove(const char* source, const char* target) {
         if (FileExists(target) != 1) return -1;
         // Without a source to take its place, deleting the target would only lose it.
         if (FileExists(source) != 1) return -1;
-        FileDelete(target);
-        if (!platform::MoveFile(source, target)) return -1;
+        // The target goes only as the source takes its place, in one step: a move that fails
+        // now leaves both where they were. A read-only target is replaced, as it was deleted.
+        JournalFileDeleted(target);
+        platform::SetFileAttributesNormal(target);
+        if (!platform::ReplaceFile(source, target)) return -1;
     }
     platform::SetFileAttributesNormal(target);
     JournalFileDeleted(source);

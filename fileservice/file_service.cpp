@@ -286,8 +286,9 @@ int32_t FileService::FileSeek(int32_t index, uint32_t high, uint32_t low) {
 }
 
 int32_t FileService::FileFlush(int32_t index) {
-    platform::FlushFile(g_openFiles[index].handle);
-    return 0;
+    // A flush that fails has lost the bytes it was to write, whatever a later flush says: the
+    // caller must learn of it.
+    return platform::FlushFile(g_openFiles[index].handle) ? 0 : -1;
 }
 
 int32_t FileService::FileClose(int32_t index) {

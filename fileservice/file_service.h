@@ -85,6 +85,7 @@ public:
     uint32_t FileTell(int32_t index, uint32_t* highOut);
     // To the 64-bit offset high:low from the start. Note: high half first.
     int32_t FileSeek(int32_t index, uint32_t high, uint32_t low);
+    // 0, or -1 when the system could not write the file's bytes through.
     int32_t FileFlush(int32_t index);
     int32_t FileClose(int32_t index);
 

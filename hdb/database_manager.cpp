@@ -25,14 +25,36 @@ bool SeekTo(const DatabaseRecord& db, int64_t offset) {
     return DatabaseFileService().FileSeek(db.file, static_cast<uint32_t>(o >> 32), static_cast<uint32_t>(o)) == 0;
 }
 
-// Writes the 72-byte header image at offset 0 and flushes. False when it was not written whole.
+// Asks the system to put the file's bytes on the disk. False when it says it could not: the
+// bytes may then be lost from its cache already, and a second flush could succeed without them.
+bool FlushDatabaseFile(const DatabaseRecord& db) { return DatabaseFileService().FileFlush(db.file) == 0; }
+
+// Writes the 72-byte header image at offset 0 and flushes. False when it was not written whole
+// or not flushed.
 bool WriteHeaderImage(DatabaseRecord& db) {
     FileService& fs = DatabaseFileService();
     const bool written =
         SeekTo(db, 0) && fs.FileWrite(db.file, &db.header, kHeaderImageSize) == static_cast<int32_t>(kHeaderImageSize);
-    fs.FileFlush(db.file);
+    const bool flushed = FlushDatabaseFile(db);
     db.filePosition = kUnknownFilePosition;
-    return written;
+    return written && flushed;
+}
+
+// The close of a writer, in the order that keeps every moment of it recoverable: the blocks on
+// the disk (and, for a file this open made, its name in the folder), and only then the header
+// that says the file is whole. False when any of it failed; the header then says open for
+// writing, as far as the file can still be told so.
+bool CommitClose(DatabaseRecord& db) {
+    BlockCacheFlush(db);
+    if (db.transferFailed == 0 && !FlushDatabaseFile(db)) db.transferFailed = 1;
+    if (db.transferFailed == 0 && db.createdHere != 0 && !FlushFolderOf(db.path)) db.transferFailed = 1;
+    if (db.transferFailed != 0) return false;
+    db.header.openForWrite = 0;
+    if (WriteHeaderImage(db)) return true;
+    db.transferFailed = 1;
+    db.header.openForWrite = 1;
+    WriteHeaderImage(db);
+    return false;
 }
 
 // Puts the file where filePosition says, or at the first block when that is unknown.
@@ -87,7 +109,12 @@ int32_t ChangeMode(DatabaseManager& manager, int32_t slot, int32_t mode) {
 // Opens an existing database file into a new record. False when the record must be removed.
 bool OpenExisting(DatabaseRecord& db, const char* path, int32_t mode) {
     FileService& fs = DatabaseFileService();
-    if (mode == ModeReadWrite) CopyToMirror(path);
+    if (mode == ModeReadWrite) {
+        // A writer that died left its mirror beside the file: put it back before taking a new
+        // one, which would otherwise be a copy of the half-changed file.
+        RestoreLeftOpenDatabase(path);
+        CopyToMirror(path);
+    }
     db.file = fs.FileOpen(path, static_cast<uint32_t>(mode));
     if (db.file < 0 && mode == ModeReadWrite) {
         platform::SetFileAttributesNormal(path);
@@ -141,12 +168,13 @@ bool CreateNew(DatabaseRecord& db, const char* path, int32_t mode) {
     db.openCount = 1;
     db.freeListBusy = 0;
     db.lockWord = 0;
+    db.createdHere = 1;
     uint8_t headerBlock[kHeaderBlockSize] = {};
     std::memcpy(headerBlock, &db.header, kHeaderImageSize);
     db.cache = BlockCacheCreate(BlockFileWrite);
-    bool created = fs.FileWrite(db.file, headerBlock, kHeaderBlockSize) == static_cast<int32_t>(kHeaderBlockSize);
+    bool created = fs.FileWrite(db.file, headerBlock, kHeaderBlockSize) == static_cast<int32_t>(kHeaderBlockSize) &&
+                   FlushDatabaseFile(db);
     if (created) {
-        fs.FileFlush(db.file);
         db.filePosition = kHeaderBlockSize;
         const int64_t first = ChainCreate(db, db.freeListCursor);
         created = first >= 0;
@@ -242,17 +270,14 @@ int32_t DatabaseManager::CloseDatabase(int32_t handle) {
         if (db.mode == ModeReadOnly) {
             fs.FileClose(db.file);
         } else {
-            // Every cached block reaches the file before the header says the file is whole.
-            // After any failed transfer the header is left as the open wrote it (open for
-            // writing) and the mirror stays, so the file says what happened to it and recovery
-            // can put the old one back; the close reports the failure.
-            BlockCacheFlush(db);
-            if (db.transferFailed == 0) {
-                db.header.openForWrite = 0;
-                if (!WriteHeaderImage(db)) db.transferFailed = 1;
-            }
+            // After any failed transfer or flush the header is left as the open wrote it (open
+            // for writing) and the mirror stays, so the file says what happened to it and
+            // recovery can put the old one back; the close reports the failure. The mirror goes
+            // only once the clean header is on the disk. A mirror whose removal a power cut
+            // undoes is harmless beside a file that says it was closed cleanly.
+            const bool committed = CommitClose(db);
             fs.FileClose(db.file);
-            if (db.transferFailed == 0) DeleteMirror(db.path);
+            if (committed) DeleteMirror(db.path);
             else result = -1;
         }
     }

@@ -56,6 +56,8 @@ struct DatabaseRecord {
     // no value) may be false, and callers create what they do not find, so from then on nothing
     // more changes the database; the file itself stays whole and closes as usual.
     int32_t lookupFailed;
+    // 1 when this open made the file: its name in the folder must reach the disk at the close.
+    int32_t createdHere;
 };
 
 // filePosition's value when the real position of the file is not known.

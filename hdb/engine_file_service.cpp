@@ -2,7 +2,11 @@
 
 #include <cstdint>
 
+#include <string>
+
 #include "fileservice/file_service.h"
+#include "platform/platform.h"
+#include "support/path_helpers.h"
 #include "support/spin_lock.h"
 
 namespace {
@@ -37,4 +41,13 @@ void ReleaseDatabaseFileService() {
         g_fileService = nullptr;
     }
     ReleaseSpinLock(&g_fileServiceLock);
+}
+
+bool FlushFolderOf(const char* path) {
+    std::string folder = path;
+    char* cut = LastSeparator(folder.data());
+    if (!cut) folder.clear();
+    else if (cut == folder.data()) folder.resize(1);  // the root itself
+    else folder.resize(static_cast<size_t>(cut - folder.data()));
+    return platform::FlushFolder(folder.c_str());
 }

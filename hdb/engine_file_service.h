@@ -9,3 +9,7 @@ FileService& DatabaseFileService();
 // A manager's share of the file service: the first acquire makes it, the last release deletes it.
 void AcquireDatabaseFileService();
 void ReleaseDatabaseFileService();
+
+// Makes the entries of the folder that holds `path` durable: a file made, renamed or deleted
+// there survives a power cut only after this. False when the system says it could not.
+bool FlushFolderOf(const char* path);

@@ -157,3 +157,6 @@ inline uint32_t NameHash(const char* name) { return NameHash(name, std::strlen(n
 // ---- The mirror ----
 
 constexpr char kMirrorSuffix[] = ".mirror";
+// The new mirror is written under this name beside the database, flushed and only then renamed
+// to the mirror's: a good mirror is never overwritten in place. A leftover one is no mirror.
+constexpr char kMirrorDraftSuffix[] = ".mirror-new";

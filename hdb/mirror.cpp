@@ -13,22 +13,23 @@
 
 namespace {
 
-constexpr size_t kMirrorPathSize = kDatabasePathBuffer + sizeof kMirrorSuffix;
+constexpr size_t kMirrorPathSize = kDatabasePathBuffer + sizeof kMirrorDraftSuffix;
 
-// Makes the entries of the folder that holds `path` durable.
-bool FlushFolderOf(const char* path) {
-    char folder[kMirrorPathSize];
-    std::strcpy(folder, path);
-    char* cut = LastSeparator(folder);
-    if (!cut) folder[0] = '\0';
-    else if (cut == folder) cut[1] = '\0';  // the root itself
-    else *cut = '\0';
-    return platform::FlushFolder(folder);
+// The name the next mirror is written under before it takes the mirror's place.
+bool DraftPath(const char* databasePath, char* out, size_t size) {
+    const size_t length = std::strlen(databasePath);
+    if (length + sizeof kMirrorDraftSuffix > size) return false;
+    std::memcpy(out, databasePath, length);
+    std::memcpy(out + length, kMirrorDraftSuffix, sizeof kMirrorDraftSuffix);
+    return true;
 }
 
-// Writes the mirror's bytes and its entry in the folder through to the disk, so that the copy
-// survives a power loss that happens after the writer has begun changing the database.
-bool MakeDurable(const char* mirror) { return platform::FlushNamedFile(mirror) && FlushFolderOf(mirror); }
+// A copy of the database under the draft name, on the disk, then renamed over the mirror and
+// the rename made durable: at every moment the mirror's name holds a whole copy or nothing new.
+bool TakeMirror(FileService& fs, const char* databasePath, const char* draft, const char* mirror) {
+    if (fs.FileCopy(databasePath, draft) != 0 || !platform::FlushNamedFile(draft)) return false;
+    return fs.FileReplace(mirror, draft) == 1 && FlushFolderOf(mirror);
+}
 
 }  // namespace
 
@@ -46,10 +47,13 @@ int32_t CopyToMirror(const char* databasePath) {
     // A writer in another process has the file in the middle of its changes, and the mirror
     // beside it is the one it took: a copy now would put the half-changed file in its place.
     if (platform::HeldForWriting(databasePath)) return -1;
+    char draft[kMirrorPathSize];
+    if (!DraftPath(databasePath, draft, sizeof draft)) return -1;
     FileService& fs = DatabaseFileService();
-    if (fs.FileCopy(databasePath, mirror) == 0 && MakeDurable(mirror)) return 0;
+    if (TakeMirror(fs, databasePath, draft, mirror)) return 0;
     // Neither a partial nor an older mirror may remain, but one that a writer in another
     // process took of the file it holds is its own.
+    if (fs.FileExists(draft) == 1) fs.FileDelete(draft);
     if (!platform::HeldForWriting(databasePath)) fs.FileDelete(mirror);
     return -1;
 }
@@ -93,8 +97,13 @@ bool PutMirrorInPlace(FileService& fs, const char* path, const char* mirror) {
         platform::SetFileAttributesNormal(path);
         if (fs.FileReplace(path, mirror) != 1) return false;
     }
-    FlushFolderOf(path);
-    return true;
+    return FlushFolderOf(path);
+}
+
+// A folder under the mirror's name is no mirror: it must never take the database's place.
+bool IsFolder(FileService& fs, const char* path) {
+    const int32_t attributes = fs.FileGetAttributes(path);
+    return attributes != -1 && (attributes & platform::kAttributeDirectory) != 0;
 }
 
 // A file that someone holds open refuses to be deleted with a sharing violation.
@@ -117,7 +126,7 @@ RecoveryOutcome RecoverClosedDatabase(FileService& fs, const char* path) {
         if (fs.FileDelete(path) != 0) return DeleteFailure();
         const int32_t mirrorExists = fs.FileExists(mirror);
         if (mirrorExists == 0) return RecoveryOutcome::DeletedTooShort;
-        if (mirrorExists < 0) return RecoveryOutcome::Failed;
+        if (mirrorExists < 0 || IsFolder(fs, mirror)) return RecoveryOutcome::Failed;
         if (SizeOf(fs, mirror) < kShortestDatabase) {
             if (fs.FileDelete(mirror) != 0) return DeleteFailure();
             return RecoveryOutcome::DeletedBoth;
@@ -126,7 +135,7 @@ RecoveryOutcome RecoverClosedDatabase(FileService& fs, const char* path) {
     }
     const int32_t mirrorExists = fs.FileExists(mirror);
     if (mirrorExists == 0) return RecoveryOutcome::NothingToRestore;
-    if (mirrorExists < 0) return RecoveryOutcome::Failed;
+    if (mirrorExists < 0 || IsFolder(fs, mirror)) return RecoveryOutcome::Failed;
     if (PutMirrorInPlace(fs, path, mirror)) return RecoveryOutcome::Restored;
     return platform::HeldByAnyone(path) || platform::HeldByAnyone(mirror) ? RecoveryOutcome::InUse
                                                                            : RecoveryOutcome::Failed;
@@ -142,6 +151,19 @@ RecoveryOutcome RecoverDatabaseWithOutcome(const char* path) {
         IsDatabaseOpen(path) ? RecoveryOutcome::InUse : RecoverClosedDatabase(DatabaseFileService(), path);
     UnlockExclusive(kDatabaseTableLock);
     return outcome;
+}
+
+void RestoreLeftOpenDatabase(const char* databasePath) {
+    FileService& fs = DatabaseFileService();
+    // Only a header read whole that says a writer had the file: anything else is the open's
+    // to find out.
+    if (LeftOpenByWriter(fs, databasePath) != 1) return;
+    char mirror[kMirrorPathSize];
+    if (!MirrorPath(databasePath, mirror, sizeof mirror)) return;
+    if (fs.FileExists(mirror) != 1 || IsFolder(fs, mirror) || SizeOf(fs, mirror) < kShortestDatabase) return;
+    // A writer in another process still has it: its mirror is its own.
+    if (platform::HeldByAnyone(databasePath)) return;
+    PutMirrorInPlace(fs, databasePath, mirror);
 }
 
 bool RecoverySucceeded(RecoveryOutcome outcome) {

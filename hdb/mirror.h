@@ -31,6 +31,11 @@ enum class RecoveryOutcome {
     Failed,            // the files could not be read, deleted or put in place; the mirror, if any, stays
 };
 
+// For a writer's open, under the table lock with the database not open here: a database that a
+// writer left open (its header says so) and no other process holds, with a mirror beside it,
+// gets the mirror back in its place, as RecoverDatabase would put it.
+void RestoreLeftOpenDatabase(const char* databasePath);
+
 // RecoverDatabase, telling its outcomes apart.
 RecoveryOutcome RecoverDatabaseWithOutcome(const char* databasePath);
 // Whether the outcome leaves the path as a writer may open it: a database closed cleanly, or none.

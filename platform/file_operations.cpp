@@ -1,6 +1,7 @@
 // Whole-file operations: the fault seam in front of the back ends' copies, renames, attributes
 // and folders.
 #include "platform/fault_injection.h"
+#include "platform/move_between_volumes.h"
 #include "platform/os.h"
 #include "platform/platform.h"
 #include "platform/recording.h"
@@ -23,10 +24,15 @@ bool CopyFile(const char* source, const char* target) {
 }
 
 bool ReplaceFile(const char* source, const char* target) {
-    if (const Fault* f = fault_detail::Check(CallKind::Rename)) return fault_detail::Fail(*f);
-    if (!os::ReplaceFile(source, target)) return false;
-    if (recording_detail::Recorder* r = recording_detail::Active()) r->Renamed(source, target);
-    return true;
+    if (const Fault* f = fault_detail::Check(CallKind::Rename)) {
+        if (f->error != kErrorNotSameDevice) return fault_detail::Fail(*f);
+        return MoveBetweenVolumes(source, target, true);
+    }
+    if (os::ReplaceFile(source, target)) {
+        if (recording_detail::Recorder* r = recording_detail::Active()) r->Renamed(source, target);
+        return true;
+    }
+    return LastError() == kErrorNotSameDevice && MoveBetweenVolumes(source, target, true);
 }
 
 bool FlushNamedFile(const char* name) {

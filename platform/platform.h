@@ -20,6 +20,7 @@ constexpr uint32_t kErrorInvalidParameter = 87;
 constexpr uint32_t kErrorDiskFull = 112;
 constexpr uint32_t kErrorNegativeSeek = 131;
 constexpr uint32_t kErrorAlreadyExists = 183;
+constexpr uint32_t kErrorNotSameDevice = 17;  // a rename whose target lies on another volume
 constexpr uint32_t kErrorNoMoreFiles = 18;
 constexpr uint32_t kErrorGenFailure = 31;
 constexpr uint32_t kErrorTooManyOpenFiles = 4;

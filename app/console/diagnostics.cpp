@@ -78,6 +78,12 @@ std::string CreateFailureLine(const RunReport& report, const std::string& reposi
            CodePageHint(report.failedName, report.failedError);
 }
 
+std::string WriteFailureLine(const RunReport& report) {
+    return std::string(kPrefix) + "the new database " + Quoted(report.failedName) +
+           " could not be written to the disk: " + SystemReason(report.failedError) +
+           "; it is marked as unfinished and must not be used";
+}
+
 std::string UsersFolderLine(const RunReport& report, const std::string& usersFolder, FileService& files) {
     const std::string folder = Quoted(usersFolder);
     if (report.usersWalk == UsersWalk::CutShort)

@@ -21,6 +21,8 @@ std::string SetAsideFailureLine(const RunReport& report, const std::string& repo
 // Why the new database could not be created, with what the repository path turned out to be
 // when that is the cause (missing, not a folder).
 std::string CreateFailureLine(const RunReport& report, const std::string& repositoryPath, FileService& files);
+// Why the new database could not be written whole to the disk.
+std::string WriteFailureLine(const RunReport& report);
 // Why the users folder gave no users or not all of them; empty when it was listed whole (an
 // empty folder included).
 std::string UsersFolderLine(const RunReport& report, const std::string& usersFolder, FileService& files);

@@ -343,7 +343,10 @@ RunVerdict JudgeRun(const RebuildRun& run, const NewDatabaseContents& contents, 
             verdict.exitCode = kExitFailed;
             break;
         case RunEnd::CreateFailed:
-            verdict.lines.push_back(CreateFailureLine(report, run.repositoryPath, files));
+        case RunEnd::WriteFailed:
+            verdict.lines.push_back(report.end == RunEnd::CreateFailed
+                                        ? CreateFailureLine(report, run.repositoryPath, files)
+                                        : WriteFailureLine(report));
             if (!report.setAsideName.empty())
                 verdict.lines.push_back("pellucor: no new database was written; the old one is now \"" +
                                         report.setAsideName + "\": rename it back to \"" + run.databasePath +

@@ -85,8 +85,9 @@ bool DeleteFile(const char* name) {
     return ::DeleteFileA(name) != FALSE;
 }
 
+// MoveFileA's move (between volumes too), returning only once the new name is on the disk.
 bool MoveFile(const char* source, const char* target) {
-    return ::MoveFileA(source, target) != FALSE;
+    return ::MoveFileExA(source, target, MOVEFILE_COPY_ALLOWED | MOVEFILE_WRITE_THROUGH) != FALSE;
 }
 
 bool SetFileAttributesNormal(const char* name) {

@@ -16,6 +16,7 @@
 // CI sample uses a few; tests/crash/explore-long.sh a few hundred).
 #include <gtest/gtest.h>
 
+#include <cstddef>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -257,6 +258,34 @@ TEST(CrashStates, AReaderThatBecomesAWriter) {
     Findings findings;
     CheckWriterStates(states, dir.path().string(), path, before, committed, findings);
     findings.Report("mode change");
+}
+
+// A writer died and left the file open, half-changed, with its mirror beside it; the next writer
+// opens it, changes it and closes. Whatever moment the power goes, recovery gives the content
+// before the dead writer's open, or what the new writer committed.
+TEST(CrashStates, AWritersOpenOfADatabaseLeftOpen) {
+    ScratchDir dir;
+    const std::string path = dir / "settings.hdb";
+    const Bytes before = MakeDatabase(path);
+    Bytes halfChanged = before;
+    halfChanged[offsetof(DatabaseHeader, openForWrite)] = 1;
+    halfChanged.resize(halfChanged.size() + 1024, 0xEE);
+    WriteBytes(path, halfChanged);
+    WriteBytes(path + kMirrorSuffix, before);
+    const SmallCache cache;
+    platform::StartRecording(dir.path().string().c_str());
+    {
+        DatabaseManager db;
+        const int32_t h = db.OpenDatabase(path.c_str(), ModeReadWrite);
+        ASSERT_GE(h, 0);
+        ChangeDatabase(db, h);
+        ASSERT_EQ(db.CloseDatabase(h), 0);
+    }
+    const CrashStates states(platform::StopRecording());
+    const Bytes committed = ReadBytes(path);
+    Findings findings;
+    CheckWriterStates(states, dir.path().string(), path, before, committed, findings);
+    findings.Report("open of a database left open");
 }
 
 // ---- A rebuild with an old database present ----------------------------------------------------

@@ -2,6 +2,10 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#ifndef _WIN32
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
 #include <string>
 #include <vector>
 
@@ -100,6 +104,65 @@ TEST_F(FileCopyTest, MoveWithoutASourceLeavesTheTarget) {
     EXPECT_EQ(fs.FileMove((dir / "absent").c_str(), target.c_str()), -1);
     EXPECT_EQ(Text(target), "keep");
     EXPECT_EQ(fs.FileMove((dir / "absent").c_str(), (dir / "free").c_str()), -1);
+}
+
+// A rename between volumes gets "not the same device" from the system (an armed fault gives the
+// same answer): the move copies, then deletes the source, and never loses the target first.
+TEST_F(FileCopyTest, MoveBetweenVolumesCopiesThenDeletesAndKeepsTheTargetUntilThen) {
+    const std::string source = dir / "source", target = dir / "target";
+    const platform::Fault otherVolume{.error = platform::kErrorNotSameDevice};
+    struct Case {
+        const char* what;
+        bool targetThere;
+        bool targetHeld;  // someone holds the target open: it cannot be replaced
+    };
+    for (const Case c : {Case{"to a free name", false, false}, Case{"over a target", true, false},
+                         Case{"over a target held open", true, true}}) {
+        WriteText(source, "moving");
+        std::filesystem::remove(target);
+        if (c.targetThere) WriteText(target, "in the way");
+        platform::FileHandle held = 0;
+        if (c.targetHeld)
+            held = platform::OpenFile(target.c_str(), platform::FileAccess::Read, platform::FileCreation::OpenExisting, false);
+        // Every rename of the move answers so, the second try's too.
+        platform::InjectFault(CallKind::Rename, 1, otherVolume, 2);
+        const int32_t moved = fs.FileMove(source.c_str(), target.c_str());
+        platform::ClearFaults();
+        if (held) platform::CloseFile(held);
+        EXPECT_FALSE(std::filesystem::exists(target + ".moving")) << c.what;
+        if (c.targetHeld) {
+            EXPECT_EQ(moved, -1) << c.what;
+            EXPECT_EQ(Text(target), "in the way") << c.what;
+            EXPECT_EQ(Text(source), "moving") << c.what;
+            continue;
+        }
+        EXPECT_EQ(moved, 0) << c.what;
+        EXPECT_EQ(Text(target), "moving") << c.what;
+        EXPECT_FALSE(std::filesystem::exists(source)) << c.what;
+    }
+}
+
+// A real pair of volumes, where the machine has them: the build's folder and a memory folder.
+TEST_F(FileCopyTest, MoveBetweenRealVolumes) {
+#ifdef _WIN32
+    GTEST_SKIP() << "MoveFileA moves between volumes itself";
+#else
+    std::error_code error;
+    if (!std::filesystem::is_directory("/dev/shm", error)) GTEST_SKIP() << "no /dev/shm";
+    const std::filesystem::path here = std::filesystem::current_path();
+    struct stat a {}, b {};
+    if (stat(here.c_str(), &a) != 0 || stat("/dev/shm", &b) != 0 || a.st_dev == b.st_dev)
+        GTEST_SKIP() << "/dev/shm is on the same volume as " << here;
+    const std::string source = (here / "pellucor-move-source").string();
+    const std::string target = "/dev/shm/pellucor-move-target-" + std::to_string(getpid());
+    WriteText(source, "moving");
+    WriteText(target, "in the way");
+    EXPECT_EQ(fs.FileMove(source.c_str(), target.c_str()), 0);
+    EXPECT_EQ(Text(target), "moving");
+    EXPECT_FALSE(std::filesystem::exists(source));
+    std::filesystem::remove(target, error);
+    std::filesystem::remove(source, error);
+#endif
 }
 
 TEST_F(FileCopyTest, CompareCodes) {

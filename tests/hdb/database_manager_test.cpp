@@ -262,7 +262,9 @@ TEST_F(DatabaseManagerTest, FailedOpenOfAnExistingFile) {
     EXPECT_EQ(manager.OpenDatabase(path.c_str(), ModeReadOnly), -1);
     platform::InjectFault(CallKind::Read, 2);  // the free-list head block
     EXPECT_EQ(manager.OpenDatabase(path.c_str(), ModeReadOnly), -1);
-    platform::InjectFault(CallKind::Open, 1, {}, 2);  // also after clearing read-only
+    // The first open reads the header, to see whether a writer left the file open; then the open
+    // itself fails, also after clearing read-only.
+    platform::InjectFault(CallKind::Open, 2, {}, 2);
     EXPECT_EQ(manager.OpenDatabase(path.c_str(), ModeReadWrite), -1);
     platform::ClearFaults();
     EXPECT_EQ(OpenDatabaseCount(), 0);

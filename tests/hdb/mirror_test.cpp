@@ -241,3 +241,70 @@ TEST_F(MirrorTest, AWriterInAnotherProcessKeepsItsDatabaseAndItsMirror) {
 }
 
 }  // namespace
+
+namespace {
+
+// A flush that fails at a writer's close may have lost what it was to write: the close fails,
+// the file says it is open for writing and the mirror stays, so that recovery puts the content
+// before the writer back.
+TEST_F(MirrorTest, AFailedFlushAtTheCloseFailsItAndKeepsTheMirror) {
+    const auto before = MakeDatabase();
+    // The flushes a writer's close makes, counted on a close that succeeds.
+    uint64_t flushes = 0;
+    {
+        const int32_t h = manager.OpenDatabase(path.c_str(), ModeReadWrite);
+        ASSERT_GE(h, 0);
+        manager.HdbCloseKey(h, static_cast<uint32_t>(manager.HdbCreateKey(h, 1, "counted")));
+        platform::ResetCallCounts();
+        ASSERT_EQ(manager.CloseDatabase(h), 0);
+        flushes = platform::CallCount(CallKind::Flush);
+        WriteBytes(path, before);
+    }
+    ASSERT_GE(flushes, 2u) << "the blocks, then the header";
+    for (uint32_t nth = 1; nth <= flushes; ++nth) {
+        const int32_t h = manager.OpenDatabase(path.c_str(), ModeReadWrite);
+        ASSERT_GE(h, 0);
+        manager.HdbCloseKey(h, static_cast<uint32_t>(manager.HdbCreateKey(h, 1, "lost")));
+        platform::InjectFault(CallKind::Flush, nth);
+        EXPECT_EQ(manager.CloseDatabase(h), -1) << "flush " << nth << " of the close";
+        platform::ClearFaults();
+        EXPECT_EQ(WordAt(ReadBytes(path), kOpenForWrite), 1u) << "flush " << nth;
+        EXPECT_EQ(ReadBytes(mirror), before) << "flush " << nth;
+        EXPECT_EQ(manager.RecoverDatabase(path.c_str()), 0) << "flush " << nth;
+        EXPECT_EQ(ReadBytes(path), before) << "flush " << nth;
+    }
+}
+
+// A writer that died left the file open with its mirror beside it. The next writer's open puts
+// the mirror back before it takes its own, also when its own copy breaks off part-way (where
+// the old way copied the half-changed file over the good mirror and lost it).
+TEST_F(MirrorTest, AWritersOpenOfADatabaseLeftOpenPutsTheMirrorBackFirst) {
+    const auto before = MakeDatabase();
+    auto halfChanged = LeftOpen(before);
+    halfChanged.resize(halfChanged.size() + 512, 0xEE);
+    for (const bool copyBreaks : {false, true}) {
+        WriteBytes(path, halfChanged);
+        WriteBytes(mirror, before);
+        if (copyBreaks) platform::InjectFault(CallKind::Copy, 1, {.shortCount = 600});
+        const int32_t h = manager.OpenDatabase(path.c_str(), ModeReadWrite);
+        platform::ClearFaults();
+        ASSERT_GE(h, 0) << copyBreaks;
+        EXPECT_GT(manager.HdbFindKey(h, 1, "key 19"), 1) << copyBreaks;
+        EXPECT_EQ(manager.CloseDatabase(h), 0) << copyBreaks;
+        EXPECT_EQ(ReadBytes(path), before) << (copyBreaks ? "the copy broke off" : "the copy was made");
+        EXPECT_FALSE(stdfs::exists(mirror));
+    }
+}
+
+// A folder under the mirror's name is no mirror: recovery fails and the database stays.
+TEST_F(MirrorTest, AMirrorThatIsAFolderIsRefused) {
+    const auto leftOpen = LeftOpen(MakeDatabase());
+    WriteBytes(path, leftOpen);
+    stdfs::create_directory(mirror);
+    EXPECT_EQ(manager.RecoverDatabase(path.c_str()), -1);
+    EXPECT_EQ(ReadBytes(path), leftOpen);
+    EXPECT_TRUE(stdfs::is_directory(mirror));
+    stdfs::remove(mirror);
+}
+
+}  // namespace

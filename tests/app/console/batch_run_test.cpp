@@ -290,13 +290,14 @@ TEST_F(BatchRun, HeaderNotWrittenBackAtCloseIsAFailure) {
     streams = StringStreams{};
     platform::InjectFault(CallKind::Write, static_cast<uint32_t>(runWrites));  // the header, at the close
     EXPECT_EQ(Run(), kExitFailed) << streams.ErrText();
-    EXPECT_TRUE(ErrHas("pellucor: the new database \"" + Database() + "\" was not closed cleanly")) << streams.ErrText();
+    EXPECT_TRUE(ErrHas("pellucor: the new database \"" + Database() + "\" could not be written to the disk")) << streams.ErrText();
 }
 
 // The read-back of a whole database fails once: the second reading finds it whole.
 TEST_F(BatchRun, ReadBackThatFailsOnceIsReadAgain) {
     User("00000002", "alice");
-    ArmOn("UserConfig.hdb", CallKind::Read, Fault{}, 2);  // after the template's and the worker's opens
+    // After the template's open and the worker's two: its look at the header, then its open.
+    ArmOn("UserConfig.hdb", CallKind::Read, Fault{}, 3);
     EXPECT_EQ(Run(), kExitComplete) << streams.ErrText();
     EXPECT_TRUE(g_arm.armed) << "the read-back's open was reached";
     EXPECT_EQ(Summary(), "pellucor: summary: 1 user imported, 0 entries without an account; there was no old database");
