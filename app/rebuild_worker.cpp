@@ -60,7 +60,7 @@ void ImportUsers(FileService& files, int32_t database, const std::string& reposi
     int32_t next = 0;
     do {
         const std::string entryName = files.SearchName(slot);
-        const uint32_t userId = HexToUInt(entryName.c_str());
+        const uint32_t userId = support::HexToUInt(entryName.c_str());
         const std::string summaryPath = JoinPath(JoinPath(usersFolder, entryName), "UserSummary.rtf");
         UsersEntry entry{entryName, ImportResult::AccountNotWritten, {}};
         entry.result = ImportUserAccount(database, entryName.c_str(), userId, summaryPath.c_str(), &entry.userName);

@@ -26,7 +26,7 @@ void WaitForWorker(StartupHost& host) {
 
 int32_t RunUtility(const char* commandLine, StartupHost& host, RepositoryFinder findRepository) {
     auto fileService = std::make_unique<FileService>();
-    auto dateTimeConverter = std::make_unique<DateTimeConverter>();
+    auto dateTimeConverter = std::make_unique<support::DateTimeConverter>();
     auto databaseManager = std::make_unique<DatabaseManager>();
     auto passwordScrambler = std::make_unique<PasswordScrambler>();
     RebuildRun& run = SharedRun();

@@ -19,11 +19,12 @@ namespace {
 // is never lowered: ffffffff has no successor, so it leaves the counter alone.
 void RaiseUserCounter(DatabaseManager& db, int32_t database, uint32_t config, uint32_t userId) {
     char buffer[kCounterTextSize + 1];
-    const uint32_t next =
-        GetStringValue(db, database, config, kNextUserIdKey, buffer, kCounterTextSize) == -1 ? 1 : HexToUInt(buffer);
+    const uint32_t next = GetStringValue(db, database, config, kNextUserIdKey, buffer, kCounterTextSize) == -1
+                              ? 1
+                              : support::HexToUInt(buffer);
     if (userId < next || userId == UINT32_MAX) return;
-    char text[kIdentifierTextSize];
-    UIntToHex8(userId + 1, text);
+    char text[support::kIdentifierTextSize];
+    support::UIntToHex8(userId + 1, text);
     SetStringValue(db, database, config, kNextUserIdKey, text);
 }
 

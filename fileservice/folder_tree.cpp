@@ -13,6 +13,8 @@
 #include "support/number_text.h"
 #include "support/path_helpers.h"
 
+using namespace support;
+
 namespace {
 
 volatile int32_t g_tempNameCounter = 0;

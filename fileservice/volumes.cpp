@@ -104,7 +104,7 @@ int32_t FileService::UniversalPath(const char* path, char* nameOut, size_t size)
     rest = rest ? rest + 1 : "";
     char joined[sizeof universal + kPathBufferSize];
     std::strcpy(joined, universal);
-    if (AddTrailingSeparator(joined, sizeof joined, '\\') != 0) return -1;
+    if (support::AddTrailingSeparator(joined, sizeof joined, '\\') != 0) return -1;
     if (std::strlen(joined) + std::strlen(rest) >= size) return -1;  // nameOut keeps the copy
     std::strcpy(nameOut, joined);
     std::strcat(nameOut, rest);

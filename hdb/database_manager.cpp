@@ -18,6 +18,10 @@
 #include "hdb/sub_key_list.h"
 #include "platform/platform.h"
 
+using support::kDatabaseTableLock;
+using support::LockExclusive;
+using support::UnlockExclusive;
+
 namespace {
 
 bool SeekTo(const DatabaseRecord& db, int64_t offset) {

@@ -8,5 +8,5 @@ void* AllocateForAnswer(DatabaseRecord& db, size_t size) {
     return memory;
 }
 
-void LockDatabase(DatabaseRecord& db) { AcquireSpinLock(&db.lockWord); }
-void UnlockDatabase(DatabaseRecord& db) { ReleaseSpinLock(&db.lockWord); }
+void LockDatabase(DatabaseRecord& db) { support::AcquireSpinLock(&db.lockWord); }
+void UnlockDatabase(DatabaseRecord& db) { support::ReleaseSpinLock(&db.lockWord); }

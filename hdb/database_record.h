@@ -35,7 +35,7 @@ struct DatabaseRecord {
     char path[kDatabasePathBuffer];
     int32_t openCount;
     int32_t mode;
-    SpinLockWord lockWord;
+    support::SpinLockWord lockWord;
     int64_t filePosition;  // kUnknownFilePosition after a failed transfer
     KeyNode* nodeHead;
     KeyNode* nodeTail;

@@ -42,7 +42,7 @@ bool EnsureDatabaseTable() {
 int32_t FindOpenDatabase(const char* path) {
     if (!g_table || g_openDatabases <= 0) return -1;
     for (int32_t slot = 0; slot < kDatabaseTableSize; ++slot)
-        if (g_table[slot] && SameAsciiNoCase(g_table[slot]->path, path)) return slot;
+        if (g_table[slot] && support::SameAsciiNoCase(g_table[slot]->path, path)) return slot;
     return -1;
 }
 

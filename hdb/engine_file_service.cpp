@@ -5,6 +5,10 @@
 #include "fileservice/file_service.h"
 #include "support/spin_lock.h"
 
+using support::AcquireSpinLock;
+using support::ReleaseSpinLock;
+using support::SpinLockWord;
+
 namespace {
 
 FileService* g_fileService = nullptr;

@@ -145,7 +145,7 @@ inline uint32_t NameHash(const char* name, size_t length) {
     uint32_t mixed = 0;
     uint32_t sum = 0;
     for (size_t i = 0; i < length; ++i) {
-        const int32_t value = static_cast<int8_t>(AsciiLower(name[i]));  // bytes 0x80..0xFF count negative
+        const int32_t value = static_cast<int8_t>(support::AsciiLower(name[i]));  // bytes 0x80..0xFF count negative
         ++count;
         mixed ^= static_cast<uint32_t>(value);
         sum += static_cast<uint32_t>(value);

@@ -222,7 +222,7 @@ bool NameMatches(DatabaseRecord& db, uint32_t keyId, const char* name, uint32_t 
         ChainRead(db, key->cursor, buffer, length) != static_cast<int32_t>(length))
         return false;
     const std::string_view stored(buffer, length), wanted(name, length);
-    return noCase ? SameAsciiNoCase(stored, wanted) : stored == wanted;
+    return noCase ? support::SameAsciiNoCase(stored, wanted) : stored == wanted;
 }
 
 // Reads the names of the listed sub-keys and indexes them. False when a name cannot be read or

@@ -11,6 +11,11 @@
 #include "support/path_helpers.h"
 #include "support/spin_lock.h"
 
+using support::kDatabaseTableLock;
+using support::LastSeparator;
+using support::LockExclusive;
+using support::UnlockExclusive;
+
 namespace {
 
 constexpr size_t kMirrorPathSize = kDatabasePathBuffer + sizeof kMirrorSuffix;

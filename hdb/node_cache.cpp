@@ -64,7 +64,7 @@ constexpr size_t kMostRememberedKeys = 1u << 16;
 
 Name Folded(const char* name, uint32_t length) {
     Name folded(name, length);
-    AsciiLowerInPlace(folded.data(), folded.size());
+    support::AsciiLowerInPlace(folded.data(), folded.size());
     return folded;
 }
 

@@ -21,6 +21,8 @@
 #include "tools/structure_scan.h"
 #include "tools/text_form.h"
 
+using support::Result;
+
 namespace tools {
 
 namespace {
@@ -311,7 +313,7 @@ private:
         return VerifyExitCode(scan);
     }
 
-    bool SamePath(const std::string& a, const std::string& b) { return SameAsciiNoCase(a, b); }
+    bool SamePath(const std::string& a, const std::string& b) { return support::SameAsciiNoCase(a, b); }
 
     // Refuses a NEWFILE that exists (unless forced) or that is the input itself.
     int CheckNewFile(const std::string& input, const std::string& target, bool force) {

@@ -2,6 +2,8 @@
 
 #include "tools/text_form.h"
 
+using support::Result;
+
 namespace tools {
 
 namespace {

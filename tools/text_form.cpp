@@ -11,6 +11,8 @@
 #include "tools/raw_database.h"
 #include "tools/structure_scan.h"
 
+using support::Result;
+
 namespace tools {
 
 namespace {

@@ -70,7 +70,7 @@ public:
     }
 
     // Reads the whole text. Failed, naming the line, when it is not a text form.
-    Result Parse(std::string_view text);
+    support::Result Parse(std::string_view text);
 
 private:
     int32_t appValue_ = 0;
@@ -84,6 +84,6 @@ int32_t ExportTextForm(DatabaseManager& db, int32_t database, OutputSink& out, s
 // Creates a new database at `path` (replacing a file there) holding the keys of `source`, and
 // reads it back to make sure it was written whole. Failed, saying why, and then no file is left
 // at `path`.
-Result WriteNewDatabase(DatabaseManager& db, FileService& files, const char* path, KeySource& source);
+support::Result WriteNewDatabase(DatabaseManager& db, FileService& files, const char* path, KeySource& source);
 
 }  // namespace tools

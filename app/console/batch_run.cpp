@@ -58,7 +58,7 @@ public:
     RunObjects& operator=(const RunObjects&) = delete;
 
     FileService files;
-    DateTimeConverter* dateTime = new DateTimeConverter;
+    support::DateTimeConverter* dateTime = new support::DateTimeConverter;
     DatabaseManager* databases = new DatabaseManager;
 };
 

@@ -77,7 +77,7 @@ TEST_F(DeepTreeTest, VerifyStatAndSalvageWalkTheWholeTree) {
     DatabaseManager db;
     SalvageReport salvage;
     const std::string copy = *scratch_ / "copy.hdb";
-    const Result salvaged = SalvageDatabase(db, files, raw, scan, copy.c_str(), salvage);
+    const support::Result salvaged = SalvageDatabase(db, files, raw, scan, copy.c_str(), salvage);
     ASSERT_TRUE(salvaged) << salvaged.message();
     EXPECT_EQ(salvage.keysWritten, kDepth);
     EXPECT_TRUE(salvage.lost.empty());

@@ -35,7 +35,7 @@ protected:
         EXPECT_EQ(raw.Open(path.c_str()), 0);
         scan = ScanStructure(raw, true);
         SalvageReport report;
-        const Result salvaged = SalvageDatabase(db, files, raw, scan, target.c_str(), report);
+        const support::Result salvaged = SalvageDatabase(db, files, raw, scan, target.c_str(), report);
         EXPECT_EQ(salvaged.code(), expected) << salvaged.message();
         return report;
     }

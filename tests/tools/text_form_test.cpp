@@ -21,7 +21,7 @@ protected:
     // Imports `text` into a new file; the error, or "" on success.
     std::string Import(const std::string& text, const std::string& target) {
         TextForm form;
-        if (const Result parsed = form.Parse(text); !parsed) return parsed.message();
+        if (const support::Result parsed = form.Parse(text); !parsed) return parsed.message();
         FileService files;
         DatabaseManager db;
         return WriteNewDatabase(db, files, target.c_str(), form).message();
@@ -151,7 +151,7 @@ TEST_F(TextFormTest, TextThatIsNotADatabaseIsRefusedWithItsLine) {
     };
     for (const Case& c : cases) {
         TextForm form;
-        const Result parsed = form.Parse(c.text);
+        const support::Result parsed = form.Parse(c.text);
         EXPECT_FALSE(parsed) << c.text;
         EXPECT_EQ(parsed.message(), c.error) << c.text;
     }
@@ -208,7 +208,7 @@ TEST(TextFormDamageTest, ANameHoldingAZeroByteIsCutThereAndReported) {
     EXPECT_EQ(out.text(), "hdbtool export 1\napp-value 0\n[Ro]\n[Ro\\Name] = \"v\"\n");
     EXPECT_EQ(Joined(errors), "[Ro]: its name holds a zero byte; it is written cut there\n");
     TextForm form;
-    const Result parsed = form.Parse(out.text());
+    const support::Result parsed = form.Parse(out.text());
     EXPECT_TRUE(parsed) << parsed.message();
 }
 

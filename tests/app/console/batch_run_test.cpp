@@ -346,8 +346,8 @@ const FileActivityHooks kWaitForCloseHooks{WaitForCloseOnOpen, nullptr, nullptr,
 // flag 1, run state 3), and still goes on to its end.
 TEST_F(BatchRun, CloseRequestLetsTheRunFinish) {
     for (uint32_t i = 0; i < 20; ++i) {
-        char folder[kIdentifierTextSize];
-        UIntToHex8(i + 2, folder);
+        char folder[support::kIdentifierTextSize];
+        support::UIntToHex8(i + 2, folder);
         User(folder, "user");
     }
     g_closeSeenWhileRunning = false;
