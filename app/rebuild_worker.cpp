@@ -8,6 +8,9 @@
 #include "platform/platform.h"
 #include "support/number_text.h"
 
+using fileservice::FileService;
+using fileservice::kSearchFailed;
+
 namespace app {
 
 namespace {

@@ -196,7 +196,7 @@ int32_t WriteAccessSettings(DatabaseManager& db, int32_t database, const AccessS
     return result;
 }
 
-int32_t WriteServerTemplate(DatabaseManager& db, FileService& files, const char* databasePath) {
+int32_t WriteServerTemplate(DatabaseManager& db, fileservice::FileService& files, const char* databasePath) {
     const int32_t database = db.OpenDatabase(databasePath, ModeReadWrite);
     if (database < 0) return -1;
     TemplateWriter writer(db, database);

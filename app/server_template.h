@@ -9,7 +9,9 @@
 #include "hdb/format.h"
 
 class DatabaseManager;
+namespace fileservice {
 class FileService;
+}  // namespace fileservice
 
 namespace app {
 
@@ -48,7 +50,7 @@ struct AccessSettings {
 // Creates the database at `databasePath` and writes the template into it. 0, or -1: the
 // database could not be opened (nothing else done), or a key of the template could not be
 // created (the file is deleted again).
-int32_t WriteServerTemplate(DatabaseManager& manager, FileService& files, const char* databasePath);
+int32_t WriteServerTemplate(DatabaseManager& manager, fileservice::FileService& files, const char* databasePath);
 
 // Writes `settings` under Config\Remote Access Security\System Admin Access (which = 0) or
 // \Client Access (any other `which`), finding or creating each key. 0, or -1 when any part

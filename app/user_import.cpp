@@ -90,8 +90,8 @@ ImportResult ImportUserAccount(int32_t database, const char* folderName, uint32_
                                std::string* userNameOut) {
     RebuildRun& run = SharedRun();
     AddStatusLine((std::string("Processing user ID \"") + folderName + "\"...").c_str());
-    FileService& files = *run.fileService;
-    const int32_t file = files.FileOpen(summaryPath, OpenRead);
+    fileservice::FileService& files = *run.fileService;
+    const int32_t file = files.FileOpen(summaryPath, fileservice::OpenRead);
     if (file < 0) {
         AddStatusLine(
             (std::string("ERROR - Cannot open summary file \"") + summaryPath + "\" repair is incomplete.").c_str());

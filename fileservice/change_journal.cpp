@@ -10,6 +10,8 @@
 #include "support/path_helpers.h"
 #include "support/spin_lock.h"
 
+namespace fileservice {
+
 namespace {
 
 // Empty (first byte 0) while journaling is off.
@@ -125,3 +127,5 @@ int32_t FileService::SetJournalFile(const char* path) {
     if (length > 0) MakeJournalFolder(*this, path);
     return 0;
 }
+
+}  // namespace fileservice

@@ -9,6 +9,8 @@
 #include "support/date_time_converter.h"
 #include "support/spin_lock.h"
 
+namespace fileservice {
+
 namespace {
 
 struct SearchSlot {
@@ -162,3 +164,5 @@ int32_t SearchSlotCount() {
         if (platform::AtomicLoad(&s.inUse) != 0) ++count;
     return count;
 }
+
+}  // namespace fileservice

@@ -10,6 +10,8 @@
 #include "support/date_time_converter.h"
 #include "support/path_helpers.h"
 
+namespace fileservice {
+
 namespace {
 
 constexpr uint32_t kCompareBufferSize = 65536;
@@ -189,3 +191,5 @@ int32_t FileService::FileReplace(const char* target, const char* source) {
     JournalFileRenamed(target, source);
     return 1;
 }
+
+}  // namespace fileservice

@@ -9,6 +9,8 @@
 #include "support/date_time_converter.h"
 #include "support/spin_lock.h"
 
+namespace fileservice {
+
 file_service_detail::ReadWindow file_service_detail::g_readWindows[kOpenFileTableSize];
 
 namespace {
@@ -381,3 +383,5 @@ int32_t OpenFileCount() {
         if (entry.handle.load() != 0) ++count;
     return count;
 }
+
+}  // namespace fileservice

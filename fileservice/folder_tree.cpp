@@ -15,6 +15,8 @@
 
 using namespace support;
 
+namespace fileservice {
+
 namespace {
 
 volatile int32_t g_tempNameCounter = 0;
@@ -289,3 +291,5 @@ int32_t FileService::TempFileName(char* nameOut, size_t size) {
     std::strcpy(nameOut, candidate);
     return 0;
 }
+
+}  // namespace fileservice

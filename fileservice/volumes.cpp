@@ -10,6 +10,8 @@
 #include "platform/volumes.h"
 #include "support/path_helpers.h"
 
+namespace fileservice {
+
 namespace {
 
 constexpr uint32_t kVolumeTextSize = 260;
@@ -150,3 +152,5 @@ int32_t DeleteMountPoint(const char* mountPoint) { return platform::DeleteMountP
 int32_t SetMountPoint(const char* mountPoint, const char* volumeName) {
     return platform::SetMountPoint(mountPoint, volumeName);
 }
+
+}  // namespace fileservice

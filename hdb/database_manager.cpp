@@ -21,6 +21,9 @@
 using support::kDatabaseTableLock;
 using support::LockExclusive;
 using support::UnlockExclusive;
+using fileservice::FileService;
+using fileservice::OpenCreate;
+using fileservice::OpenNewFileOnly;
 
 namespace {
 

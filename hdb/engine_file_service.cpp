@@ -8,6 +8,7 @@
 using support::AcquireSpinLock;
 using support::ReleaseSpinLock;
 using support::SpinLockWord;
+using fileservice::FileService;
 
 namespace {
 

@@ -2,9 +2,11 @@
 // process, made by the first DatabaseManager and deleted by the last.
 #pragma once
 
+namespace fileservice {
 class FileService;
+}  // namespace fileservice
 
-FileService& DatabaseFileService();
+fileservice::FileService& DatabaseFileService();
 
 // A manager's share of the file service: the first acquire makes it, the last release deletes it.
 void AcquireDatabaseFileService();

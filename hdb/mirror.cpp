@@ -15,6 +15,8 @@ using support::kDatabaseTableLock;
 using support::LastSeparator;
 using support::LockExclusive;
 using support::UnlockExclusive;
+using fileservice::FileService;
+using fileservice::OpenRead;
 
 namespace {
 

@@ -329,7 +329,7 @@ private:
             for (size_t got; (got = std::fread(buffer, 1, sizeof buffer, stdin)) > 0;) text.append(buffer, got);
             return !std::ferror(stdin);
         }
-        const int32_t handle = files_.FileOpen(file.c_str(), OpenRead);
+        const int32_t handle = files_.FileOpen(file.c_str(), fileservice::OpenRead);
         if (handle < 0) return false;
         std::vector<char> buffer(1u << 16);
         int32_t got = 0;
@@ -383,7 +383,7 @@ private:
 
     OutputSink& out_;
     OutputSink& err_;
-    FileService files_;
+    fileservice::FileService files_;
     DatabaseManager databases_;
 };
 

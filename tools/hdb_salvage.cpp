@@ -3,6 +3,7 @@
 #include "tools/text_form.h"
 
 using support::Result;
+using fileservice::FileService;
 
 namespace tools {
 

@@ -11,7 +11,9 @@
 #include "tools/structure_scan.h"
 
 class DatabaseManager;
+namespace fileservice {
 class FileService;
+}  // namespace fileservice
 
 namespace tools {
 
@@ -23,7 +25,7 @@ struct SalvageReport {
 
 // Writes the keys that `scan` (of `source`, made with keepGoing) reached into a new database at
 // `target`, and fills `report`. Failed, saying why, and then no file is left at `target`.
-support::Result SalvageDatabase(DatabaseManager& db, FileService& files, RawDatabase& source, const ScanResult& scan,
-                                const char* target, SalvageReport& report);
+support::Result SalvageDatabase(DatabaseManager& db, fileservice::FileService& files, RawDatabase& source,
+                                const ScanResult& scan, const char* target, SalvageReport& report);
 
 }  // namespace tools

@@ -4,6 +4,8 @@
 
 #include "fileservice/file_service.h"
 
+using namespace fileservice;
+
 namespace tools {
 
 namespace {

@@ -8,7 +8,9 @@
 
 #include "hdb/format.h"
 
+namespace fileservice {
 class FileService;
+}  // namespace fileservice
 
 namespace tools {
 
@@ -18,7 +20,7 @@ uint16_t RawHalf(const uint8_t* bytes);
 
 class RawDatabase {
 public:
-    explicit RawDatabase(FileService& files);
+    explicit RawDatabase(fileservice::FileService& files);
     ~RawDatabase();
     RawDatabase(const RawDatabase&) = delete;
     RawDatabase& operator=(const RawDatabase&) = delete;
@@ -27,7 +29,7 @@ public:
     // opened or read (error() says why; a file shorter than its header is not an error here).
     int32_t Open(const char* path);
     const std::string& error() const { return error_; }
-    FileService& files() const { return files_; }
+    fileservice::FileService& files() const { return files_; }
     const std::string& path() const { return path_; }
 
     // The first 72 bytes as the header fields; zeros where the file is shorter.
@@ -46,7 +48,7 @@ public:
     bool readFailed() const { return readFailed_; }
 
 private:
-    FileService& files_;
+    fileservice::FileService& files_;
     int32_t file_ = -1;
     std::string path_;
     std::string error_;
@@ -68,6 +70,6 @@ std::string NotADatabaseReason(const RawDatabase& raw);
 
 // The note for a file that a writer left open (openForWrite 1), naming whether a mirror lies
 // beside it; "" when the file was closed cleanly.
-std::string LeftOpenNote(FileService& files, const RawDatabase& raw);
+std::string LeftOpenNote(fileservice::FileService& files, const RawDatabase& raw);
 
 }  // namespace tools

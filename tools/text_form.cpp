@@ -12,6 +12,7 @@
 #include "tools/structure_scan.h"
 
 using support::Result;
+using fileservice::FileService;
 
 namespace tools {
 

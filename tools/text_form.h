@@ -25,7 +25,9 @@
 #include "support/result.h"
 
 class DatabaseManager;
+namespace fileservice {
 class FileService;
+}  // namespace fileservice
 
 namespace tools {
 
@@ -84,6 +86,7 @@ int32_t ExportTextForm(DatabaseManager& db, int32_t database, OutputSink& out, s
 // Creates a new database at `path` (replacing a file there) holding the keys of `source`, and
 // reads it back to make sure it was written whole. Failed, saying why, and then no file is left
 // at `path`.
-support::Result WriteNewDatabase(DatabaseManager& db, FileService& files, const char* path, KeySource& source);
+support::Result WriteNewDatabase(DatabaseManager& db, fileservice::FileService& files, const char* path,
+                                 KeySource& source);
 
 }  // namespace tools

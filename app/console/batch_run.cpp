@@ -57,7 +57,7 @@ public:
     RunObjects(const RunObjects&) = delete;
     RunObjects& operator=(const RunObjects&) = delete;
 
-    FileService files;
+    fileservice::FileService files;
     support::DateTimeConverter* dateTime = new support::DateTimeConverter;
     DatabaseManager* databases = new DatabaseManager;
 };

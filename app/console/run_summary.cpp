@@ -17,6 +17,8 @@
 #include "support/number_text.h"
 #include "support/path_helpers.h"
 
+using fileservice::FileService;
+
 namespace app {
 
 namespace {

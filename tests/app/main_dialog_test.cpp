@@ -82,7 +82,7 @@ protected:
     std::string Database() const { return repository / "UserConfig.hdb"; }
 
     ScratchDir repository;
-    FileService files;
+    fileservice::FileService files;
     DatabaseManager databases;
     TestDialogWindow window;
     testing_support::SharedRunScope scope{window, files, databases};

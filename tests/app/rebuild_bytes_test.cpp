@@ -70,7 +70,7 @@ TEST(RebuildBytes, TwoThousandUsersGiveTheRecordedFile) {
     SetHostAddressSource(testing_support::StubAddresses);
     SetComputerNameSource(FixedComputerName);
     testing_support::RecordingHost host;
-    FileService files;
+    fileservice::FileService files;
     DatabaseManager databases;
     const std::string database = (repository.path() / kDatabaseFileName).string();
     {

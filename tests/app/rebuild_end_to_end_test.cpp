@@ -87,7 +87,7 @@ protected:
     }
 
     RecordingHost host;
-    FileService files;
+    fileservice::FileService files;
     DatabaseManager databases;
     ScratchDir repository;
     testing_support::SharedRunScope scope{host, files, databases};

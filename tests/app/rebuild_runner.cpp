@@ -22,7 +22,7 @@ public:
 
 int main(int argc, char** argv) {
     if (argc != 3) return 2;
-    FileService files;
+    fileservice::FileService files;
     DatabaseManager databases;
     SilentHost host;
     if (!SetRepositoryPath(argv[1])) return 2;

@@ -26,7 +26,7 @@ public:
 
 class SharedRunScope {
 public:
-    SharedRunScope(RunHost& host, FileService& files, DatabaseManager& databases) {
+    SharedRunScope(RunHost& host, fileservice::FileService& files, DatabaseManager& databases) {
         RebuildRun& run = SharedRun();
         savedHost_ = run.host;
         savedFiles_ = run.fileService;
@@ -48,7 +48,7 @@ public:
 
 private:
     RunHost* savedHost_;
-    FileService* savedFiles_;
+    fileservice::FileService* savedFiles_;
     DatabaseManager* savedDatabases_;
     std::string savedRepository_;
 };

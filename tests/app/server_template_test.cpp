@@ -40,7 +40,7 @@ protected:
 
     int32_t Write() { return WriteServerTemplate(databases, files, path.c_str()); }
 
-    FileService files;
+    fileservice::FileService files;
     DatabaseManager databases;
     ScratchDir scratch;
     std::string path = scratch / "UserConfig.hdb";

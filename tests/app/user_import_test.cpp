@@ -20,6 +20,8 @@
 #include "test_support.h"
 
 using namespace app;
+using fileservice::FileService;
+using fileservice::OpenFileCount;
 
 namespace {
 

@@ -16,6 +16,8 @@
 #include "test_support.h"
 #include "time_settings_scope.h"
 
+using namespace fileservice;
+
 namespace {
 
 using testing_support::ScratchDir;

@@ -15,6 +15,8 @@
 #include "support/date_time_converter.h"
 #include "test_support.h"
 
+using namespace fileservice;
+
 namespace {
 
 using platform::CallKind;

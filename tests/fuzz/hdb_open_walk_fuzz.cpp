@@ -18,7 +18,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     fuzz::Scratch& scratch = fuzz::Scratch::Shared();
     const std::string path = scratch.Write("input.hdb", data, size);
     {
-        FileService files;
+        fileservice::FileService files;
         DatabaseManager db;
         const int32_t database = db.OpenDatabase(path.c_str(), ModeReadOnly);
         if (database >= 0) {

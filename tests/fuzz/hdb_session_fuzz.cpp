@@ -19,6 +19,8 @@
 #include "tools/structure_scan.h"
 
 using namespace tools;
+using fileservice::FileService;
+using fileservice::OpenFileCount;
 
 namespace {
 

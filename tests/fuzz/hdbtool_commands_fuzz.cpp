@@ -16,6 +16,7 @@
 #include "tools/text_form.h"
 
 using namespace tools;
+using fileservice::FileService;
 
 namespace {
 

@@ -119,7 +119,7 @@ TEST(EngineConcurrency, ThreadsOpenAndCloseTheirOwnDatabases) {
     for (std::thread& thread : threads) thread.join();
     for (int t = 0; t < kThreads; ++t) EXPECT_EQ(failures[t], 0) << "thread " << t;
     EXPECT_EQ(OpenDatabaseCount(), 0);
-    EXPECT_EQ(OpenFileCount(), 0);
+    EXPECT_EQ(fileservice::OpenFileCount(), 0);
 }
 
 }  // namespace

@@ -13,6 +13,10 @@
 #include "hdb_test_support.h"
 #include "test_support.h"
 
+using fileservice::FileService;
+using fileservice::OpenFileCount;
+using fileservice::OpenReadWrite;
+
 namespace {
 
 using platform::CallKind;

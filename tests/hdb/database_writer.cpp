@@ -18,6 +18,10 @@
 #include "hdb/database_manager.h"
 #include "platform/platform.h"
 
+using fileservice::FileService;
+using fileservice::OpenCreate;
+using fileservice::OpenQuiet;
+
 namespace {
 
 class Progress {

@@ -32,7 +32,7 @@ protected:
     void TearDown() override {
         platform::ClearFaults();
         EXPECT_EQ(OpenDatabaseCount(), 0);
-        EXPECT_EQ(OpenFileCount(), 0);
+        EXPECT_EQ(fileservice::OpenFileCount(), 0);
     }
 
     // A closed database holding a few keys and values.

@@ -30,6 +30,9 @@
 
 using namespace app;
 using namespace tools;
+using fileservice::FileService;
+using fileservice::OpenFileCount;
+using fileservice::SearchSlotCount;
 
 namespace {
 

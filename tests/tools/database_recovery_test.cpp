@@ -40,7 +40,7 @@ protected:
         return ReadBytes(file);
     }
 
-    FileService files;
+    fileservice::FileService files;
     ScratchDir scratch;
     std::string path = scratch / "UserConfig.hdb";
     std::string mirror = path + ".mirror";
@@ -78,7 +78,7 @@ TEST_F(RecoveryTest, FileHeldByAWriterIsNotTouched) {
     const std::vector<uint8_t> open = Database(1, 'o'), saved = Database(0, 'm');
     Put(path, open);
     Put(mirror, saved);
-    const int32_t writer = files.FileOpen(path.c_str(), OpenReadWrite);
+    const int32_t writer = files.FileOpen(path.c_str(), fileservice::OpenReadWrite);
     ASSERT_GE(writer, 0);
     EXPECT_EQ(RecoverDatabaseWithOutcome(path.c_str()), RecoveryOutcome::InUse);
     files.FileClose(writer);

@@ -62,7 +62,7 @@ TEST_F(DeepTreeTest, DumpListsEveryLevelAndIndentsNoDeeperThanItsLimit) {
 }
 
 TEST_F(DeepTreeTest, VerifyStatAndSalvageWalkTheWholeTree) {
-    FileService files;
+    fileservice::FileService files;
     RawDatabase raw(files);
     ASSERT_EQ(raw.Open(Path().c_str()), 0);
     const ScanResult scan = ScanStructure(raw, false);

@@ -47,7 +47,7 @@ protected:
         return key;
     }
 
-    FileService files;
+    fileservice::FileService files;
     DatabaseManager db;
     ScratchDir scratch;
     std::string path = scratch / "tree.hdb";

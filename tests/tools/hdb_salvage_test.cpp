@@ -29,7 +29,7 @@ class SalvageTest : public DamagedDatabaseTest {
 protected:
     // Salvages `path` into `target`; the report.
     SalvageReport Salvage(int32_t expected = 0) {
-        FileService files;
+        fileservice::FileService files;
         DatabaseManager db;
         RawDatabase raw(files);
         EXPECT_EQ(raw.Open(path.c_str()), 0);

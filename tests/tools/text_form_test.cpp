@@ -22,7 +22,7 @@ protected:
     std::string Import(const std::string& text, const std::string& target) {
         TextForm form;
         if (const support::Result parsed = form.Parse(text); !parsed) return parsed.message();
-        FileService files;
+        fileservice::FileService files;
         DatabaseManager db;
         return WriteNewDatabase(db, files, target.c_str(), form).message();
     }
@@ -164,7 +164,7 @@ TEST_F(TextFormTest, AFailedWriteLeavesNoFile) {
         bool succeeded = false;
         for (uint32_t nth = 1; nth < 200 && !succeeded; ++nth) {
             SCOPED_TRACE(nth);
-            FileService files;
+            fileservice::FileService files;
             files.FileDelete(copy.c_str());
             platform::InjectFault(kind, nth);
             const std::string error = Import(text, copy);

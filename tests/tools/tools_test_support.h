@@ -28,7 +28,7 @@ using testing_support::WordAt;
 using testing_support::WriteBytes;
 
 inline ScanResult ScanFile(const std::string& path, bool keepGoing = false) {
-    FileService files;
+    fileservice::FileService files;
     RawDatabase raw(files);
     EXPECT_EQ(raw.Open(path.c_str()), 0) << raw.error();
     return ScanStructure(raw, keepGoing);

@@ -24,6 +24,9 @@
 #include "test_support.h"
 
 using namespace app;
+using fileservice::FileActivityHooks;
+using fileservice::FileService;
+using fileservice::OpenRead;
 
 namespace {
 

@@ -52,7 +52,7 @@ protected:
     static std::string Text(const RunVerdict& verdict) { return Joined(verdict.lines); }
 
     ScratchDir dir;
-    FileService files;
+    fileservice::FileService files;
     RebuildRun run;
     NewDatabaseContents contents;
 };
@@ -168,7 +168,7 @@ TEST(ReadNewDatabase, ReadsAccountsAndComparesTheConfigurationWithTheDefault) {
     SetHostAddressSource(testing_support::StubAddresses);
     ScratchDir dir;
     const std::string path = dir / "UserConfig.hdb";
-    FileService files;
+    fileservice::FileService files;
     DatabaseManager db;
     ASSERT_EQ(WriteServerTemplate(db, files, path.c_str()), 0);
 
