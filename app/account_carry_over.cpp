@@ -12,6 +12,8 @@
 #include "support/ascii_case.h"
 #include "support/number_text.h"
 
+using namespace hdb;
+
 namespace app {
 
 namespace {

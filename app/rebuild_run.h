@@ -9,7 +9,9 @@
 
 #include "app/user_import.h"
 
+namespace hdb {
 class DatabaseManager;
+}  // namespace hdb
 namespace fileservice {
 class FileService;
 }  // namespace fileservice
@@ -86,7 +88,7 @@ struct RebuildRun {
     volatile int32_t cancelFlag = 0;
     RunHost* host = nullptr;
     fileservice::FileService* fileService = nullptr;
-    DatabaseManager* databaseManager = nullptr;
+    hdb::DatabaseManager* databaseManager = nullptr;
     // When not empty, an old database whose passwords and settings the run carries over once
     // the users are imported (account_carry_over.h); empty, the run is the plain rebuild.
     std::string keepFromPath;

@@ -129,7 +129,7 @@ bool StartRebuild() {
 void RebuildWorker() {
     RebuildRun& run = SharedRun();
     FileService& files = *run.fileService;
-    DatabaseManager& databases = *run.databaseManager;
+    hdb::DatabaseManager& databases = *run.databaseManager;
     RunReport& report = run.report;
     report = RunReport{};
     SetRunState(RunRunning);
@@ -147,7 +147,7 @@ void RebuildWorker() {
 
     report.templateResult = WriteServerTemplate(databases, files, run.databasePath.c_str());
 
-    const int32_t handle = databases.OpenDatabase(run.databasePath.c_str(), ModeReadWrite);
+    const int32_t handle = databases.OpenDatabase(run.databasePath.c_str(), hdb::ModeReadWrite);
     if (handle < 0) {
         report.failedError = platform::LastError();
         report.failedName = run.databasePath;

@@ -9,6 +9,10 @@
 #include "platform/network.h"
 #include "support/number_text.h"
 
+using hdb::DatabaseManager;
+using hdb::kRootKey;
+using hdb::ModeReadWrite;
+
 namespace app {
 
 namespace {

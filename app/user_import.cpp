@@ -11,6 +11,9 @@
 #include "hdb/database_manager.h"
 #include "support/number_text.h"
 
+using hdb::DatabaseManager;
+using hdb::kRootKey;
+
 namespace app {
 
 namespace {

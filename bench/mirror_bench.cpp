@@ -17,6 +17,8 @@
 #include "hdb/database_manager.h"
 #include "hdb/mirror.h"
 
+using namespace hdb;
+
 namespace {
 
 namespace fs = std::filesystem;

@@ -29,6 +29,9 @@
 #endif
 
 using namespace app;
+using hdb::DatabaseManager;
+using hdb::ModeReadOnly;
+using hdb::ModeReadWrite;
 
 namespace {
 

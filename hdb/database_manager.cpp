@@ -25,6 +25,8 @@ using fileservice::FileService;
 using fileservice::OpenCreate;
 using fileservice::OpenNewFileOnly;
 
+namespace hdb {
+
 namespace {
 
 bool SeekTo(const DatabaseRecord& db, int64_t offset) {
@@ -294,3 +296,5 @@ bool DatabaseClosedCleanly(int32_t handle) {
     const DatabaseRecord* db = LookupDatabase(handle);
     return db && db->header.openForWrite == 0;
 }
+
+}  // namespace hdb

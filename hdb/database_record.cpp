@@ -2,6 +2,8 @@
 
 #include "platform/platform.h"
 
+namespace hdb {
+
 void* AllocateForAnswer(DatabaseRecord& db, size_t size) {
     void* memory = platform::Allocate(size);
     if (!memory) db.memoryFailed = 1;
@@ -10,3 +12,5 @@ void* AllocateForAnswer(DatabaseRecord& db, size_t size) {
 
 void LockDatabase(DatabaseRecord& db) { support::AcquireSpinLock(&db.lockWord); }
 void UnlockDatabase(DatabaseRecord& db) { support::ReleaseSpinLock(&db.lockWord); }
+
+}  // namespace hdb

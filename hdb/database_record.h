@@ -12,6 +12,8 @@
 #include "hdb/format.h"
 #include "support/spin_lock.h"
 
+namespace hdb {
+
 class BlockCache;
 class NodeCache;
 struct KeyNode;
@@ -68,3 +70,5 @@ void* AllocateForAnswer(DatabaseRecord& db, size_t size);
 // A database's own lock. Whoever also takes the table lock takes that one first.
 void LockDatabase(DatabaseRecord& db);
 void UnlockDatabase(DatabaseRecord& db);
+
+}  // namespace hdb

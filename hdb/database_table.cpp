@@ -8,6 +8,8 @@
 #include "platform/platform.h"
 #include "support/ascii_case.h"
 
+namespace hdb {
+
 namespace {
 
 DatabaseRecord** g_table = nullptr;  // kDatabaseTableSize slots while any database is open
@@ -72,3 +74,5 @@ void RemoveDatabaseRecord(int32_t slot) {
     g_openDatabases -= 1;
     DropTableIfEmpty();
 }
+
+}  // namespace hdb

@@ -10,6 +10,8 @@ using support::ReleaseSpinLock;
 using support::SpinLockWord;
 using fileservice::FileService;
 
+namespace hdb {
+
 namespace {
 
 FileService* g_fileService = nullptr;
@@ -43,3 +45,5 @@ void ReleaseDatabaseFileService() {
     }
     ReleaseSpinLock(&g_fileServiceLock);
 }
+
+}  // namespace hdb

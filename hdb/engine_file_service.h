@@ -6,8 +6,12 @@ namespace fileservice {
 class FileService;
 }  // namespace fileservice
 
+namespace hdb {
+
 fileservice::FileService& DatabaseFileService();
 
 // A manager's share of the file service: the first acquire makes it, the last release deletes it.
 void AcquireDatabaseFileService();
 void ReleaseDatabaseFileService();
+
+}  // namespace hdb

@@ -45,6 +45,8 @@
 
 #include "support/ascii_case.h"
 
+namespace hdb {
+
 static_assert(std::endian::native == std::endian::little, "database words are stored little-endian");
 
 // ---- Blocks ----
@@ -157,3 +159,5 @@ inline uint32_t NameHash(const char* name) { return NameHash(name, std::strlen(n
 // ---- The mirror ----
 
 constexpr char kMirrorSuffix[] = ".mirror";
+
+}  // namespace hdb

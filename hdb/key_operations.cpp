@@ -15,6 +15,8 @@
 #include "platform/platform.h"
 #include "support/ascii_case.h"
 
+namespace hdb {
+
 namespace {
 
 // Gives back every block of a key whose creation failed, and its node. A key still in its first
@@ -488,3 +490,5 @@ int32_t DatabaseManager::HdbGetKeyAttr1(int32_t handle, uint32_t key) {
 int32_t DatabaseManager::HdbGetKeyAttr2(int32_t handle, uint32_t key) {
     return ReadHeader(handle, key, -1, [](const KeyHeader& h) { return static_cast<int32_t>(static_cast<int16_t>(h.attr2)); });
 }
+
+}  // namespace hdb

@@ -18,6 +18,8 @@ using support::UnlockExclusive;
 using fileservice::FileService;
 using fileservice::OpenRead;
 
+namespace hdb {
+
 namespace {
 
 constexpr size_t kMirrorPathSize = kDatabasePathBuffer + sizeof kMirrorSuffix;
@@ -167,3 +169,5 @@ bool RecoverySucceeded(RecoveryOutcome outcome) {
     }
     return false;
 }
+
+}  // namespace hdb

@@ -13,6 +13,8 @@
 #include "platform/platform.h"
 #include "support/ascii_case.h"
 
+namespace hdb {
+
 namespace {
 
 // Everything the node cache keeps comes from the platform's allocator, as the engine's other
@@ -267,3 +269,5 @@ void IndexRename(DatabaseRecord& db, uint32_t parent, uint32_t keyId, const char
     }
     DropSubKeyIndex(db, parent);
 }
+
+}  // namespace hdb

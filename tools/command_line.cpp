@@ -22,6 +22,7 @@
 #include "tools/text_form.h"
 
 using support::Result;
+using namespace hdb;
 
 namespace tools {
 

@@ -5,6 +5,7 @@
 #include "fileservice/file_service.h"
 
 using namespace fileservice;
+using namespace hdb;
 
 namespace tools {
 

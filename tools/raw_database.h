@@ -33,7 +33,7 @@ public:
     const std::string& path() const { return path_; }
 
     // The first 72 bytes as the header fields; zeros where the file is shorter.
-    const DatabaseHeader& header() const { return header_; }
+    const hdb::DatabaseHeader& header() const { return header_; }
     // The whole 256-byte header block as read (zeros past the end of a short file).
     const uint8_t* headerBlock() const { return headerBlock_; }
     uint32_t headerBytes() const { return headerBytes_; }
@@ -52,16 +52,16 @@ private:
     int32_t file_ = -1;
     std::string path_;
     std::string error_;
-    DatabaseHeader header_{};
-    uint8_t headerBlock_[kBlockSize] = {};
+    hdb::DatabaseHeader header_{};
+    uint8_t headerBlock_[hdb::kBlockSize] = {};
     uint32_t headerBytes_ = 0;
     uint64_t fileSize_ = 0;
     uint32_t blocksInFile_ = 0;
     uint32_t trailingBytes_ = 0;
     bool readFailed_ = false;
     // The last block read: the walks often read a block's neighbour twice in a row.
-    uint32_t cachedBlock_ = kReleasedBlockMark;
-    uint8_t cache_[kBlockSize] = {};
+    uint32_t cachedBlock_ = hdb::kReleasedBlockMark;
+    uint8_t cache_[hdb::kBlockSize] = {};
 };
 
 // Why the file is not a database ("" when it is one): no signature, a header size field other

@@ -13,6 +13,7 @@
 
 using support::Result;
 using fileservice::FileService;
+using namespace hdb;
 
 namespace tools {
 

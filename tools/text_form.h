@@ -24,7 +24,9 @@
 
 #include "support/result.h"
 
+namespace hdb {
 class DatabaseManager;
+}  // namespace hdb
 namespace fileservice {
 class FileService;
 }  // namespace fileservice
@@ -81,12 +83,12 @@ private:
 
 // Writes the text form of the open database. 0, or -1 when a key cannot be read (the rest is
 // written and `errors` gets one line per fault) or the output failed.
-int32_t ExportTextForm(DatabaseManager& db, int32_t database, OutputSink& out, std::vector<std::string>& errors);
+int32_t ExportTextForm(hdb::DatabaseManager& db, int32_t database, OutputSink& out, std::vector<std::string>& errors);
 
 // Creates a new database at `path` (replacing a file there) holding the keys of `source`, and
 // reads it back to make sure it was written whole. Failed, saying why, and then no file is left
 // at `path`.
-support::Result WriteNewDatabase(DatabaseManager& db, fileservice::FileService& files, const char* path,
+support::Result WriteNewDatabase(hdb::DatabaseManager& db, fileservice::FileService& files, const char* path,
                                  KeySource& source);
 
 }  // namespace tools

@@ -59,7 +59,7 @@ public:
 
     fileservice::FileService files;
     support::DateTimeConverter* dateTime = new support::DateTimeConverter;
-    DatabaseManager* databases = new DatabaseManager;
+    hdb::DatabaseManager* databases = new hdb::DatabaseManager;
 };
 
 int Finish(ConsoleStreams& streams, const RunVerdict& verdict) {

@@ -18,6 +18,7 @@
 #include "support/path_helpers.h"
 
 using fileservice::FileService;
+using namespace hdb;
 
 namespace app {
 

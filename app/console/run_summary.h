@@ -9,7 +9,9 @@
 #include <string>
 #include <vector>
 
+namespace hdb {
 class DatabaseManager;
+}  // namespace hdb
 namespace fileservice {
 class FileService;
 }  // namespace fileservice
@@ -45,7 +47,7 @@ struct NewDatabaseContents {
 // Reads the database at `databasePath`. The default configuration is written to a scratch
 // database in the system's temporary folder and removed again. `carriedOver`: settings under
 // Config were taken from an old database (--keep-from), so only their presence is compared.
-NewDatabaseContents ReadNewDatabase(DatabaseManager& databases, fileservice::FileService& files,
+NewDatabaseContents ReadNewDatabase(hdb::DatabaseManager& databases, fileservice::FileService& files,
                                     const std::string& databasePath, bool carriedOver = false);
 
 struct RunVerdict {

@@ -19,6 +19,9 @@
 #include "user_config_tree.h"
 
 using namespace app;
+using hdb::DatabaseManager;
+using hdb::kRootKey;
+using hdb::ModeReadWrite;
 
 namespace {
 

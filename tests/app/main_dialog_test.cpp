@@ -83,7 +83,7 @@ protected:
 
     ScratchDir repository;
     fileservice::FileService files;
-    DatabaseManager databases;
+    hdb::DatabaseManager databases;
     TestDialogWindow window;
     testing_support::SharedRunScope scope{window, files, databases};
 };

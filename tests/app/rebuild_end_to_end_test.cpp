@@ -88,7 +88,7 @@ protected:
 
     RecordingHost host;
     fileservice::FileService files;
-    DatabaseManager databases;
+    hdb::DatabaseManager databases;
     ScratchDir repository;
     testing_support::SharedRunScope scope{host, files, databases};
 };

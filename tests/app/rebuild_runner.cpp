@@ -23,7 +23,7 @@ public:
 int main(int argc, char** argv) {
     if (argc != 3) return 2;
     fileservice::FileService files;
-    DatabaseManager databases;
+    hdb::DatabaseManager databases;
     SilentHost host;
     if (!SetRepositoryPath(argv[1])) return 2;
     RebuildRun& run = SharedRun();

@@ -46,7 +46,7 @@ protected:
 
     ScratchDir dir;
     fileservice::FileService files;
-    DatabaseManager databases;
+    hdb::DatabaseManager databases;
     RecordingHost host;
     testing_support::SharedRunScope scope{host, files, databases};
 };

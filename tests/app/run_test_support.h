@@ -26,7 +26,7 @@ public:
 
 class SharedRunScope {
 public:
-    SharedRunScope(RunHost& host, fileservice::FileService& files, DatabaseManager& databases) {
+    SharedRunScope(RunHost& host, fileservice::FileService& files, hdb::DatabaseManager& databases) {
         RebuildRun& run = SharedRun();
         savedHost_ = run.host;
         savedFiles_ = run.fileService;
@@ -49,7 +49,7 @@ public:
 private:
     RunHost* savedHost_;
     fileservice::FileService* savedFiles_;
-    DatabaseManager* savedDatabases_;
+    hdb::DatabaseManager* savedDatabases_;
     std::string savedRepository_;
 };
 

@@ -16,6 +16,9 @@
 #include "test_support.h"
 
 using namespace app;
+using hdb::DatabaseManager;
+using hdb::ModeReadOnly;
+using hdb::ModeReadWrite;
 
 namespace {
 

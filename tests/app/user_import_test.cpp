@@ -22,6 +22,9 @@
 using namespace app;
 using fileservice::FileService;
 using fileservice::OpenFileCount;
+using hdb::DatabaseManager;
+using hdb::kRootKey;
+using hdb::ModeReadWrite;
 
 namespace {
 

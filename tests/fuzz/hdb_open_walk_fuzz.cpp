@@ -13,6 +13,9 @@
 #include "tools/hdb_dump.h"
 
 using namespace tools;
+using hdb::DatabaseManager;
+using hdb::ModeReadOnly;
+using hdb::OpenDatabaseCount;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     fuzz::Scratch& scratch = fuzz::Scratch::Shared();

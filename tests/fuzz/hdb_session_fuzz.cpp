@@ -21,6 +21,10 @@
 using namespace tools;
 using fileservice::FileService;
 using fileservice::OpenFileCount;
+using hdb::DatabaseManager;
+using hdb::kRootKey;
+using hdb::ModeReadWrite;
+using hdb::OpenDatabaseCount;
 
 namespace {
 

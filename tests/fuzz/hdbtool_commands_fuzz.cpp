@@ -17,6 +17,9 @@
 
 using namespace tools;
 using fileservice::FileService;
+using hdb::DatabaseManager;
+using hdb::ModeReadOnly;
+using hdb::OpenDatabaseCount;
 
 namespace {
 

@@ -11,6 +11,8 @@
 #include "hdb/database_table.h"
 #include "test_support.h"
 
+using namespace hdb;
+
 namespace {
 
 using testing_support::ScratchDir;

@@ -16,6 +16,7 @@
 using fileservice::FileService;
 using fileservice::OpenFileCount;
 using fileservice::OpenReadWrite;
+using namespace hdb;
 
 namespace {
 

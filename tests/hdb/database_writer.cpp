@@ -21,6 +21,7 @@
 using fileservice::FileService;
 using fileservice::OpenCreate;
 using fileservice::OpenQuiet;
+using namespace hdb;
 
 namespace {
 

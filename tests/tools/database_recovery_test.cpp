@@ -12,6 +12,8 @@
 #include "test_support.h"
 
 using namespace tools;
+using hdb::RecoverDatabaseWithOutcome;
+using hdb::RecoveryOutcome;
 
 namespace {
 

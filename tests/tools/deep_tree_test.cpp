@@ -9,6 +9,8 @@
 #include "tools_test_support.h"
 
 using namespace tools;
+using hdb::DatabaseManager;
+using hdb::ModeReadOnly;
 
 namespace {
 

@@ -13,6 +13,10 @@
 #include "tools_test_support.h"
 
 using namespace tools;
+using hdb::BlockOffset;
+using hdb::DatabaseManager;
+using hdb::ModeReadOnly;
+using hdb::ModeReadWrite;
 
 namespace {
 

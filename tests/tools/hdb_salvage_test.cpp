@@ -10,6 +10,8 @@
 #include "damaged_database.h"
 
 using namespace tools;
+using hdb::BlockOffset;
+using hdb::DatabaseManager;
 
 namespace {
 

@@ -12,6 +12,8 @@
 #include "tools/structure_report.h"
 
 using namespace tools;
+using hdb::BlockOffset;
+using hdb::DatabaseManager;
 
 namespace {
 

@@ -9,6 +9,9 @@
 #include "tools_test_support.h"
 
 using namespace tools;
+using hdb::BlockOffset;
+using hdb::DatabaseManager;
+using hdb::ModeReadOnly;
 
 namespace {
 

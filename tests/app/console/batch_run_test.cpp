@@ -282,7 +282,7 @@ TEST_F(BatchRun, HeaderNotWrittenBackAtCloseIsAFailure) {
     // After the run the console writes a default configuration to compare with; its writes
     // are those of a template alone.
     {
-        DatabaseManager databases;
+        hdb::DatabaseManager databases;
         const std::string scratch = repository / "template-only.hdb";
         platform::ResetCallCounts();
         ASSERT_EQ(WriteServerTemplate(databases, files, scratch.c_str()), 0);

@@ -18,6 +18,10 @@
 #include "test_support.h"
 
 using namespace app;
+using hdb::DatabaseManager;
+using hdb::kRootKey;
+using hdb::ModeReadWrite;
+using hdb::OpenDatabaseCount;
 
 namespace {
 
