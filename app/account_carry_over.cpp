@@ -12,6 +12,8 @@
 #include "support/ascii_case.h"
 #include "support/number_text.h"
 
+using namespace hdb;
+
 namespace app {
 
 namespace {
@@ -132,7 +134,7 @@ void CarrySettings(Tree& fresh, Tree& old) {
         }
         if (!fresh.Value(key, now) || now == before) continue;
         // A counter below an imported user's ID would hand that ID out again.
-        if (IsCounter(path) && HexToUInt(before.c_str()) < HexToUInt(now.c_str())) {
+        if (IsCounter(path) && support::HexToUInt(before.c_str()) < support::HexToUInt(now.c_str())) {
             AddStatusLine(("Kept from the new configuration: " + shown + " " + now + " (the old " + before +
                            " is lower)").c_str());
             continue;
@@ -200,7 +202,7 @@ void CarryAccounts(Tree& fresh, Tree& old) {
 
 std::string CarryOverSource(const std::string& keepFrom, const std::string& databasePath,
                             const std::string& setAsidePath) {
-    if (!setAsidePath.empty() && SameAsciiNoCase(keepFrom, databasePath)) return setAsidePath;
+    if (!setAsidePath.empty() && support::SameAsciiNoCase(keepFrom, databasePath)) return setAsidePath;
     return keepFrom;
 }
 

@@ -8,7 +8,9 @@
 #include <cstdint>
 #include <string>
 
+namespace hdb {
 class DatabaseManager;
+}  // namespace hdb
 
 namespace app {
 
@@ -19,7 +21,7 @@ std::string CarryOverSource(const std::string& keepFrom, const std::string& data
 
 // Carries the old database at `oldPath` into the open, rebuilt database. The status lines go
 // through AddStatusLine. 0, or -1 when the old database cannot be opened (its line says so).
-int32_t CarryOverFromOld(DatabaseManager& db, int32_t database, const char* oldPath);
+int32_t CarryOverFromOld(hdb::DatabaseManager& db, int32_t database, const char* oldPath);
 
 // Whether a status line is the one of a carry-over that could not be done.
 bool IsCarryOverFailure(const char* line);

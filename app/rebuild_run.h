@@ -9,8 +9,12 @@
 
 #include "app/user_import.h"
 
+namespace hdb {
 class DatabaseManager;
+}  // namespace hdb
+namespace fileservice {
 class FileService;
+}  // namespace fileservice
 
 namespace app {
 
@@ -86,8 +90,8 @@ struct RebuildRun {
     volatile int32_t runState = RunIdle;
     volatile int32_t cancelFlag = 0;
     RunHost* host = nullptr;
-    FileService* fileService = nullptr;
-    DatabaseManager* databaseManager = nullptr;
+    fileservice::FileService* fileService = nullptr;
+    hdb::DatabaseManager* databaseManager = nullptr;
     // When not empty, an old database whose passwords and settings the run carries over once
     // the users are imported (account_carry_over.h); empty, the run is the plain rebuild.
     std::string keepFromPath;
@@ -113,7 +117,7 @@ bool StartRebuild();
 // The first free set-aside name for `databasePath`: ".old", else ".old0" to ".old999"; when all
 // are taken, the one ending in ".old999". False when a name could not be checked (`name` is
 // then the name that could not be checked).
-bool SetAsideName(FileService& files, const std::string& databasePath, std::string& name);
+bool SetAsideName(fileservice::FileService& files, const std::string& databasePath, std::string& name);
 
 // The status line of a listing of the users folder that failed part-way.
 std::string UsersFolderCutShortLine(const std::string& usersFolder);

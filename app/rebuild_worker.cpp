@@ -8,6 +8,9 @@
 #include "platform/platform.h"
 #include "support/number_text.h"
 
+using fileservice::FileService;
+using fileservice::kSearchFailed;
+
 namespace app {
 
 namespace {
@@ -60,7 +63,7 @@ void ImportUsers(FileService& files, int32_t database, const std::string& reposi
     int32_t next = 0;
     do {
         const std::string entryName = files.SearchName(slot);
-        const uint32_t userId = HexToUInt(entryName.c_str());
+        const uint32_t userId = support::HexToUInt(entryName.c_str());
         const std::string summaryPath = JoinPath(JoinPath(usersFolder, entryName), "UserSummary.rtf");
         UsersEntry entry{entryName, ImportResult::AccountNotWritten, {}};
         entry.result = ImportUserAccount(database, entryName.c_str(), userId, summaryPath.c_str(), &entry.userName);
@@ -126,7 +129,7 @@ bool StartRebuild() {
 void RebuildWorker() {
     RebuildRun& run = SharedRun();
     FileService& files = *run.fileService;
-    DatabaseManager& databases = *run.databaseManager;
+    hdb::DatabaseManager& databases = *run.databaseManager;
     RunReport& report = run.report;
     report = RunReport{};
     SetRunState(RunRunning);
@@ -144,7 +147,7 @@ void RebuildWorker() {
 
     report.templateResult = WriteServerTemplate(databases, files, run.databasePath.c_str());
 
-    const int32_t handle = databases.OpenDatabase(run.databasePath.c_str(), ModeReadWrite);
+    const int32_t handle = databases.OpenDatabase(run.databasePath.c_str(), hdb::ModeReadWrite);
     if (handle < 0) {
         report.failedError = platform::LastError();
         report.failedName = run.databasePath;

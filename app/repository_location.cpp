@@ -34,7 +34,7 @@ int32_t Fallback(RepositoryFinding& finding, RepositorySource source, std::strin
 // equals '\' does not count); the whole value when it has none.
 std::string InstallationFolder(const char* uninstallString) {
     const char* last = nullptr;
-    for (const char* p = uninstallString; *p != '\0'; p = NextChar(p))
+    for (const char* p = uninstallString; *p != '\0'; p = support::NextChar(p))
         if (*p == '\\') last = p;
     return last ? std::string(uninstallString, static_cast<size_t>(last - uninstallString)) : uninstallString;
 }
@@ -105,7 +105,7 @@ int32_t FindRepository(RepositoryFinding* found) {
 
     char configurationFile[kUninstallValueSize + sizeof kRepositoryConfigFile + 1];
     std::strcpy(configurationFile, finding.installationFolder.c_str());
-    AddTrailingSeparator(configurationFile, sizeof configurationFile, '\\');
+    support::AddTrailingSeparator(configurationFile, sizeof configurationFile, '\\');
     std::strcat(configurationFile, kRepositoryConfigFile);
     finding.configurationFile = configurationFile;
 
@@ -116,7 +116,7 @@ int32_t FindRepository(RepositoryFinding* found) {
         return Fallback(finding, RepositorySource::Refused,
                         "the repository path from " + finding.configurationFile + " has more than " +
                             std::to_string(kMaxPathChars) + " characters");
-    RemoveTrailingSeparators(repository);
+    support::RemoveTrailingSeparators(repository);
     finding.source = dataFolder == repository ? RepositorySource::DataFolder : RepositorySource::Configuration;
 
     const std::string hostPath = platform::HostPath(repository);

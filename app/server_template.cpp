@@ -9,6 +9,10 @@
 #include "platform/network.h"
 #include "support/number_text.h"
 
+using hdb::DatabaseManager;
+using hdb::kRootKey;
+using hdb::ModeReadWrite;
+
 namespace app {
 
 namespace {
@@ -37,9 +41,9 @@ public:
         const int64_t config = db_.HdbCreateKey(database_, kRootKey, kConfigKey);
         if (config < 0) return false;
         const auto parent = static_cast<uint32_t>(config);
-        char id[kIdentifierTextSize];
-        bool ok = AddValueKey(parent, kNextAdminIdKey, id, static_cast<uint32_t>(UIntToHex8(2, id) - id)) &&
-                  AddValueKey(parent, kNextUserIdKey, id, static_cast<uint32_t>(UIntToHex8(1, id) - id));
+        char id[support::kIdentifierTextSize];
+        bool ok = AddValueKey(parent, kNextAdminIdKey, id, static_cast<uint32_t>(support::UIntToHex8(2, id) - id)) &&
+                  AddValueKey(parent, kNextUserIdKey, id, static_cast<uint32_t>(support::UIntToHex8(1, id) - id));
         if (ok) {
             char computerName[kComputerNameBuffer] = {};
             if (LocalComputerName(computerName, sizeof computerName) < 0) computerName[0] = '\0';
@@ -67,8 +71,8 @@ public:
     bool WriteAdminList() {
         const int64_t list = db_.HdbCreateKey(database_, kRootKey, kServerAdminListKey);
         if (list < 0) return false;
-        char id[kIdentifierTextSize];
-        UIntToHex8(1, id);
+        char id[support::kIdentifierTextSize];
+        support::UIntToHex8(1, id);
         const int64_t entry = db_.HdbCreateKey(database_, static_cast<uint32_t>(list), id);
         bool ok = entry >= 0;
         if (ok) {
@@ -196,7 +200,7 @@ int32_t WriteAccessSettings(DatabaseManager& db, int32_t database, const AccessS
     return result;
 }
 
-int32_t WriteServerTemplate(DatabaseManager& db, FileService& files, const char* databasePath) {
+int32_t WriteServerTemplate(DatabaseManager& db, fileservice::FileService& files, const char* databasePath) {
     const int32_t database = db.OpenDatabase(databasePath, ModeReadWrite);
     if (database < 0) return -1;
     TemplateWriter writer(db, database);

@@ -8,8 +8,12 @@
 #include "app/local_addresses.h"
 #include "hdb/format.h"
 
+namespace hdb {
 class DatabaseManager;
+}  // namespace hdb
+namespace fileservice {
 class FileService;
+}  // namespace fileservice
 
 namespace app {
 
@@ -48,11 +52,12 @@ struct AccessSettings {
 // Creates the database at `databasePath` and writes the template into it. 0, or -1: the
 // database could not be opened (nothing else done), or a key of the template could not be
 // created (the file is deleted again).
-int32_t WriteServerTemplate(DatabaseManager& manager, FileService& files, const char* databasePath);
+int32_t WriteServerTemplate(hdb::DatabaseManager& manager, fileservice::FileService& files, const char* databasePath);
 
 // Writes `settings` under Config\Remote Access Security\System Admin Access (which = 0) or
 // \Client Access (any other `which`), finding or creating each key. 0, or -1 when any part
 // could not be written (the rest is written all the same).
-int32_t WriteAccessSettings(DatabaseManager& manager, int32_t database, const AccessSettings& settings, int32_t which);
+int32_t WriteAccessSettings(hdb::DatabaseManager& manager, int32_t database, const AccessSettings& settings,
+                            int32_t which);
 
 }  // namespace app

@@ -25,9 +25,9 @@ void WaitForWorker(StartupHost& host) {
 }  // namespace
 
 int32_t RunUtility(const char* commandLine, StartupHost& host, RepositoryFinder findRepository) {
-    auto fileService = std::make_unique<FileService>();
-    auto dateTimeConverter = std::make_unique<DateTimeConverter>();
-    auto databaseManager = std::make_unique<DatabaseManager>();
+    auto fileService = std::make_unique<fileservice::FileService>();
+    auto dateTimeConverter = std::make_unique<support::DateTimeConverter>();
+    auto databaseManager = std::make_unique<hdb::DatabaseManager>();
     auto passwordScrambler = std::make_unique<PasswordScrambler>();
     RebuildRun& run = SharedRun();
     run.fileService = fileService.get();

@@ -4,6 +4,8 @@
 
 #include "fileservice/file_service.h"
 
+using fileservice::FileService;
+
 namespace app {
 
 int32_t ReadByte(FileService& files, int32_t file) {

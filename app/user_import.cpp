@@ -11,6 +11,9 @@
 #include "hdb/database_manager.h"
 #include "support/number_text.h"
 
+using hdb::DatabaseManager;
+using hdb::kRootKey;
+
 namespace app {
 
 namespace {
@@ -19,11 +22,12 @@ namespace {
 // is never lowered: ffffffff has no successor, so it leaves the counter alone.
 void RaiseUserCounter(DatabaseManager& db, int32_t database, uint32_t config, uint32_t userId) {
     char buffer[kCounterTextSize + 1];
-    const uint32_t next =
-        GetStringValue(db, database, config, kNextUserIdKey, buffer, kCounterTextSize) == -1 ? 1 : HexToUInt(buffer);
+    const uint32_t next = GetStringValue(db, database, config, kNextUserIdKey, buffer, kCounterTextSize) == -1
+                              ? 1
+                              : support::HexToUInt(buffer);
     if (userId < next || userId == UINT32_MAX) return;
-    char text[kIdentifierTextSize];
-    UIntToHex8(userId + 1, text);
+    char text[support::kIdentifierTextSize];
+    support::UIntToHex8(userId + 1, text);
     SetStringValue(db, database, config, kNextUserIdKey, text);
 }
 
@@ -89,8 +93,8 @@ ImportResult ImportUserAccount(int32_t database, const char* folderName, uint32_
                                std::string* userNameOut) {
     RebuildRun& run = SharedRun();
     AddStatusLine((std::string("Processing user ID \"") + folderName + "\"...").c_str());
-    FileService& files = *run.fileService;
-    const int32_t file = files.FileOpen(summaryPath, OpenRead);
+    fileservice::FileService& files = *run.fileService;
+    const int32_t file = files.FileOpen(summaryPath, fileservice::OpenRead);
     if (file < 0) {
         AddStatusLine(
             (std::string("ERROR - Cannot open summary file \"") + summaryPath + "\" repair is incomplete.").c_str());

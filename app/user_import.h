@@ -5,7 +5,9 @@
 #include <cstdint>
 #include <string>
 
+namespace hdb {
 class DatabaseManager;
+}  // namespace hdb
 
 namespace app {
 
@@ -33,16 +35,16 @@ ImportResult ImportUserAccount(int32_t database, const char* folderName, uint32_
 // NeedToSynchronizeClient, and raises Config\Next User ID above `userId`. 0, or -1 when Config,
 // Client List, the account or its Password key is missing or cannot be made; keys opened here
 // are closed on every path.
-int32_t AddClientAccount(DatabaseManager& db, int32_t database, const char* folderName, uint32_t userId,
+int32_t AddClientAccount(hdb::DatabaseManager& db, int32_t database, const char* folderName, uint32_t userId,
                          const char* userName, const char* plainPassword);
 
 // Makes `name` under `parent` hold exactly the characters of `text`. 0, or -1 when the key can
 // neither be found nor created.
-int32_t SetStringValue(DatabaseManager& db, int32_t database, uint32_t parent, const char* name, const char* text);
+int32_t SetStringValue(hdb::DatabaseManager& db, int32_t database, uint32_t parent, const char* name, const char* text);
 
 // Reads at most `size` bytes of the value of `name` under `parent` into `buffer` (size + 1
 // bytes) and ends them with a zero. The bytes read, or -1 when the key is missing or unreadable.
-int32_t GetStringValue(DatabaseManager& db, int32_t database, uint32_t parent, const char* name, char* buffer,
+int32_t GetStringValue(hdb::DatabaseManager& db, int32_t database, uint32_t parent, const char* name, char* buffer,
                        int32_t size);
 
 }  // namespace app

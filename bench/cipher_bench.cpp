@@ -17,6 +17,8 @@
 #include <openssl/blowfish.h>
 #endif
 
+using namespace support;
+
 namespace {
 
 constexpr size_t kBufferSize = 1 << 20;

@@ -17,6 +17,8 @@
 #include "hdb/database_manager.h"
 #include "hdb/mirror.h"
 
+using namespace hdb;
+
 namespace {
 
 namespace fs = std::filesystem;
@@ -51,7 +53,7 @@ int main(int argc, char** argv) {
     if (sizes.empty()) sizes = {64, 1024, 16384};
     fs::create_directories(folder);
     DatabaseManager manager;
-    FileService files;
+    fileservice::FileService files;
     const std::string path = (folder / "UserConfig.hdb").string(), mirror = path + kMirrorSuffix;
     std::printf("%10s %12s %14s %12s %14s\n", "size KiB", "copy ms", "mirror ms", "flush ms", "open+close ms");
     for (long kib : sizes) {

@@ -29,6 +29,9 @@
 #endif
 
 using namespace app;
+using hdb::DatabaseManager;
+using hdb::ModeReadOnly;
+using hdb::ModeReadWrite;
 
 namespace {
 
@@ -83,7 +86,7 @@ fs::path ScratchPath(const std::string& what) {
 
 // Seconds for the whole rebuild of `root`; the database's size in *bytes.
 double TimeRebuild(const fs::path& root, uintmax_t* bytes, bool* completed) {
-    FileService files;
+    fileservice::FileService files;
     DatabaseManager databases;
     SilentHost host;
     RebuildRun& run = SharedRun();

@@ -10,11 +10,13 @@
 #include "support/path_helpers.h"
 #include "support/spin_lock.h"
 
+namespace fileservice {
+
 namespace {
 
 // Empty (first byte 0) while journaling is off.
 char g_journalPath[kJournalPathSize] = "";
-SpinLockWord g_journalLock = 0;
+support::SpinLockWord g_journalLock = 0;
 
 bool JournalIsOff() { return __atomic_load_n(&g_journalPath[0], __ATOMIC_ACQUIRE) == '\0'; }
 
@@ -48,7 +50,7 @@ void WriteLine(platform::FileHandle file, const LinePart* parts, size_t count) {
 
 void AppendLine(const char* keyword, const char* first, const char* second) {
     if (JournalIsOff()) return;
-    AcquireSpinLock(&g_journalLock);
+    support::AcquireSpinLock(&g_journalLock);
     const platform::FileHandle file =
         JournalIsOff() ? 0
                        : platform::OpenFile(g_journalPath, platform::FileAccess::ReadWrite,
@@ -68,14 +70,14 @@ void AppendLine(const char* keyword, const char* first, const char* second) {
         WriteLine(file, parts, count);
         platform::CloseFile(file);
     }
-    ReleaseSpinLock(&g_journalLock);
+    support::ReleaseSpinLock(&g_journalLock);
 }
 
 // The journal's folder is made when it is missing, which journals its own FolderCreated line.
 void MakeJournalFolder(FileService& fs, const char* path) {
     char folder[kJournalPathSize];
     std::strcpy(folder, path);
-    char* cut = LastSeparator(folder);
+    char* cut = support::LastSeparator(folder);
     if (!cut) return;
     *cut = '\0';
     if (folder[0] != '\0' && fs.FolderExists(folder) == 0) fs.CreateFolderPath(folder);
@@ -112,7 +114,7 @@ int32_t FileService::SetJournalFile(const char* path) {
     const size_t length = path ? std::strlen(path) : 0;
     // A path cut to fit would name another file; journaling stays off instead.
     const bool fits = length < kJournalPathSize;
-    AcquireSpinLock(&g_journalLock);
+    support::AcquireSpinLock(&g_journalLock);
     // The first byte says whether journaling is on; it is read without the lock, so it is
     // written last and on its own.
     __atomic_store_n(&g_journalPath[0], '\0', __ATOMIC_RELEASE);
@@ -120,8 +122,10 @@ int32_t FileService::SetJournalFile(const char* path) {
         std::memcpy(g_journalPath + 1, path + 1, length);
         __atomic_store_n(&g_journalPath[0], path[0], __ATOMIC_RELEASE);
     }
-    ReleaseSpinLock(&g_journalLock);
+    support::ReleaseSpinLock(&g_journalLock);
     if (!fits) return -1;
     if (length > 0) MakeJournalFolder(*this, path);
     return 0;
 }
+
+}  // namespace fileservice

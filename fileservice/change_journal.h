@@ -5,6 +5,8 @@
 #include <cstddef>
 #include <cstdint>
 
+namespace fileservice {
+
 // The journal's path is held in a buffer of this size; a longer path is refused.
 constexpr size_t kJournalPathSize = 570;
 // A line is composed in a buffer of this size; a longer line is written in pieces, still whole.
@@ -17,3 +19,5 @@ int32_t JournalFileDeleted(const char* name);
 int32_t JournalFileRenamed(const char* newName, const char* oldName);
 int32_t JournalFolderCreated(const char* path);
 int32_t JournalFolderDeleted(const char* path);
+
+}  // namespace fileservice

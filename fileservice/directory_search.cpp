@@ -9,6 +9,8 @@
 #include "support/date_time_converter.h"
 #include "support/spin_lock.h"
 
+namespace fileservice {
+
 namespace {
 
 struct SearchSlot {
@@ -18,7 +20,7 @@ struct SearchSlot {
 };
 
 SearchSlot g_searches[kSearchTableSize];
-SpinLockWord g_searchTableLock = 0;
+support::SpinLockWord g_searchTableLock = 0;
 
 bool IsDotEntry(const char* name) { return std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0; }
 
@@ -32,14 +34,14 @@ const platform::FindData& Described(int32_t slot) {
 }
 
 int32_t ClaimSlot() {
-    AcquireSpinLock(&g_searchTableLock);
+    support::AcquireSpinLock(&g_searchTableLock);
     for (int32_t slot = 0; slot < kSearchTableSize; ++slot) {
         if (platform::AtomicLoad(&g_searches[slot].inUse) != 0) continue;
         platform::AtomicStore(&g_searches[slot].inUse, 1);
-        ReleaseSpinLock(&g_searchTableLock);
+        support::ReleaseSpinLock(&g_searchTableLock);
         return slot;
     }
-    ReleaseSpinLock(&g_searchTableLock);
+    support::ReleaseSpinLock(&g_searchTableLock);
     return -1;
 }
 
@@ -120,7 +122,7 @@ uint32_t FileService::SearchSize(int32_t slot, uint32_t* highOut) {
 }
 
 uint32_t FileService::SearchWriteTime(int32_t slot) {
-    return DateTimeConverter{}.FileTimeToPacked(Described(slot).lastWriteTime);
+    return support::DateTimeConverter{}.FileTimeToPacked(Described(slot).lastWriteTime);
 }
 
 namespace {
@@ -138,7 +140,7 @@ bool FindFirstEntry(const char* name, platform::FindData* data) {
 uint32_t FileService::FileWriteTime(const char* name) {
     platform::FindData data;
     if (!FindFirstEntry(name, &data)) return 0;
-    return DateTimeConverter{}.FileTimeToPacked(data.lastWriteTime);
+    return support::DateTimeConverter{}.FileTimeToPacked(data.lastWriteTime);
 }
 
 uint32_t FileService::FileSize(const char* name, uint32_t* highOut) {
@@ -162,3 +164,5 @@ int32_t SearchSlotCount() {
         if (platform::AtomicLoad(&s.inUse) != 0) ++count;
     return count;
 }
+
+}  // namespace fileservice

@@ -10,6 +10,8 @@
 #include "support/date_time_converter.h"
 #include "support/path_helpers.h"
 
+namespace fileservice {
+
 namespace {
 
 constexpr uint32_t kCompareBufferSize = 65536;
@@ -26,10 +28,10 @@ bool CopyText(const char* text, size_t length, char* out, size_t size) {
 bool NetworkRoot(const char* path, char* root, size_t size) {
     const char* server = path + 2;
     const char* serverEnd = server;
-    while (*serverEnd && !IsSeparator(*serverEnd)) ++serverEnd;
+    while (*serverEnd && !support::IsSeparator(*serverEnd)) ++serverEnd;
     if (!*serverEnd) return CopyText(path, std::strlen(path), root, size);
     const char* shareEnd = serverEnd + 1;
-    while (*shareEnd && !IsSeparator(*shareEnd)) ++shareEnd;
+    while (*shareEnd && !support::IsSeparator(*shareEnd)) ++shareEnd;
     if (*shareEnd) return CopyText(path, static_cast<size_t>(shareEnd - path) + 1, root, size);
     const size_t length = static_cast<size_t>(shareEnd - path);
     if (length + 1 >= size) return false;
@@ -69,7 +71,7 @@ bool SpaceQueryRoot(const char* path, char* root, size_t size) {
     if (size == 0) return false;
     root[0] = '\0';
     if (!platform::kDriveLetters) return CopyText(path, std::strlen(path), root, size);
-    if (IsSeparator(path[0]) && IsSeparator(path[1])) return NetworkRoot(path, root, size);
+    if (support::IsSeparator(path[0]) && support::IsSeparator(path[1])) return NetworkRoot(path, root, size);
     // Only a drive letter names a volume; a relative path lies on the current folder's volume.
     if (path[0] != '\0' && path[1] == ':') {
         const char drive[3] = {path[0], ':', '\\'};
@@ -174,7 +176,7 @@ int32_t FileService::FileSetWriteTime(const char* name, uint32_t packedTime) {
         stamp = platform::CurrentFileTime();
     } else {
         platform::SystemTime fields{};
-        DateTimeConverter{}.PackedToSystemTime(packedTime, &fields);
+        support::DateTimeConverter{}.PackedToSystemTime(packedTime, &fields);
         uint64_t local = 0;
         // A packed time that names no real moment (day 30 of February) is not stamped.
         if (!platform::CalendarToFileTime(fields, &local) || !platform::LocalToFileTime(local, &stamp)) return -1;
@@ -192,3 +194,5 @@ int32_t FileService::FileReplace(const char* target, const char* source) {
     JournalFileRenamed(target, source);
     return 1;
 }
+
+}  // namespace fileservice

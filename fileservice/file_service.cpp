@@ -9,6 +9,8 @@
 #include "support/date_time_converter.h"
 #include "support/spin_lock.h"
 
+namespace fileservice {
+
 file_service_detail::ReadWindow file_service_detail::g_readWindows[kOpenFileTableSize];
 
 namespace {
@@ -38,9 +40,9 @@ file_service_detail::ReadWindow& Window(const OpenFileEntry& entry) {
     return file_service_detail::g_readWindows[&entry - g_openFiles];
 }
 
-SpinLockWord g_openFileTableLock = 0;
+support::SpinLockWord g_openFileTableLock = 0;
 volatile int32_t g_objectCount = 0;
-DateTimeConverter* g_dateTimeConverter = nullptr;
+support::DateTimeConverter* g_dateTimeConverter = nullptr;
 ResourceModule* g_resourceModule = nullptr;
 FileActivityHooks* volatile g_hooks = nullptr;
 
@@ -179,7 +181,7 @@ char* CopyName(const char* name) {
 
 FileService::FileService() {
     if (platform::AtomicLoad(&g_objectCount) == 0) {
-        g_dateTimeConverter = new DateTimeConverter;
+        g_dateTimeConverter = new support::DateTimeConverter;
         g_resourceModule = new ResourceModule;
     }
     platform::AtomicIncrement(&g_objectCount);
@@ -213,7 +215,7 @@ int32_t FileService::FileOpen(const char* name, uint32_t request) {
         return -1;
     }
 
-    AcquireSpinLock(&g_openFileTableLock);
+    support::AcquireSpinLock(&g_openFileTableLock);
     for (int32_t index = 0; index < kOpenFileTableSize; ++index) {
         OpenFileEntry& entry = g_openFiles[index];
         if (entry.handle.load() != 0) continue;
@@ -223,14 +225,14 @@ int32_t FileService::FileOpen(const char* name, uint32_t request) {
         // Opened at the start, except in append mode, where the system is asked on first use.
         if (mode == OpenAppend) ForgetPosition(entry);
         else SetKnownPosition(entry, 0);
-        ReleaseSpinLock(&g_openFileTableLock);
+        support::ReleaseSpinLock(&g_openFileTableLock);
         if (!quiet) {
             if (const FileActivityHooks* h = Hooks(); h && h->OnOpen) h->OnOpen(name, mode, index);
             NotifyEnd();
         }
         return index;
     }
-    ReleaseSpinLock(&g_openFileTableLock);
+    support::ReleaseSpinLock(&g_openFileTableLock);
     platform::CloseFile(handle);
     if (!quiet) NotifyEnd();
     return -1;
@@ -382,3 +384,5 @@ int32_t OpenFileCount() {
         if (entry.handle.load() != 0) ++count;
     return count;
 }
+
+}  // namespace fileservice

@@ -6,6 +6,8 @@
 #include <cstddef>
 #include <cstdint>
 
+namespace fileservice {
+
 // Open request: the low 16 bits are the mode, the high 16 bits flags.
 constexpr uint32_t OpenCreate = 0;     // read/write; create, or truncate an existing file
 constexpr uint32_t OpenRead = 1;       // read only; the file must exist
@@ -230,3 +232,5 @@ int32_t FileServiceObjectCount();
 int32_t OpenFileCount();
 // Search slots in use.
 int32_t SearchSlotCount();
+
+}  // namespace fileservice

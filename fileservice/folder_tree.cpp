@@ -13,6 +13,10 @@
 #include "support/number_text.h"
 #include "support/path_helpers.h"
 
+using namespace support;
+
+namespace fileservice {
+
 namespace {
 
 volatile int32_t g_tempNameCounter = 0;
@@ -287,3 +291,5 @@ int32_t FileService::TempFileName(char* nameOut, size_t size) {
     std::strcpy(nameOut, candidate);
     return 0;
 }
+
+}  // namespace fileservice

@@ -3,4 +3,8 @@
 
 #include "support/ascii_case.h"
 
-inline bool SameNameNoCase(const char* a, const char* b) { return SameAsciiNoCase(a, b); }
+namespace fileservice {
+
+inline bool SameNameNoCase(const char* a, const char* b) { return support::SameAsciiNoCase(a, b); }
+
+}  // namespace fileservice

@@ -5,6 +5,8 @@
 #include "platform/platform.h"
 #include "platform/resources.h"
 
+namespace fileservice {
+
 namespace {
 
 constexpr size_t kModulePathBuffer = 570;
@@ -57,3 +59,5 @@ void* ResourceModule::LoadResourceBitmap(uint32_t libraryId, uint32_t ownId) {
 void* ResourceModule::ResourceInstance() {
     return reinterpret_cast<void*>(g_library ? g_library : platform::OwnModule());
 }
+
+}  // namespace fileservice

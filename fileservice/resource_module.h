@@ -3,6 +3,8 @@
 
 #include <cstdint>
 
+namespace fileservice {
+
 class ResourceModule {
 public:
     ResourceModule();
@@ -18,3 +20,5 @@ public:
     // The loaded library's instance, else the executable's own (null where there is none).
     void* ResourceInstance();
 };
+
+}  // namespace fileservice

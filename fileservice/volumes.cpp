@@ -10,6 +10,8 @@
 #include "platform/volumes.h"
 #include "support/path_helpers.h"
 
+namespace fileservice {
+
 namespace {
 
 constexpr uint32_t kVolumeTextSize = 260;
@@ -104,7 +106,7 @@ int32_t FileService::UniversalPath(const char* path, char* nameOut, size_t size)
     rest = rest ? rest + 1 : "";
     char joined[sizeof universal + kPathBufferSize];
     std::strcpy(joined, universal);
-    if (AddTrailingSeparator(joined, sizeof joined, '\\') != 0) return -1;
+    if (support::AddTrailingSeparator(joined, sizeof joined, '\\') != 0) return -1;
     if (std::strlen(joined) + std::strlen(rest) >= size) return -1;  // nameOut keeps the copy
     std::strcpy(nameOut, joined);
     std::strcat(nameOut, rest);
@@ -150,3 +152,5 @@ int32_t DeleteMountPoint(const char* mountPoint) { return platform::DeleteMountP
 int32_t SetMountPoint(const char* mountPoint, const char* volumeName) {
     return platform::SetMountPoint(mountPoint, volumeName);
 }
+
+}  // namespace fileservice

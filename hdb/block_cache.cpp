@@ -9,6 +9,8 @@
 #include "hdb/format.h"
 #include "platform/platform.h"
 
+namespace hdb {
+
 namespace {
 
 constexpr uint32_t kNone = 0xFFFFFFFFu;
@@ -337,3 +339,5 @@ int32_t BlockCacheFlush(DatabaseRecord& db) {
 
 uint32_t BlockCacheSize(const BlockCache& cache) { return cache.live_; }
 uint32_t BlockCacheDirtyCount(const BlockCache& cache) { return cache.dirty_; }
+
+}  // namespace hdb

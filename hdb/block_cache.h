@@ -6,6 +6,8 @@
 
 #include <cstdint>
 
+namespace hdb {
+
 struct DatabaseRecord;
 class BlockCache;
 
@@ -45,3 +47,5 @@ int32_t BlockCacheFlush(DatabaseRecord& db);
 // Number of blocks held, and of those not yet in the file.
 uint32_t BlockCacheSize(const BlockCache& cache);
 uint32_t BlockCacheDirtyCount(const BlockCache& cache);
+
+}  // namespace hdb

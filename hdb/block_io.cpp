@@ -7,6 +7,8 @@
 #include "hdb/database_record.h"
 #include "hdb/engine_file_service.h"
 
+namespace hdb {
+
 namespace {
 
 constexpr uint32_t kClusterBlocks = 16;  // 4 KiB: a miss reads its neighbours with it
@@ -112,3 +114,5 @@ int32_t BlockWrite(DatabaseRecord& db, uint32_t block, const void* buffer) {
     if (block + 1 > db.header.blockCount) db.header.blockCount = block + 1;
     return 0;
 }
+
+}  // namespace hdb

@@ -5,6 +5,8 @@
 
 #include <cstdint>
 
+namespace hdb {
+
 struct DatabaseRecord;
 
 // Through the database's block cache when it has one (a write then reaches the file when the
@@ -19,3 +21,5 @@ int32_t BlockFileWrite(DatabaseRecord& db, uint32_t first, const uint8_t* bytes,
 
 // Not a block number: the offset of block 0xFFFFFFFF lies beyond the addressable file.
 constexpr uint32_t kNoBlock = 0xFFFFFFFFu;
+
+}  // namespace hdb

@@ -9,6 +9,8 @@
 #include "hdb/node_cache.h"
 #include "platform/platform.h"
 
+namespace hdb {
+
 namespace {
 
 constexpr int32_t kPayload = static_cast<int32_t>(kChainPayload);
@@ -428,3 +430,5 @@ void ChainClose(DatabaseRecord& db, ChainCursor& cursor) {
     SetBlockWord(block, 0, cursor.length);
     if (BlockWrite(db, cursor.firstBlock, block) == 0) cursor.storedLength = cursor.length;
 }
+
+}  // namespace hdb

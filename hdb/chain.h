@@ -6,6 +6,8 @@
 
 #include "hdb/chain_cursor.h"
 
+namespace hdb {
+
 struct DatabaseRecord;
 
 // After a failed operation the cursor is still whole: its buffer holds the current block's
@@ -27,3 +29,5 @@ int32_t ChainOpen(DatabaseRecord& db, ChainCursor& cursor, uint32_t first);
 // Writes the cursor's unwritten bytes back and, unless the database is read-only, the stream's
 // length into the first block.
 void ChainClose(DatabaseRecord& db, ChainCursor& cursor);
+
+}  // namespace hdb

@@ -6,6 +6,8 @@
 
 #include "hdb/format.h"
 
+namespace hdb {
+
 struct ChainCursor {
     uint32_t firstBlock;
     uint32_t currentBlock;
@@ -22,3 +24,5 @@ struct ChainCursor {
     // block still needs the final length.
     uint32_t storedLength;
 };
+
+}  // namespace hdb

@@ -8,6 +8,8 @@
 
 #include "platform/platform.h"
 
+namespace hdb {
+
 template <typename T>
 class CountedArray {
     static_assert(std::is_trivially_copyable_v<T>, "items are moved with memcpy");
@@ -52,3 +54,5 @@ private:
     uint32_t capacity_ = 0;
     uint32_t firstCapacity_;
 };
+
+}  // namespace hdb

@@ -18,6 +18,15 @@
 #include "hdb/sub_key_list.h"
 #include "platform/platform.h"
 
+using support::kDatabaseTableLock;
+using support::LockExclusive;
+using support::UnlockExclusive;
+using fileservice::FileService;
+using fileservice::OpenCreate;
+using fileservice::OpenNewFileOnly;
+
+namespace hdb {
+
 namespace {
 
 bool SeekTo(const DatabaseRecord& db, int64_t offset) {
@@ -312,3 +321,5 @@ bool DatabaseClosedCleanly(int32_t handle) {
     const DatabaseRecord* db = LookupDatabase(handle);
     return db && db->header.openForWrite == 0;
 }
+
+}  // namespace hdb

@@ -7,6 +7,8 @@
 #include "hdb/database_mode.h"
 #include "hdb/report_message.h"
 
+namespace hdb {
+
 class DatabaseManager {
 public:
     DatabaseManager();
@@ -64,3 +66,5 @@ public:
 // Whether the file of an open database said it was closed cleanly (its header's openForWrite
 // was 0) when it was opened for reading; false for a handle that names no open database.
 bool DatabaseClosedCleanly(int32_t handle);
+
+}  // namespace hdb

@@ -12,6 +12,8 @@
 #include "hdb/format.h"
 #include "support/spin_lock.h"
 
+namespace hdb {
+
 class BlockCache;
 class NodeCache;
 struct KeyNode;
@@ -35,7 +37,7 @@ struct DatabaseRecord {
     char path[kDatabasePathBuffer];
     int32_t openCount;
     int32_t mode;
-    SpinLockWord lockWord;
+    support::SpinLockWord lockWord;
     int64_t filePosition;  // kUnknownFilePosition after a failed transfer
     KeyNode* nodeHead;
     KeyNode* nodeTail;
@@ -70,3 +72,5 @@ void* AllocateForAnswer(DatabaseRecord& db, size_t size);
 // A database's own lock. Whoever also takes the table lock takes that one first.
 void LockDatabase(DatabaseRecord& db);
 void UnlockDatabase(DatabaseRecord& db);
+
+}  // namespace hdb

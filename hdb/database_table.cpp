@@ -8,6 +8,8 @@
 #include "platform/platform.h"
 #include "support/ascii_case.h"
 
+namespace hdb {
+
 namespace {
 
 DatabaseRecord** g_table = nullptr;  // kDatabaseTableSize slots while any database is open
@@ -42,7 +44,7 @@ bool EnsureDatabaseTable() {
 int32_t FindOpenDatabase(const char* path) {
     if (!g_table || g_openDatabases <= 0) return -1;
     for (int32_t slot = 0; slot < kDatabaseTableSize; ++slot)
-        if (g_table[slot] && SameAsciiNoCase(g_table[slot]->path, path)) return slot;
+        if (g_table[slot] && support::SameAsciiNoCase(g_table[slot]->path, path)) return slot;
     return -1;
 }
 
@@ -72,3 +74,5 @@ void RemoveDatabaseRecord(int32_t slot) {
     g_openDatabases -= 1;
     DropTableIfEmpty();
 }
+
+}  // namespace hdb

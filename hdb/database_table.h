@@ -6,6 +6,8 @@
 
 #include <cstdint>
 
+namespace hdb {
+
 struct DatabaseRecord;
 
 constexpr int32_t kDatabaseTableSize = 512;
@@ -27,3 +29,5 @@ bool IsDatabaseOpen(const char* path);
 int32_t AddDatabaseRecord();
 // Frees the record of `slot` with everything it owns; the table goes with its last record.
 void RemoveDatabaseRecord(int32_t slot);
+
+}  // namespace hdb

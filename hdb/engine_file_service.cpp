@@ -9,6 +9,14 @@
 #include "support/path_helpers.h"
 #include "support/spin_lock.h"
 
+using support::AcquireSpinLock;
+using support::LastSeparator;
+using support::ReleaseSpinLock;
+using support::SpinLockWord;
+using fileservice::FileService;
+
+namespace hdb {
+
 namespace {
 
 FileService* g_fileService = nullptr;
@@ -51,3 +59,5 @@ bool FlushFolderOf(const char* path) {
     else folder.resize(static_cast<size_t>(cut - folder.data()));
     return platform::FlushFolder(folder.c_str());
 }
+
+}  // namespace hdb

@@ -45,6 +45,8 @@
 
 #include "support/ascii_case.h"
 
+namespace hdb {
+
 static_assert(std::endian::native == std::endian::little, "database words are stored little-endian");
 
 // ---- Blocks ----
@@ -145,7 +147,7 @@ inline uint32_t NameHash(const char* name, size_t length) {
     uint32_t mixed = 0;
     uint32_t sum = 0;
     for (size_t i = 0; i < length; ++i) {
-        const int32_t value = static_cast<int8_t>(AsciiLower(name[i]));  // bytes 0x80..0xFF count negative
+        const int32_t value = static_cast<int8_t>(support::AsciiLower(name[i]));  // bytes 0x80..0xFF count negative
         ++count;
         mixed ^= static_cast<uint32_t>(value);
         sum += static_cast<uint32_t>(value);
@@ -160,3 +162,5 @@ constexpr char kMirrorSuffix[] = ".mirror";
 // The new mirror is written under this name beside the database, flushed and only then renamed
 // to the mirror's: a good mirror is never overwritten in place. A leftover one is no mirror.
 constexpr char kMirrorDraftSuffix[] = ".mirror-new";
+
+}  // namespace hdb

@@ -6,6 +6,8 @@
 #include "hdb/chain.h"
 #include "hdb/database_record.h"
 
+namespace hdb {
+
 int64_t BlockAlloc(DatabaseRecord& db) {
     if (const uint32_t reused = FreeListTake(db); reused != 0) return reused;
     const uint32_t block = db.header.blockCount;
@@ -78,3 +80,5 @@ int32_t BlockFree(DatabaseRecord& db, uint32_t block) {
     db.header.freeCount += 1;
     return 0;
 }
+
+}  // namespace hdb

@@ -5,6 +5,8 @@
 
 #include <cstdint>
 
+namespace hdb {
+
 struct DatabaseRecord;
 
 // A block number for the caller to fill (returned as int64 so that every u32 block number and
@@ -19,3 +21,5 @@ int32_t BlockFree(DatabaseRecord& db, uint32_t block);
 // is closed, so the list's bytes and its chain's growth are those of a list rewritten at every
 // take. 0, or -1 (the list is then given up, as a take whose rewrite fails gives it up).
 int32_t SettleFreeList(DatabaseRecord& db);
+
+}  // namespace hdb

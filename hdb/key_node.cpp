@@ -7,6 +7,8 @@
 #include "hdb/database_record.h"
 #include "platform/platform.h"
 
+namespace hdb {
+
 namespace {
 
 // The offsets of a header read from a file are trusted only when they describe a key: the name
@@ -142,3 +144,5 @@ ReachedKey::ReachedKey(DatabaseRecord& db, uint32_t keyId)
 ReachedKey::~ReachedKey() {
     if (loadedHere_) NodeRelease(db_, keyId_);
 }
+
+}  // namespace hdb

@@ -7,6 +7,8 @@
 #include "hdb/chain_cursor.h"
 #include "hdb/format.h"
 
+namespace hdb {
+
 struct DatabaseRecord;
 
 struct KeyNode {
@@ -45,3 +47,5 @@ private:
     KeyNode* node_;
     bool loadedHere_;
 };
+
+}  // namespace hdb

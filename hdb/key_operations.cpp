@@ -15,6 +15,8 @@
 #include "platform/platform.h"
 #include "support/ascii_case.h"
 
+namespace hdb {
+
 namespace {
 
 // Gives back every block of a key whose creation failed, and its node. A key still in its first
@@ -222,7 +224,7 @@ bool NameMatches(DatabaseRecord& db, uint32_t keyId, const char* name, uint32_t 
         ChainRead(db, key->cursor, buffer, length) != static_cast<int32_t>(length))
         return false;
     const std::string_view stored(buffer, length), wanted(name, length);
-    return noCase ? SameAsciiNoCase(stored, wanted) : stored == wanted;
+    return noCase ? support::SameAsciiNoCase(stored, wanted) : stored == wanted;
 }
 
 // Reads the names of the listed sub-keys and indexes them. False when a name cannot be read or
@@ -488,3 +490,5 @@ int32_t DatabaseManager::HdbGetKeyAttr1(int32_t handle, uint32_t key) {
 int32_t DatabaseManager::HdbGetKeyAttr2(int32_t handle, uint32_t key) {
     return ReadHeader(handle, key, -1, [](const KeyHeader& h) { return static_cast<int32_t>(static_cast<int16_t>(h.attr2)); });
 }
+
+}  // namespace hdb

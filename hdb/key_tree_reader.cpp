@@ -5,6 +5,8 @@
 #include "hdb/database_manager.h"
 #include "hdb/format.h"
 
+namespace hdb {
+
 namespace {
 
 constexpr uint32_t kNameBuffer = 65536;  // longer than any name a key header can describe
@@ -148,3 +150,5 @@ int32_t WalkKeyTree(DatabaseManager& db, int32_t database, KeyTreeVisitor& visit
     if (db.GetKeyCount(database) <= 0) return 0;
     return KeyTreeReader(db, database).Walk(kRootKey, visitor, valueLimit);
 }
+
+}  // namespace hdb

@@ -12,6 +12,8 @@
 #include <unordered_set>
 #include <vector>
 
+namespace hdb {
+
 class DatabaseManager;
 
 struct WalkedKey {
@@ -82,3 +84,5 @@ private:
 
 // Walks the whole tree of `database` from its root (nothing when it holds no key); as Walk.
 int32_t WalkKeyTree(DatabaseManager& db, int32_t database, KeyTreeVisitor& visitor, uint64_t valueLimit);
+
+}  // namespace hdb

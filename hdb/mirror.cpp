@@ -11,6 +11,15 @@
 #include "support/path_helpers.h"
 #include "support/spin_lock.h"
 
+using support::kDatabaseTableLock;
+using support::LastSeparator;
+using support::LockExclusive;
+using support::UnlockExclusive;
+using fileservice::FileService;
+using fileservice::OpenRead;
+
+namespace hdb {
+
 namespace {
 
 constexpr size_t kMirrorPathSize = kDatabasePathBuffer + sizeof kMirrorDraftSuffix;
@@ -182,3 +191,5 @@ bool RecoverySucceeded(RecoveryOutcome outcome) {
     }
     return false;
 }
+
+}  // namespace hdb

@@ -8,6 +8,8 @@
 
 #include "hdb/format.h"
 
+namespace hdb {
+
 // 0 when the mirror now holds a copy of the database, on the disk and not only in the system's
 // cache; -1 otherwise, and then no mirror of ours exists (a mirror that another process's writer
 // took while it holds the database stays with it).
@@ -40,3 +42,5 @@ void RestoreLeftOpenDatabase(const char* databasePath);
 RecoveryOutcome RecoverDatabaseWithOutcome(const char* databasePath);
 // Whether the outcome leaves the path as a writer may open it: a database closed cleanly, or none.
 bool RecoverySucceeded(RecoveryOutcome outcome);
+
+}  // namespace hdb

@@ -13,6 +13,8 @@
 #include "platform/platform.h"
 #include "support/ascii_case.h"
 
+namespace hdb {
+
 namespace {
 
 // Everything the node cache keeps comes from the platform's allocator, as the engine's other
@@ -64,7 +66,7 @@ constexpr size_t kMostRememberedKeys = 1u << 16;
 
 Name Folded(const char* name, uint32_t length) {
     Name folded(name, length);
-    AsciiLowerInPlace(folded.data(), folded.size());
+    support::AsciiLowerInPlace(folded.data(), folded.size());
     return folded;
 }
 
@@ -267,3 +269,5 @@ void IndexRename(DatabaseRecord& db, uint32_t parent, uint32_t keyId, const char
     }
     DropSubKeyIndex(db, parent);
 }
+
+}  // namespace hdb

@@ -8,6 +8,8 @@
 
 #include <cstdint>
 
+namespace hdb {
+
 struct DatabaseRecord;
 class NodeCache;
 
@@ -52,3 +54,5 @@ void IndexAdd(DatabaseRecord& db, uint32_t parent, uint32_t keyId, const char* n
 void IndexRemove(DatabaseRecord& db, uint32_t parent, uint32_t keyId);
 void IndexRename(DatabaseRecord& db, uint32_t parent, uint32_t keyId, const char* name, uint32_t hash);
 void DropSubKeyIndex(DatabaseRecord& db, uint32_t parent);
+
+}  // namespace hdb

@@ -1,5 +1,7 @@
 #include "hdb/report_message.h"
 
+namespace hdb {
+
 namespace {
 
 int32_t IgnoreReport(const char*, const char*) { return 0; }
@@ -9,3 +11,5 @@ ReportMessageHook g_reportHook = IgnoreReport;
 
 void SetReportMessageHook(ReportMessageHook hook) { g_reportHook = hook ? hook : IgnoreReport; }
 int32_t ReportMessage(const char* caption, const char* text) { return g_reportHook(caption, text); }
+
+}  // namespace hdb

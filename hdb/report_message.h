@@ -4,6 +4,10 @@
 
 #include <cstdint>
 
+namespace hdb {
+
 using ReportMessageHook = int32_t (*)(const char* caption, const char* text);
 void SetReportMessageHook(ReportMessageHook hook);
 int32_t ReportMessage(const char* caption, const char* text);
+
+}  // namespace hdb

@@ -7,6 +7,8 @@
 #include "hdb/database_record.h"
 #include "hdb/database_table.h"
 
+namespace hdb {
+
 template <typename Result, typename Work>
 Result RunOnDatabase(int32_t handle, bool changes, Result failure, Work&& work) {
     DatabaseRecord* db = LookupDatabase(handle);
@@ -25,3 +27,5 @@ Result RunOnDatabase(int32_t handle, bool changes, Result failure, Work&& work) 
     UnlockDatabase(*db);
     return result;
 }
+
+}  // namespace hdb

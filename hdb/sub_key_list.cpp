@@ -8,6 +8,8 @@
 #include "hdb/node_cache.h"
 #include "platform/platform.h"
 
+namespace hdb {
+
 uint8_t* CopySubKeyList(DatabaseRecord& db, KeyNode& node, uint32_t& count) {
     count = SubKeyCount(node.header);
     const uint32_t bytes = count * kSubKeyEntrySize;
@@ -134,3 +136,5 @@ void DiscardSubKeyCache(DatabaseRecord& db) {
     platform::Free(db.subKeyCache.entries);
     db.subKeyCache = SubKeyCache{-1, -1, 0, nullptr, 0};
 }
+
+}  // namespace hdb

@@ -7,6 +7,8 @@
 
 #include "hdb/format.h"
 
+namespace hdb {
+
 struct DatabaseRecord;
 struct KeyNode;
 
@@ -28,3 +30,5 @@ int32_t SubKeyRehash(DatabaseRecord& db, uint32_t parent, uint32_t keyId, const 
 
 // Drops the cached sub-key list of a database (key creation, deletion and close do this).
 void DiscardSubKeyCache(DatabaseRecord& db);
+
+}  // namespace hdb

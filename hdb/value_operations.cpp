@@ -8,6 +8,8 @@
 #include "hdb/key_node.h"
 #include "hdb/run_on_database.h"
 
+namespace hdb {
+
 namespace {
 
 constexpr uint32_t kMaxTransfer = 0x7FFFFFFF;  // results are int32 counts
@@ -130,3 +132,5 @@ uint32_t DatabaseManager::HdbGetValueSize(int32_t handle, uint32_t key) {
 int32_t DatabaseManager::HdbClearValue(int32_t handle, uint32_t key) {
     return RunOnDatabase(handle, true, -1, [&](DatabaseRecord& db) { return ClearValue(db, key); });
 }
+
+}  // namespace hdb

@@ -7,6 +7,8 @@
 #include <string>
 #include <string_view>
 
+namespace support {
+
 constexpr char AsciiLower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
 
 // Folds `text` in place.
@@ -26,3 +28,5 @@ inline bool SameAsciiNoCase(std::string_view a, std::string_view b) {
         if (AsciiLower(a[i]) != AsciiLower(b[i])) return false;
     return true;
 }
+
+}  // namespace support

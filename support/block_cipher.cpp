@@ -8,6 +8,8 @@
 #include "support/crc32.h"
 #include "support/date_time_converter.h"
 
+namespace support {
+
 namespace {
 
 constexpr uint8_t kZeroReplacement = 0xA9;
@@ -207,3 +209,5 @@ void DecryptBytes(CipherContext* context, void* buffer, size_t count) { Process<
 void EndCipher(CipherContext*) {}
 
 void DestroyCipher(CipherContext* context) { platform::Free(context); }
+
+}  // namespace support

@@ -8,6 +8,8 @@
 #include <cstddef>
 #include <cstdint>
 
+namespace support {
+
 constexpr size_t kCipherKeySize = 32;
 constexpr int32_t kCipherModePad = 1;       // chained XOR pad
 constexpr int32_t kCipherModeFeedback = 2;  // Blowfish in 64-bit cipher feedback
@@ -50,3 +52,5 @@ void DestroyCipher(CipherContext* context);
 void SetBlowfishKey(CipherContext* context, const uint8_t* key, size_t length);
 // Encrypts one 8-byte block in place with the context's key schedule.
 void EncryptBlock(const CipherContext* context, uint8_t* block);
+
+}  // namespace support

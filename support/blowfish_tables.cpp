@@ -1,5 +1,7 @@
 #include "support/blowfish_tables.h"
 
+namespace support {
+
 // Generated from pi with integer arithmetic (16 arctan 1/5 - 4 arctan 1/239); the first words
 // are 243f6a88 85a308d3, the last 3ac372e6.
 const uint8_t kBlowfishInitialTables[kBlowfishTableBytes] = {
@@ -265,3 +267,5 @@ const uint8_t kBlowfishInitialTables[kBlowfishTableBytes] = {
     0x3f, 0x09, 0x25, 0x2d, 0xc2, 0x08, 0xe6, 0x9f, 0xb7, 0x4e, 0x61, 0x32, 0xce, 0x77, 0xe2, 0x5b,
     0x57, 0x8f, 0xdf, 0xe3, 0x3a, 0xc3, 0x72, 0xe6,
 };
+
+}  // namespace support

@@ -5,5 +5,9 @@
 #include <cstddef>
 #include <cstdint>
 
+namespace support {
+
 constexpr size_t kBlowfishTableBytes = 4168;
 extern const uint8_t kBlowfishInitialTables[kBlowfishTableBytes];
+
+}  // namespace support

@@ -2,6 +2,8 @@
 
 #include <array>
 
+namespace support {
+
 namespace {
 
 // Made by the compiler, so the table is complete before any thread can use it.
@@ -27,3 +29,5 @@ uint32_t Crc32Update(const void* data, size_t length, uint32_t crc) {
 }
 
 uint32_t Crc32(const void* data, size_t length) { return Crc32Update(data, length, 0); }
+
+}  // namespace support

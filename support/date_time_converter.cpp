@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+namespace support {
+
 namespace {
 
 // Days before each month in a common year.
@@ -83,7 +85,7 @@ uint32_t DateTimeConverter::CurrentPackedTime() const {
     return SystemTimeToPacked(now);
 }
 
-uint32_t DateTimeConverter::PackTime(const TimeFields& fields) const { return ::PackTime(fields); }
+uint32_t DateTimeConverter::PackTime(const TimeFields& fields) const { return support::PackTime(fields); }
 
 int32_t DateTimeConverter::DayOfWeek(const TimeFields& fields) const {
     // A month outside 1..12 is carried into the year, so the table is never read outside.
@@ -115,7 +117,7 @@ void DateTimeConverter::PackedToSystemTime(uint32_t packed, platform::SystemTime
 }
 
 uint32_t DateTimeConverter::SystemTimeToPacked(const platform::SystemTime& systemTime) const {
-    return ::PackTime(FieldsOf(systemTime));
+    return support::PackTime(FieldsOf(systemTime));
 }
 
 uint32_t DateTimeConverter::FileTimeToPacked(uint64_t fileTime) const {
@@ -173,9 +175,11 @@ uint32_t DateTimeConverter::DigitsToPacked(const char* text) const {
         values[i] = ReadDigitField(text, kWidths[i], &ended);
         text += kWidths[i];
     }
-    return ::PackTime({values[0], values[1], values[2], values[3], values[4], values[5]});
+    return support::PackTime({values[0], values[1], values[2], values[3], values[4], values[5]});
 }
 
 void DateTimeConverter::NormalizeTimeDigits(const char* text, char (&out)[kTimeDigitsSize]) const {
     PackedToDigits(DigitsToPacked(text), out);
 }
+
+}  // namespace support

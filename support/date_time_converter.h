@@ -10,6 +10,8 @@
 
 #include "platform/time.h"
 
+namespace support {
+
 struct TimeFields {
     int32_t year;  // full year, e.g. 1999
     int32_t month;  // 1 to 12
@@ -66,3 +68,5 @@ public:
     // Brings out-of-range fields into the packed calendar (month 13 is January next year).
     void NormalizeTimeDigits(const char* text, char (&out)[kTimeDigitsSize]) const;
 };
+
+}  // namespace support

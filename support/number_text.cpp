@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+namespace support {
+
 char* UIntToHex8(uint32_t value, char* out) {
     static constexpr char kDigits[] = "0123456789abcdef";
     for (int i = 7; i >= 0; --i) {
@@ -127,3 +129,5 @@ uint32_t TextToIp(const char* text) {
     }
     return address;
 }
+
+}  // namespace support

@@ -6,6 +6,8 @@
 #include <cstddef>
 #include <cstdint>
 
+namespace support {
+
 // Identifier texts: an unsigned 32-bit number as exactly eight lower-case hexadecimal digits.
 // They name list entries and user folders and hold the ID counters.
 constexpr int kIdentifierTextSize = 9;  // eight digits and the terminating zero
@@ -42,3 +44,5 @@ int32_t IpPortToText(uint32_t address, uint32_t port, char* out, size_t size);
 // character is ignored; field i lands at bit 8 * i. No range check: 256 spills into the next
 // byte.
 uint32_t TextToIp(const char* text);
+
+}  // namespace support

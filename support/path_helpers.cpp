@@ -4,6 +4,8 @@
 
 #include "platform/code_page.h"
 
+namespace support {
+
 const char* NextChar(const char* text) {
     if (*text == '\0') return text;
     if (platform::IsLeadByte(static_cast<uint8_t>(*text)) && text[1] != '\0') return text + 2;
@@ -202,3 +204,5 @@ int32_t CombinePath(const char* base, const char* relative, char* out, size_t si
     std::memcpy(out, resolved, resolvedLength + 1);
     return 0;
 }
+
+}  // namespace support

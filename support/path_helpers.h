@@ -12,6 +12,8 @@
 
 #include "platform/platform.h"
 
+namespace support {
+
 // The work buffer of CombinePath: the joined path may have at most 2,047 characters.
 constexpr size_t kCombineWorkSize = 2048;
 
@@ -76,3 +78,5 @@ const char* PrevComponent(const char* begin, const char* pos, char* out, size_t 
 // ".." would climb above the start or the root, or when the text does not fit the 2,048-byte
 // work buffer or `out`.
 int32_t CombinePath(const char* base, const char* relative, char* out, size_t size);
+
+}  // namespace support

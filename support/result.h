@@ -7,6 +7,8 @@
 #include <string>
 #include <utility>
 
+namespace support {
+
 class [[nodiscard]] Result {
 public:
     static Result Done() { return Result(0, std::string()); }
@@ -23,3 +25,5 @@ private:
     int32_t code_;
     std::string message_;
 };
+
+}  // namespace support

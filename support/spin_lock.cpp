@@ -2,6 +2,8 @@
 
 #include "platform/platform.h"
 
+namespace support {
+
 namespace {
 
 constexpr int32_t kLockCount = 256;
@@ -70,3 +72,5 @@ NumberedLockState InspectNumberedLock(int32_t n) {
     return {platform::AtomicLoad(&writerFlags[n]), platform::AtomicLoad(&guardFlags[n]),
             platform::AtomicLoad(&readerCounts[n])};
 }
+
+}  // namespace support

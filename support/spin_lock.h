@@ -5,6 +5,8 @@
 
 #include <cstdint>
 
+namespace support {
+
 // 0 = free, 1 = held.
 using SpinLockWord = volatile int32_t;
 
@@ -28,3 +30,5 @@ struct NumberedLockState {
     int32_t readerCount;
 };
 NumberedLockState InspectNumberedLock(int32_t n);
+
+}  // namespace support

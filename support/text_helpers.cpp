@@ -4,6 +4,8 @@
 
 #include "support/ascii_case.h"
 
+namespace support {
+
 namespace {
 
 // Collects a filled template; every byte written counts against the limit, so the terminator
@@ -140,3 +142,5 @@ void ToggleScramble(char* text) {
     if (!text) return;
     for (; *text != '\0'; ++text) *text = static_cast<char>(static_cast<uint8_t>(*text) ^ kToggleScrambleKey);
 }
+
+}  // namespace support

@@ -6,6 +6,8 @@
 #include <cstddef>
 #include <cstdint>
 
+namespace support {
+
 // The work buffer of the template fillers: a filled template has at most 8,191 characters.
 constexpr size_t kFormatWorkSize = 8192;
 
@@ -37,3 +39,5 @@ void TrimSpaces(char* text);
 constexpr uint8_t kToggleScrambleKey = 0xA5;
 // Combines every byte up to the terminator with kToggleScrambleKey; twice restores the text.
 void ToggleScramble(char* text);
+
+}  // namespace support

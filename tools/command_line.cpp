@@ -21,6 +21,9 @@
 #include "tools/structure_scan.h"
 #include "tools/text_form.h"
 
+using support::Result;
+using namespace hdb;
+
 namespace tools {
 
 namespace {
@@ -311,7 +314,7 @@ private:
         return VerifyExitCode(scan);
     }
 
-    bool SamePath(const std::string& a, const std::string& b) { return SameAsciiNoCase(a, b); }
+    bool SamePath(const std::string& a, const std::string& b) { return support::SameAsciiNoCase(a, b); }
 
     // Refuses a NEWFILE that exists (unless forced) or that is the input itself.
     int CheckNewFile(const std::string& input, const std::string& target, bool force) {
@@ -327,7 +330,7 @@ private:
             for (size_t got; (got = std::fread(buffer, 1, sizeof buffer, stdin)) > 0;) text.append(buffer, got);
             return !std::ferror(stdin);
         }
-        const int32_t handle = files_.FileOpen(file.c_str(), OpenRead);
+        const int32_t handle = files_.FileOpen(file.c_str(), fileservice::OpenRead);
         if (handle < 0) return false;
         std::vector<char> buffer(1u << 16);
         int32_t got = 0;
@@ -381,7 +384,7 @@ private:
 
     OutputSink& out_;
     OutputSink& err_;
-    FileService files_;
+    fileservice::FileService files_;
     DatabaseManager databases_;
 };
 

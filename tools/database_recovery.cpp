@@ -1,5 +1,9 @@
 #include "tools/database_recovery.h"
 
+using hdb::kMirrorSuffix;
+using hdb::RecoveryOutcome;
+using hdb::RecoverySucceeded;
+
 namespace tools {
 
 int32_t RecoveryExitCode(RecoveryOutcome outcome) { return RecoverySucceeded(outcome) ? 0 : 1; }

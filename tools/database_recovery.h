@@ -12,9 +12,9 @@
 namespace tools {
 
 // 0 for the outcomes after which a database can be opened as it stands, 1 for the others.
-int32_t RecoveryExitCode(RecoveryOutcome outcome);
+int32_t RecoveryExitCode(hdb::RecoveryOutcome outcome);
 
 // One line that says what was done, naming the files.
-std::string DescribeRecovery(RecoveryOutcome outcome, const std::string& path);
+std::string DescribeRecovery(hdb::RecoveryOutcome outcome, const std::string& path);
 
 }  // namespace tools

@@ -6,6 +6,11 @@
 #include "tools/key_text.h"
 #include "tools/output_sink.h"
 
+using hdb::DatabaseManager;
+using hdb::KeyTreeVisitor;
+using hdb::WalkedKey;
+using hdb::WalkKeyTree;
+
 namespace tools {
 
 namespace {

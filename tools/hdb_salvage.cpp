@@ -2,6 +2,9 @@
 
 #include "tools/text_form.h"
 
+using support::Result;
+using fileservice::FileService;
+
 namespace tools {
 
 namespace {
@@ -40,7 +43,7 @@ private:
 
 }  // namespace
 
-Result SalvageDatabase(DatabaseManager& db, FileService& files, RawDatabase& source, const ScanResult& scan,
+Result SalvageDatabase(hdb::DatabaseManager& db, FileService& files, RawDatabase& source, const ScanResult& scan,
                        const char* target, SalvageReport& report) {
     for (size_t i = 0; i < scan.keys.size(); ++i) {
         const ScannedKey& key = scan.keys[i];

@@ -10,8 +10,12 @@
 #include "support/result.h"
 #include "tools/structure_scan.h"
 
+namespace hdb {
 class DatabaseManager;
+}  // namespace hdb
+namespace fileservice {
 class FileService;
+}  // namespace fileservice
 
 namespace tools {
 
@@ -23,7 +27,7 @@ struct SalvageReport {
 
 // Writes the keys that `scan` (of `source`, made with keepGoing) reached into a new database at
 // `target`, and fills `report`. Failed, saying why, and then no file is left at `target`.
-Result SalvageDatabase(DatabaseManager& db, FileService& files, RawDatabase& source, const ScanResult& scan,
-                       const char* target, SalvageReport& report);
+support::Result SalvageDatabase(hdb::DatabaseManager& db, fileservice::FileService& files, RawDatabase& source,
+                                const ScanResult& scan, const char* target, SalvageReport& report);
 
 }  // namespace tools

@@ -2,6 +2,8 @@
 
 #include "platform/unicode.h"
 
+using support::Result;
+
 namespace tools {
 
 namespace {

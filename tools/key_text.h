@@ -23,13 +23,13 @@ constexpr char kKeyPathSeparator = '\\';
 void AppendPathName(std::string& out, std::string_view name);
 
 // Splits a key path into its names. Failed, saying why, on a bad %-escape.
-Result ParseKeyPath(std::string_view text, std::vector<std::string>& names);
+support::Result ParseKeyPath(std::string_view text, std::vector<std::string>& names);
 
 // Appends the value form of `bytes`: "text" or hex:HH HH ...
 void AppendValueText(std::string& out, std::string_view bytes);
 
 // Reads a value form (the whole of `text`). Failed, saying why, when it is neither.
-Result ParseValueText(std::string_view text, std::string& bytes);
+support::Result ParseValueText(std::string_view text, std::string& bytes);
 
 // Appends `bytes` as a JSON string, each byte taken as the character of the same number
 // (U+0000..U+00FF), so that any bytes survive.

@@ -4,6 +4,9 @@
 
 #include "fileservice/file_service.h"
 
+using namespace fileservice;
+using namespace hdb;
+
 namespace tools {
 
 namespace {

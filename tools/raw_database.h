@@ -8,7 +8,9 @@
 
 #include "hdb/format.h"
 
+namespace fileservice {
 class FileService;
+}  // namespace fileservice
 
 namespace tools {
 
@@ -18,7 +20,7 @@ uint16_t RawHalf(const uint8_t* bytes);
 
 class RawDatabase {
 public:
-    explicit RawDatabase(FileService& files);
+    explicit RawDatabase(fileservice::FileService& files);
     ~RawDatabase();
     RawDatabase(const RawDatabase&) = delete;
     RawDatabase& operator=(const RawDatabase&) = delete;
@@ -27,11 +29,11 @@ public:
     // opened or read (error() says why; a file shorter than its header is not an error here).
     int32_t Open(const char* path);
     const std::string& error() const { return error_; }
-    FileService& files() const { return files_; }
+    fileservice::FileService& files() const { return files_; }
     const std::string& path() const { return path_; }
 
     // The first 72 bytes as the header fields; zeros where the file is shorter.
-    const DatabaseHeader& header() const { return header_; }
+    const hdb::DatabaseHeader& header() const { return header_; }
     // The whole 256-byte header block as read (zeros past the end of a short file).
     const uint8_t* headerBlock() const { return headerBlock_; }
     uint32_t headerBytes() const { return headerBytes_; }
@@ -46,20 +48,20 @@ public:
     bool readFailed() const { return readFailed_; }
 
 private:
-    FileService& files_;
+    fileservice::FileService& files_;
     int32_t file_ = -1;
     std::string path_;
     std::string error_;
-    DatabaseHeader header_{};
-    uint8_t headerBlock_[kBlockSize] = {};
+    hdb::DatabaseHeader header_{};
+    uint8_t headerBlock_[hdb::kBlockSize] = {};
     uint32_t headerBytes_ = 0;
     uint64_t fileSize_ = 0;
     uint32_t blocksInFile_ = 0;
     uint32_t trailingBytes_ = 0;
     bool readFailed_ = false;
     // The last block read: the walks often read a block's neighbour twice in a row.
-    uint32_t cachedBlock_ = kReleasedBlockMark;
-    uint8_t cache_[kBlockSize] = {};
+    uint32_t cachedBlock_ = hdb::kReleasedBlockMark;
+    uint8_t cache_[hdb::kBlockSize] = {};
 };
 
 // Why the file is not a database ("" when it is one): no signature, a header size field other
@@ -68,6 +70,6 @@ std::string NotADatabaseReason(const RawDatabase& raw);
 
 // The note for a file that a writer left open (openForWrite 1), naming whether a mirror lies
 // beside it; "" when the file was closed cleanly.
-std::string LeftOpenNote(FileService& files, const RawDatabase& raw);
+std::string LeftOpenNote(fileservice::FileService& files, const RawDatabase& raw);
 
 }  // namespace tools

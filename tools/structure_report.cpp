@@ -6,6 +6,9 @@
 #include "tools/key_text.h"
 #include "tools/output_sink.h"
 
+using hdb::DatabaseHeader;
+using hdb::kDatabaseSignature;
+
 namespace tools {
 
 namespace {

@@ -6,6 +6,8 @@
 
 #include "tools/key_text.h"
 
+using namespace hdb;
+
 namespace tools {
 
 namespace {

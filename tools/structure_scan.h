@@ -47,7 +47,7 @@ struct ScannedKey {
 
 struct ScanResult {
     std::string refusal;  // why the file is not a database; "" when it is one
-    DatabaseHeader header{};
+    hdb::DatabaseHeader header{};
     uint32_t blocksInFile = 0;
     bool readFailed = false;  // a block could not be read: the picture is incomplete
     std::vector<ScannedKey> keys;  // in tree order: a key, then its sub-keys in list order

@@ -11,6 +11,10 @@
 #include "tools/raw_database.h"
 #include "tools/structure_scan.h"
 
+using support::Result;
+using fileservice::FileService;
+using namespace hdb;
+
 namespace tools {
 
 namespace {

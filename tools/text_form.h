@@ -24,8 +24,12 @@
 
 #include "support/result.h"
 
+namespace hdb {
 class DatabaseManager;
+}  // namespace hdb
+namespace fileservice {
 class FileService;
+}  // namespace fileservice
 
 namespace tools {
 
@@ -70,7 +74,7 @@ public:
     }
 
     // Reads the whole text. Failed, naming the line, when it is not a text form.
-    Result Parse(std::string_view text);
+    support::Result Parse(std::string_view text);
 
 private:
     int32_t appValue_ = 0;
@@ -79,11 +83,12 @@ private:
 
 // Writes the text form of the open database. 0, or -1 when a key cannot be read (the rest is
 // written and `errors` gets one line per fault) or the output failed.
-int32_t ExportTextForm(DatabaseManager& db, int32_t database, OutputSink& out, std::vector<std::string>& errors);
+int32_t ExportTextForm(hdb::DatabaseManager& db, int32_t database, OutputSink& out, std::vector<std::string>& errors);
 
 // Creates a new database at `path` (replacing a file there) holding the keys of `source`, and
 // reads it back to make sure it was written whole. Failed, saying why, and then no file is left
 // at `path`.
-Result WriteNewDatabase(DatabaseManager& db, FileService& files, const char* path, KeySource& source);
+support::Result WriteNewDatabase(hdb::DatabaseManager& db, fileservice::FileService& files, const char* path,
+                                 KeySource& source);
 
 }  // namespace tools

@@ -57,9 +57,9 @@ public:
     RunObjects(const RunObjects&) = delete;
     RunObjects& operator=(const RunObjects&) = delete;
 
-    FileService files;
-    DateTimeConverter* dateTime = new DateTimeConverter;
-    DatabaseManager* databases = new DatabaseManager;
+    fileservice::FileService files;
+    support::DateTimeConverter* dateTime = new support::DateTimeConverter;
+    hdb::DatabaseManager* databases = new hdb::DatabaseManager;
 };
 
 int Finish(ConsoleStreams& streams, const RunVerdict& verdict) {

@@ -3,6 +3,8 @@
 #include "fileservice/file_service.h"
 #include "platform/platform.h"
 
+using fileservice::FileService;
+
 namespace app {
 
 namespace {

@@ -17,6 +17,9 @@
 #include "support/number_text.h"
 #include "support/path_helpers.h"
 
+using fileservice::FileService;
+using namespace hdb;
+
 namespace app {
 
 namespace {
@@ -120,7 +123,7 @@ bool DefaultConfiguration(DatabaseManager& db, FileService& files, std::vector<T
     if (!platform::TempFolder(folder, sizeof folder)) return false;
     const auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
     std::string path = folder;
-    if (!IsSeparator(path.back())) path += platform::kPathSeparator;
+    if (!support::IsSeparator(path.back())) path += platform::kPathSeparator;
     path += "pellucor-default-" + std::to_string(stamp) + ".hdb";
     if (files.FileExists(path.c_str()) != 0) return false;
     bool read = false;
@@ -264,15 +267,15 @@ void JudgeCompleted(const RebuildRun& run, const NewDatabaseContents& contents, 
             continue;
         }
         ++verdict.usersImported;
-        const uint32_t id = HexToUInt(entry.name.c_str());
-        if (id != UINT32_MAX && (!highest || id > HexToUInt(highest->name.c_str()))) highest = &entry;
+        const uint32_t id = support::HexToUInt(entry.name.c_str());
+        if (id != UINT32_MAX && (!highest || id > support::HexToUInt(highest->name.c_str()))) highest = &entry;
     }
     AddCapped(verdict.lines, losses, "more entry without an account", "more entries without an account");
     lost = lost || !losses.empty();
 
     // The server hands out identifiers from Next User ID on: it must lie above every user's.
     if (contents.hasConfiguration && highest &&
-        (!contents.hasNextUserId || contents.nextUserId <= HexToUInt(highest->name.c_str()))) {
+        (!contents.hasNextUserId || contents.nextUserId <= support::HexToUInt(highest->name.c_str()))) {
         verdict.lines.push_back("pellucor: Config\\Next User ID in the new database is not above the imported user \"" +
                                 highest->name + "\": the server could hand that identifier out again");
         lost = true;
@@ -313,7 +316,7 @@ NewDatabaseContents ReadNewDatabase(DatabaseManager& databases, FileService& fil
     if (config >= 0) {
         std::string counter;
         contents.hasNextUserId = FindValue(reader, static_cast<uint32_t>(config), kNextUserIdKey, &counter);
-        contents.nextUserId = HexToUInt(counter.c_str());
+        contents.nextUserId = support::HexToUInt(counter.c_str());
         databases.HdbCloseKey(database, static_cast<uint32_t>(config));
     }
     if (list >= 0) {

@@ -9,8 +9,12 @@
 #include <string>
 #include <vector>
 
+namespace hdb {
 class DatabaseManager;
+}  // namespace hdb
+namespace fileservice {
 class FileService;
+}  // namespace fileservice
 
 namespace app {
 
@@ -43,8 +47,8 @@ struct NewDatabaseContents {
 // Reads the database at `databasePath`. The default configuration is written to a scratch
 // database in the system's temporary folder and removed again. `carriedOver`: settings under
 // Config were taken from an old database (--keep-from), so only their presence is compared.
-NewDatabaseContents ReadNewDatabase(DatabaseManager& databases, FileService& files, const std::string& databasePath,
-                                    bool carriedOver = false);
+NewDatabaseContents ReadNewDatabase(hdb::DatabaseManager& databases, fileservice::FileService& files,
+                                    const std::string& databasePath, bool carriedOver = false);
 
 struct RunVerdict {
     int exitCode = 0;
@@ -63,7 +67,7 @@ constexpr size_t kLossLinesShown = 20;
 // `contents` matters only for a run that completed. With run.keepFromPath set, passwords and
 // synchronisation flags came from the old database and are not compared with the defaults;
 // `carryOverFailed` says the carrying over reported a failure.
-RunVerdict JudgeRun(const RebuildRun& run, const NewDatabaseContents& contents, FileService& files,
+RunVerdict JudgeRun(const RebuildRun& run, const NewDatabaseContents& contents, fileservice::FileService& files,
                     bool carryOverFailed = false);
 
 }  // namespace app

@@ -165,7 +165,7 @@ void ReadInput() {
     }).detach();
 }
 
-std::string Lowered(const std::string& text) { return AsciiLowered(text); }
+std::string Lowered(const std::string& text) { return support::AsciiLowered(text); }
 
 class TerminalDialog : public DialogWindow, public StartupHost {
 public:

@@ -19,6 +19,9 @@
 #include "user_config_tree.h"
 
 using namespace app;
+using hdb::DatabaseManager;
+using hdb::kRootKey;
+using hdb::ModeReadWrite;
 
 namespace {
 
@@ -80,7 +83,7 @@ protected:
     ScratchDir scratch;
     std::string oldPath = scratch / "UserConfig.hdb.old";
     std::string newPath = scratch / "UserConfig.hdb";
-    FileService files;
+    fileservice::FileService files;
     DatabaseManager db;
     RecordingHost host;
     testing_support::SharedRunScope scope{host, files, db};
@@ -140,7 +143,7 @@ TEST(CarryOverSourceTest, TheDatabaseItselfIsReadWhereTheRunSetItAside) {
 // The whole run, asked to keep from the database it rebuilds: it reads the set-aside file.
 TEST(CarryOverRunTest, KeepingFromTheRebuiltDatabaseReadsItsSetAsideCopy) {
     ScratchDir dir;
-    FileService files;
+    fileservice::FileService files;
     DatabaseManager databases;
     RecordingHost host;
     testing_support::SharedRunScope scope{host, files, databases};

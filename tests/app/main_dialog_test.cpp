@@ -82,8 +82,8 @@ protected:
     std::string Database() const { return repository / "UserConfig.hdb"; }
 
     ScratchDir repository;
-    FileService files;
-    DatabaseManager databases;
+    fileservice::FileService files;
+    hdb::DatabaseManager databases;
     TestDialogWindow window;
     testing_support::SharedRunScope scope{window, files, databases};
 };

@@ -70,15 +70,15 @@ TEST(RebuildBytes, TwoThousandUsersGiveTheRecordedFile) {
     SetHostAddressSource(testing_support::StubAddresses);
     SetComputerNameSource(FixedComputerName);
     testing_support::RecordingHost host;
-    FileService files;
-    DatabaseManager databases;
+    fileservice::FileService files;
+    hdb::DatabaseManager databases;
     const std::string database = (repository.path() / kDatabaseFileName).string();
     {
         // The run's own steps, with the users taken in the order of their names: the order in
         // which a folder lists is the system's and must not decide this file.
         testing_support::SharedRunScope scope{host, files, databases};
         ASSERT_EQ(WriteServerTemplate(databases, files, database.c_str()), 0);
-        const int32_t handle = databases.OpenDatabase(database.c_str(), ModeReadWrite);
+        const int32_t handle = databases.OpenDatabase(database.c_str(), hdb::ModeReadWrite);
         ASSERT_GE(handle, 0);
         for (unsigned id = 2; id < 2002; ++id) {
             char folder[9];

@@ -87,8 +87,8 @@ protected:
     }
 
     RecordingHost host;
-    FileService files;
-    DatabaseManager databases;
+    fileservice::FileService files;
+    hdb::DatabaseManager databases;
     ScratchDir repository;
     testing_support::SharedRunScope scope{host, files, databases};
 };

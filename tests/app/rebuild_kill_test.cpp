@@ -117,8 +117,8 @@ TEST_F(RebuildKill, TheOldDatabaseSurvivesAndTheNextRebuildSucceeds) {
         ASSERT_EQ(Rebuild(), 0) << "the rebuild after kill " << kills;
         EXPECT_TRUE(SomeFileHoldsTheOldDatabase()) << "kill " << kills;
         EXPECT_FALSE(stdfs::exists(database + ".mirror"));
-        DatabaseManager manager;
-        const int32_t h = manager.OpenDatabase(database.c_str(), ModeReadOnly);
+        hdb::DatabaseManager manager;
+        const int32_t h = manager.OpenDatabase(database.c_str(), hdb::ModeReadOnly);
         ASSERT_GE(h, 0);
         EXPECT_EQ(manager.GetKeyCount(h), testing_support::WordAt(old, 56)) << "the same accounts again";
         manager.CloseDatabase(h);

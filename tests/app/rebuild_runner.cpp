@@ -22,8 +22,8 @@ public:
 
 int main(int argc, char** argv) {
     if (argc != 3) return 2;
-    FileService files;
-    DatabaseManager databases;
+    fileservice::FileService files;
+    hdb::DatabaseManager databases;
     SilentHost host;
     if (!SetRepositoryPath(argv[1])) return 2;
     RebuildRun& run = SharedRun();

@@ -45,8 +45,8 @@ protected:
     }
 
     ScratchDir dir;
-    FileService files;
-    DatabaseManager databases;
+    fileservice::FileService files;
+    hdb::DatabaseManager databases;
     RecordingHost host;
     testing_support::SharedRunScope scope{host, files, databases};
 };
@@ -104,7 +104,7 @@ TEST_F(RebuildRunTest, AllSetAsideNamesTakenLeavesTheDatabaseAlone) {
 
 TEST_F(RebuildRunTest, DatabaseInUseLeftAlone) {
     WriteText(Database(), "in use");
-    const int32_t f = files.FileOpen(Database().c_str(), OpenReadWrite);
+    const int32_t f = files.FileOpen(Database().c_str(), fileservice::OpenReadWrite);
     ASSERT_GE(f, 0);
     Run();
     files.FileClose(f);

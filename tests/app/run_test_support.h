@@ -26,7 +26,7 @@ public:
 
 class SharedRunScope {
 public:
-    SharedRunScope(RunHost& host, FileService& files, DatabaseManager& databases) {
+    SharedRunScope(RunHost& host, fileservice::FileService& files, hdb::DatabaseManager& databases) {
         RebuildRun& run = SharedRun();
         savedHost_ = run.host;
         savedFiles_ = run.fileService;
@@ -48,8 +48,8 @@ public:
 
 private:
     RunHost* savedHost_;
-    FileService* savedFiles_;
-    DatabaseManager* savedDatabases_;
+    fileservice::FileService* savedFiles_;
+    hdb::DatabaseManager* savedDatabases_;
     std::string savedRepository_;
 };
 

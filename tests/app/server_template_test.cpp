@@ -16,6 +16,9 @@
 #include "test_support.h"
 
 using namespace app;
+using hdb::DatabaseManager;
+using hdb::ModeReadOnly;
+using hdb::ModeReadWrite;
 
 namespace {
 
@@ -40,7 +43,7 @@ protected:
 
     int32_t Write() { return WriteServerTemplate(databases, files, path.c_str()); }
 
-    FileService files;
+    fileservice::FileService files;
     DatabaseManager databases;
     ScratchDir scratch;
     std::string path = scratch / "UserConfig.hdb";

@@ -26,7 +26,7 @@ protected:
 
     // Opens `path` for reading; the test fails when it cannot.
     int32_t Open(const std::string& path) {
-        const int32_t file = files.FileOpen(path.c_str(), OpenRead);
+        const int32_t file = files.FileOpen(path.c_str(), fileservice::OpenRead);
         EXPECT_GE(file, 0) << path;
         return file;
     }
@@ -47,7 +47,7 @@ protected:
         return result;
     }
 
-    FileService files;
+    fileservice::FileService files;
     ScratchDir scratch;
     char line[kLineBufferSize];
 };

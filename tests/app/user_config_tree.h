@@ -32,7 +32,7 @@ inline std::ostream& operator<<(std::ostream& out, const KeyEntry& e) {
     return out << "]";
 }
 
-inline void ReadKeys(DatabaseManager& db, int32_t database, uint32_t key, const std::string& parentPath,
+inline void ReadKeys(hdb::DatabaseManager& db, int32_t database, uint32_t key, const std::string& parentPath,
                      std::vector<KeyEntry>& out) {
     char name[1024];
     if (db.HdbGetKeyName(database, key, name, sizeof name) < 0) {
@@ -59,9 +59,9 @@ inline void ReadKeys(DatabaseManager& db, int32_t database, uint32_t key, const 
 // The keys of the database file at `path` in tree order (a key, then its sub-keys in list
 // order), read through a read-only open; empty when it cannot be opened or has no keys.
 inline std::vector<KeyEntry> ReadDatabaseTree(const std::string& path) {
-    DatabaseManager db;
+    hdb::DatabaseManager db;
     std::vector<KeyEntry> keys;
-    const int32_t database = db.OpenDatabase(path.c_str(), ModeReadOnly);
+    const int32_t database = db.OpenDatabase(path.c_str(), hdb::ModeReadOnly);
     if (database < 0) return keys;
     if (db.GetKeyCount(database) > 0) ReadKeys(db, database, 1, "", keys);
     db.CloseDatabase(database);
@@ -73,9 +73,9 @@ class OpenKeyReports {
 public:
     OpenKeyReports() {
         count_ = 0;
-        SetReportMessageHook(&Count);
+        hdb::SetReportMessageHook(&Count);
     }
-    ~OpenKeyReports() { SetReportMessageHook(nullptr); }
+    ~OpenKeyReports() { hdb::SetReportMessageHook(nullptr); }
     int32_t count() const { return count_; }
 
 private:

@@ -20,6 +20,11 @@
 #include "test_support.h"
 
 using namespace app;
+using fileservice::FileService;
+using fileservice::OpenFileCount;
+using hdb::DatabaseManager;
+using hdb::kRootKey;
+using hdb::ModeReadWrite;
 
 namespace {
 
@@ -79,7 +84,7 @@ protected:
     }
 
     int32_t Add(const char* folder, const char* name = "someone") {
-        return AddClientAccount(db, database, folder, HexToUInt(folder), name, kDefaultClientPassword);
+        return AddClientAccount(db, database, folder, support::HexToUInt(folder), name, kDefaultClientPassword);
     }
 
     static std::string ValueOf(const std::vector<KeyEntry>& tree, const std::string& keyPath) {
@@ -221,7 +226,7 @@ TEST_F(UserImportTest, ImportReadsTheSummaryAndReportsWhatItCannotOpen) {
     EXPECT_EQ(ImportUser(database, "00000003", 3, dave.c_str()), 0);
     EXPECT_EQ(ImportUser(database, "00000004", 4, (users + "/00000004/UserSummary.rtf").c_str()), 0);
     EXPECT_EQ(ImportUser(database, "00000005", 5, missing.c_str()), 0);
-    EXPECT_EQ(ImportUser(database, "notes.txt", HexToUInt("notes.txt"), fileEntry.c_str()), 0);
+    EXPECT_EQ(ImportUser(database, "notes.txt", support::HexToUInt("notes.txt"), fileEntry.c_str()), 0);
     platform::InjectFault(platform::CallKind::Open, 1);
     EXPECT_EQ(ImportUser(database, "00000003", 3, dave.c_str()), 0);  // unreadable this time
     platform::ClearFaults();

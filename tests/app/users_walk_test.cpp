@@ -34,7 +34,7 @@ protected:
     void Run() {
         RebuildWorker();
         EXPECT_EQ(platform::AtomicLoad(&SharedRun().runState), RunIdle);
-        EXPECT_EQ(SearchSlotCount(), 0) << "the walk must give its search slot back";
+        EXPECT_EQ(fileservice::SearchSlotCount(), 0) << "the walk must give its search slot back";
     }
 
     // The status lines the walk must produce: one per entry, in the order the system lists
@@ -53,8 +53,8 @@ protected:
     std::string Completion() const { return std::string(kCompletionCaption) + ": " + kCompletionText; }
 
     RecordingHost host;
-    FileService files;
-    DatabaseManager databases;
+    fileservice::FileService files;
+    hdb::DatabaseManager databases;
     ScratchDir repository;
     testing_support::SharedRunScope scope{host, files, databases};
 };

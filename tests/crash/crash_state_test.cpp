@@ -43,6 +43,9 @@
 #include "tools/structure_scan.h"
 #include "tools/output_sink.h"
 
+using namespace hdb;
+using fileservice::FileService;
+
 namespace {
 
 namespace fs = std::filesystem;

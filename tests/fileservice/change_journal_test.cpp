@@ -17,6 +17,8 @@
 #include "platform/testing/process.h"
 #include "test_support.h"
 
+using namespace fileservice;
+
 namespace {
 
 using testing_support::JournalScope;

@@ -16,6 +16,8 @@
 #include "test_support.h"
 #include "time_settings_scope.h"
 
+using namespace fileservice;
+
 namespace {
 
 using testing_support::ScratchDir;
@@ -137,7 +139,7 @@ TEST_F(DirectorySearch, WriteTimeIsPackedLocalTime) {
     // 2001-02-03 04:05:06 UTC is 05:05:06 in Central Europe in winter.
     const auto stamp = std::chrono::sys_seconds{std::chrono::seconds{981173106}};
     fs::last_write_time(dir / "stamped.txt", std::chrono::file_clock::from_sys(stamp));
-    const uint32_t expected = PackTime({2001, 2, 3, 5, 5, 6});
+    const uint32_t expected = support::PackTime({2001, 2, 3, 5, 5, 6});
 
     const int32_t slot = files.SearchOpen((dir / "stamped.txt").c_str());
     ASSERT_GE(slot, 0);

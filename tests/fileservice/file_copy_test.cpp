@@ -19,6 +19,8 @@
 #include "support/date_time_converter.h"
 #include "test_support.h"
 
+using namespace fileservice;
+
 namespace {
 
 using platform::CallKind;
@@ -228,7 +230,7 @@ TEST_F(FileCopyTest, WriteTimeStampsAPackedTimeOrNow) {
     JournalScope journal(fs, dir / "journal.txt");
     const std::string name = dir / "stamped";
     WriteText(name, "t");
-    const DateTimeConverter converter;
+    const support::DateTimeConverter converter;
     const uint32_t packed = converter.PackTime({2004, 6, 15, 13, 45, 30});
     ASSERT_EQ(fs.FileSetWriteTime(name.c_str(), packed), 0);
     EXPECT_EQ(fs.FileWriteTime(name.c_str()), packed);

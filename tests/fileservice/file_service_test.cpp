@@ -12,6 +12,8 @@
 #include "platform/testing/files.h"
 #include "test_support.h"
 
+using namespace fileservice;
+
 namespace {
 
 using testing_support::ReadBytes;

@@ -17,6 +17,8 @@
 #include "platform/testing/code_page.h"
 #include "test_support.h"
 
+using namespace fileservice;
+
 namespace {
 
 namespace stdfs = std::filesystem;

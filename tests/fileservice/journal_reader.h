@@ -12,7 +12,7 @@ namespace testing_support {
 
 class JournalScope {
 public:
-    JournalScope(FileService& fs, std::string path) : fs_(fs), path_(std::move(path)) {
+    JournalScope(fileservice::FileService& fs, std::string path) : fs_(fs), path_(std::move(path)) {
         fs_.SetJournalFile(path_.c_str());
     }
     ~JournalScope() { fs_.SetJournalFile(""); }
@@ -39,7 +39,7 @@ public:
     }
 
 private:
-    FileService& fs_;
+    fileservice::FileService& fs_;
     std::string path_;
 };
 

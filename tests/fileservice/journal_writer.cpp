@@ -8,7 +8,7 @@
 
 int main(int argc, char** argv) {
     if (argc != 4) return 2;
-    FileService fs;
+    fileservice::FileService fs;
     fs.SetJournalFile(argv[1]);
     const int count = std::atoi(argv[3]);
     for (int i = 0; i < count; ++i) fs.FileDelete((std::string(argv[2]) + "-" + std::to_string(i)).c_str());

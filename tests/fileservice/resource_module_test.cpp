@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+using namespace fileservice;
+
 namespace {
 
 // A program without a resource library: every lookup falls back to the program itself, which

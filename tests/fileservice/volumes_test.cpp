@@ -10,6 +10,8 @@
 #include "fileservice/name_compare.h"
 #include "platform/volumes.h"
 
+using namespace fileservice;
+
 namespace {
 
 TEST(Volumes, ListVolumesNamesFixedDrivesInLetterOrder) {

@@ -13,12 +13,15 @@
 #include "tools/hdb_dump.h"
 
 using namespace tools;
+using hdb::DatabaseManager;
+using hdb::ModeReadOnly;
+using hdb::OpenDatabaseCount;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     fuzz::Scratch& scratch = fuzz::Scratch::Shared();
     const std::string path = scratch.Write("input.hdb", data, size);
     {
-        FileService files;
+        fileservice::FileService files;
         DatabaseManager db;
         const int32_t database = db.OpenDatabase(path.c_str(), ModeReadOnly);
         if (database >= 0) {

@@ -19,6 +19,12 @@
 #include "tools/structure_scan.h"
 
 using namespace tools;
+using fileservice::FileService;
+using fileservice::OpenFileCount;
+using hdb::DatabaseManager;
+using hdb::kRootKey;
+using hdb::ModeReadWrite;
+using hdb::OpenDatabaseCount;
 
 namespace {
 

@@ -16,6 +16,10 @@
 #include "tools/text_form.h"
 
 using namespace tools;
+using fileservice::FileService;
+using hdb::DatabaseManager;
+using hdb::ModeReadOnly;
+using hdb::OpenDatabaseCount;
 
 namespace {
 

@@ -12,6 +12,9 @@
 #include "fuzz_support.h"
 
 using namespace app;
+using fileservice::FileService;
+using fileservice::OpenFileCount;
+using fileservice::OpenRead;
 
 namespace {
 

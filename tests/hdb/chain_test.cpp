@@ -11,6 +11,8 @@
 #include "hdb_test_support.h"
 #include "platform/testing/fault_injection.h"
 
+using namespace hdb;
+
 namespace {
 
 using namespace hdb_test;

@@ -11,6 +11,8 @@
 #include "hdb/database_table.h"
 #include "test_support.h"
 
+using namespace hdb;
+
 namespace {
 
 using testing_support::ScratchDir;
@@ -119,7 +121,7 @@ TEST(EngineConcurrency, ThreadsOpenAndCloseTheirOwnDatabases) {
     for (std::thread& thread : threads) thread.join();
     for (int t = 0; t < kThreads; ++t) EXPECT_EQ(failures[t], 0) << "thread " << t;
     EXPECT_EQ(OpenDatabaseCount(), 0);
-    EXPECT_EQ(OpenFileCount(), 0);
+    EXPECT_EQ(fileservice::OpenFileCount(), 0);
 }
 
 }  // namespace

@@ -17,6 +17,8 @@
 #include "platform/testing/process.h"
 #include "test_support.h"
 
+using namespace hdb;
+
 namespace {
 
 namespace stdfs = std::filesystem;

@@ -13,6 +13,11 @@
 #include "hdb_test_support.h"
 #include "test_support.h"
 
+using fileservice::FileService;
+using fileservice::OpenFileCount;
+using fileservice::OpenReadWrite;
+using namespace hdb;
+
 namespace {
 
 using platform::CallKind;

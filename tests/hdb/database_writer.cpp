@@ -18,6 +18,11 @@
 #include "hdb/database_manager.h"
 #include "platform/platform.h"
 
+using fileservice::FileService;
+using fileservice::OpenCreate;
+using fileservice::OpenQuiet;
+using namespace hdb;
+
 namespace {
 
 class Progress {

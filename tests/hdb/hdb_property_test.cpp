@@ -14,6 +14,8 @@
 #include "hdb/database_manager.h"
 #include "hdb_test_support.h"
 
+using namespace hdb;
+
 namespace {
 
 using namespace hdb_test;

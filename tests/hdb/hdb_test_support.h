@@ -30,8 +30,8 @@ using testing_support::WriteBytes;
 // transfer is one transfer of the file, which is what tests of a single failed transfer need).
 class CacheLimitScope {
 public:
-    explicit CacheLimitScope(uint32_t blocks) : saved_(BlockCacheLimit()) { SetBlockCacheLimit(blocks); }
-    ~CacheLimitScope() { SetBlockCacheLimit(saved_); }
+    explicit CacheLimitScope(uint32_t blocks) : saved_(hdb::BlockCacheLimit()) { hdb::SetBlockCacheLimit(blocks); }
+    ~CacheLimitScope() { hdb::SetBlockCacheLimit(saved_); }
     CacheLimitScope(const CacheLimitScope&) = delete;
     CacheLimitScope& operator=(const CacheLimitScope&) = delete;
 
@@ -55,8 +55,8 @@ inline void PutWord(std::vector<uint8_t>& bytes, size_t offset, uint32_t value) 
 
 // A database file of `blocks` zeroed blocks with a clean header; block 0 is an empty free list.
 inline std::vector<uint8_t> DatabaseImage(uint32_t blocks) {
-    std::vector<uint8_t> image(BlockOffset(blocks), 0);
-    std::memcpy(image.data(), kDatabaseSignature, sizeof kDatabaseSignature - 1);
+    std::vector<uint8_t> image(hdb::BlockOffset(blocks), 0);
+    std::memcpy(image.data(), hdb::kDatabaseSignature, sizeof hdb::kDatabaseSignature - 1);
     PutWord(image, 36, 1);      // formatNumber
     PutWord(image, 44, 72);     // headerSize
     PutWord(image, 52, blocks); // blockCount
@@ -65,8 +65,8 @@ inline std::vector<uint8_t> DatabaseImage(uint32_t blocks) {
 
 // Sets the two link words of a block in an image.
 inline void Link(std::vector<uint8_t>& image, uint32_t block, uint32_t word0, uint32_t word1) {
-    PutWord(image, BlockOffset(block), word0);
-    PutWord(image, BlockOffset(block) + 4, word1);
+    PutWord(image, hdb::BlockOffset(block), word0);
+    PutWord(image, hdb::BlockOffset(block) + 4, word1);
 }
 
 // The blocks of a chain and its stream, read from file bytes (at most `limit` blocks).
@@ -77,11 +77,11 @@ struct RawChain {
 
 inline RawChain ReadRawChain(const std::vector<uint8_t>& file, uint32_t first, size_t limit = 100000) {
     RawChain chain;
-    const uint32_t length = WordAt(file, BlockOffset(first));
+    const uint32_t length = WordAt(file, hdb::BlockOffset(first));
     // Block 0 heads the free list and is never anyone's successor.
     for (uint32_t block = first; chain.blocks.size() < limit;) {
         chain.blocks.push_back(block);
-        const size_t at = BlockOffset(block);
+        const size_t at = hdb::BlockOffset(block);
         chain.stream.insert(chain.stream.end(), file.begin() + static_cast<long>(at) + 8,
                             file.begin() + static_cast<long>(at) + 256);
         block = WordAt(file, at + 4);
@@ -109,7 +109,7 @@ inline std::vector<uint8_t> Pattern(size_t size, uint32_t seed = 1) {
 // A database in a scratch folder, open for writing through one manager.
 class DatabaseTest : public ::testing::Test {
 protected:
-    void SetUp() override { Open(ModeReadWrite); }
+    void SetUp() override { Open(hdb::ModeReadWrite); }
     void TearDown() override {
         platform::ClearFaults();
         if (handle_ >= 0) manager_.CloseDatabase(handle_);
@@ -124,20 +124,20 @@ protected:
         manager_.CloseDatabase(handle_);
         handle_ = -1;
     }
-    void Reopen(int32_t mode = ModeReadWrite) {
+    void Reopen(int32_t mode = hdb::ModeReadWrite) {
         Close();
         ASSERT_GE(Open(mode), 0);
     }
-    DatabaseRecord& db() { return *LookupDatabase(handle_); }
+    hdb::DatabaseRecord& db() { return *hdb::LookupDatabase(handle_); }
     // The file as it stands once every block the open database has cached is written back.
     std::vector<uint8_t> File() {
-        if (handle_ >= 0 && LookupDatabase(handle_)) BlockCacheFlush(db());
+        if (handle_ >= 0 && hdb::LookupDatabase(handle_)) hdb::BlockCacheFlush(db());
         return ReadBytes(path_);
     }
 
     testing_support::ScratchDir dir_;
     std::string path_ = dir_ / "test.hdb";
-    DatabaseManager manager_;
+    hdb::DatabaseManager manager_;
     int32_t handle_ = -1;
 };
 
@@ -203,7 +203,7 @@ struct RawKey {
 
 inline RawKey ReadRawKey(const std::vector<uint8_t>& file, uint32_t key) {
     const RawChain chain = ReadRawChain(file, key);
-    return RawKey{WordAt(file, BlockOffset(key)), WordAt(file, BlockOffset(key) + 4), chain.stream};
+    return RawKey{WordAt(file, hdb::BlockOffset(key)), WordAt(file, hdb::BlockOffset(key) + 4), chain.stream};
 }
 
 }  // namespace hdb_test

@@ -15,6 +15,8 @@
 #include "platform/testing/process.h"
 #include "test_support.h"
 
+using namespace hdb;
+
 namespace {
 
 namespace stdfs = std::filesystem;
@@ -32,7 +34,7 @@ protected:
     void TearDown() override {
         platform::ClearFaults();
         EXPECT_EQ(OpenDatabaseCount(), 0);
-        EXPECT_EQ(OpenFileCount(), 0);
+        EXPECT_EQ(fileservice::OpenFileCount(), 0);
     }
 
     // A closed database holding a few keys and values.

@@ -10,6 +10,8 @@
 
 #include "support/block_cipher.h"
 
+using namespace support;
+
 namespace {
 
 uint32_t Word(const uint8_t* bytes) {

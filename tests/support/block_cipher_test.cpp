@@ -11,6 +11,8 @@
 #include "platform/testing/fault_injection.h"
 #include "support/crc32.h"
 
+using namespace support;
+
 namespace {
 
 using Bytes = std::vector<uint8_t>;

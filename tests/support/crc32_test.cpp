@@ -4,6 +4,8 @@
 
 #include <cstring>
 
+using namespace support;
+
 namespace {
 
 TEST(Crc32, KnownChecksums) {

@@ -8,6 +8,8 @@
 
 #include "time_settings_scope.h"
 
+using namespace support;
+
 namespace {
 
 using testing_support::TimeSettingsScope;

@@ -7,6 +7,8 @@
 
 #include "code_page_scope.h"
 
+using namespace support;
+
 namespace {
 
 using testing_support::CodePageScope;

@@ -6,6 +6,8 @@
 #include <chrono>
 #include <thread>
 
+using namespace support;
+
 namespace {
 
 using Clock = std::chrono::steady_clock;

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+using namespace support;
+
 namespace {
 
 std::string Formatted(const char* pattern, const char* arg, size_t size = 64) {

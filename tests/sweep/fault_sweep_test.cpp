@@ -30,6 +30,9 @@
 
 using namespace app;
 using namespace tools;
+using fileservice::FileService;
+using fileservice::OpenFileCount;
+using fileservice::SearchSlotCount;
 
 namespace {
 
@@ -127,7 +130,7 @@ public:
         platform::ClearFaults();
         outcome.openFiles = OpenFileCount();
         outcome.searchSlots = SearchSlotCount();
-        outcome.openDatabases = OpenDatabaseCount();
+        outcome.openDatabases = hdb::OpenDatabaseCount();
         outcome.out = streams.out;
         outcome.err = streams.err;
         std::error_code ignored;
@@ -180,7 +183,7 @@ enum class Cache { Usual, None, Tiny };
 constexpr uint32_t kTinyCacheBlocks = 4;
 
 uint32_t CacheBlocks(Cache cache) {
-    return cache == Cache::Usual ? kDefaultBlockCacheLimit : cache == Cache::Tiny ? kTinyCacheBlocks : 0;
+    return cache == Cache::Usual ? hdb::kDefaultBlockCacheLimit : cache == Cache::Tiny ? kTinyCacheBlocks : 0;
 }
 
 struct Variant {

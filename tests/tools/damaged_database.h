@@ -41,7 +41,7 @@ protected:
     }
 
     // File offsets of a key's header field and of entry i of its list (in its first block).
-    static size_t Field(uint32_t key, size_t offset) { return BlockOffset(key) + 8 + offset; }
+    static size_t Field(uint32_t key, size_t offset) { return hdb::BlockOffset(key) + 8 + offset; }
     static size_t Entry(uint32_t key, size_t nameLength, size_t i) { return Field(key, 28 + nameLength + 1 + 8 * i); }
 
     ScanResult ScanDamaged(const std::function<void(std::vector<uint8_t>&)>& damage) {
@@ -60,23 +60,23 @@ protected:
     // Each damage, with the line verify names it by.
     std::vector<DamageCase> DamageCases() const {
         const uint32_t a2 = aBlocks[1], a3 = aBlocks[2];
-        const uint32_t free0 = WordAt(pristine, BlockOffset(0) + 8);
+        const uint32_t free0 = WordAt(pristine, hdb::BlockOffset(0) + 8);
         return {
-            {"a forward link changed", [=, this](auto& f) { PutWord(f, BlockOffset(a) + 4, c); },
+            {"a forward link changed", [=, this](auto& f) { PutWord(f, hdb::BlockOffset(a) + 4, c); },
              "Root\\A: block " + N(a) + " links forward to block " + N(c) + ", whose back link names block "},
-            {"a back link changed", [=, this](auto& f) { PutWord(f, BlockOffset(a3), a); },
+            {"a back link changed", [=, this](auto& f) { PutWord(f, hdb::BlockOffset(a3), a); },
              "Root\\A: block " + N(a2) + " links forward to block " + N(a3) + ", whose back link names block " + N(a)},
-            {"a block in two chains", [=, this](auto& f) { PutWord(f, BlockOffset(b1) + 4, a2); },
+            {"a block in two chains", [=, this](auto& f) { PutWord(f, hdb::BlockOffset(b1) + 4, a2); },
              "Root\\B\\B1: block " + N(b1) + " links forward to block " + N(a2) + ", which belongs to key Root\\A (a block in two chains)"},
-            {"a loop in a chain", [=, this](auto& f) { PutWord(f, BlockOffset(a3) + 4, a); },
+            {"a loop in a chain", [=, this](auto& f) { PutWord(f, hdb::BlockOffset(a3) + 4, a); },
              "Root\\A: block " + N(a3) + " links forward to block " + N(a) + ", which is already in this chain (a loop)"},
             {"a list that names an ancestor", [=, this](auto& f) { PutWord(f, Entry(bk, 1, 1), root); },
              "Root\\B: sub-key entry 1 names block " + N(root) + ", which is key Root, already listed (listed twice, or a loop)"},
-            {"a lost block", [=](auto& f) { PutWord(f, 56 + 8, 2); PutWord(f, BlockOffset(0), 8); },
-             "block " + N(WordAt(pristine, BlockOffset(0) + 16)) + ": in no chain and not in the free list (lost)"},
-            {"a free-list entry in use", [=, this](auto& f) { PutWord(f, BlockOffset(0) + 8, c); },
+            {"a lost block", [=](auto& f) { PutWord(f, 56 + 8, 2); PutWord(f, hdb::BlockOffset(0), 8); },
+             "block " + N(WordAt(pristine, hdb::BlockOffset(0) + 16)) + ": in no chain and not in the free list (lost)"},
+            {"a free-list entry in use", [=, this](auto& f) { PutWord(f, hdb::BlockOffset(0) + 8, c); },
              "free list: entry 0 names block " + N(c) + ", which is in use by key Root\\C (a free-list entry in use)"},
-            {"a free-list entry twice", [=](auto& f) { PutWord(f, BlockOffset(0) + 12, free0); },
+            {"a free-list entry twice", [=](auto& f) { PutWord(f, hdb::BlockOffset(0) + 12, free0); },
              "free list: entry 1 names block " + N(free0) + ", which an earlier entry names too"},
             {"a wrong hash", [=, this](auto& f) { PutWord(f, Entry(root, 4, 2) + 4, 0x01630064); },
              "Root\\C: the name hash in its parent's list is 0x01630064, but its name's hash is 0x01630063"},
@@ -88,7 +88,7 @@ protected:
              "free list: its stream holds 3 entries, but the header's freeCount is 4"},
             {"a wrong sub-key count", [=, this](auto& f) { f[Field(bk, 14)] = 4; },
              "Root\\B: sub-key entry 3 names block 0, which is no key (block 0 heads the free list)"},
-            {"a stream length past its chain", [=, this](auto& f) { PutWord(f, BlockOffset(c), 600); },
+            {"a stream length past its chain", [=, this](auto& f) { PutWord(f, hdb::BlockOffset(c), 600); },
              "Root\\C: its stream length 600 needs 3 blocks, but its chain holds 1 block (a stream length past its chain)"},
             {"a name past its stream", [=, this](auto& f) { f[Field(c, 10)] = 200; },
              "Root: sub-key entry 2 names block " + N(c) + ", which holds no sound key header: its sub-key list offset 30 lies inside its name of 200 bytes"},

@@ -12,6 +12,8 @@
 #include "test_support.h"
 
 using namespace tools;
+using hdb::RecoverDatabaseWithOutcome;
+using hdb::RecoveryOutcome;
 
 namespace {
 
@@ -40,7 +42,7 @@ protected:
         return ReadBytes(file);
     }
 
-    FileService files;
+    fileservice::FileService files;
     ScratchDir scratch;
     std::string path = scratch / "UserConfig.hdb";
     std::string mirror = path + ".mirror";
@@ -78,7 +80,7 @@ TEST_F(RecoveryTest, FileHeldByAWriterIsNotTouched) {
     const std::vector<uint8_t> open = Database(1, 'o'), saved = Database(0, 'm');
     Put(path, open);
     Put(mirror, saved);
-    const int32_t writer = files.FileOpen(path.c_str(), OpenReadWrite);
+    const int32_t writer = files.FileOpen(path.c_str(), fileservice::OpenReadWrite);
     ASSERT_GE(writer, 0);
     EXPECT_EQ(RecoverDatabaseWithOutcome(path.c_str()), RecoveryOutcome::InUse);
     files.FileClose(writer);

@@ -9,6 +9,8 @@
 #include "tools_test_support.h"
 
 using namespace tools;
+using hdb::DatabaseManager;
+using hdb::ModeReadOnly;
 
 namespace {
 
@@ -62,7 +64,7 @@ TEST_F(DeepTreeTest, DumpListsEveryLevelAndIndentsNoDeeperThanItsLimit) {
 }
 
 TEST_F(DeepTreeTest, VerifyStatAndSalvageWalkTheWholeTree) {
-    FileService files;
+    fileservice::FileService files;
     RawDatabase raw(files);
     ASSERT_EQ(raw.Open(Path().c_str()), 0);
     const ScanResult scan = ScanStructure(raw, false);
@@ -77,7 +79,7 @@ TEST_F(DeepTreeTest, VerifyStatAndSalvageWalkTheWholeTree) {
     DatabaseManager db;
     SalvageReport salvage;
     const std::string copy = *scratch_ / "copy.hdb";
-    const Result salvaged = SalvageDatabase(db, files, raw, scan, copy.c_str(), salvage);
+    const support::Result salvaged = SalvageDatabase(db, files, raw, scan, copy.c_str(), salvage);
     ASSERT_TRUE(salvaged) << salvaged.message();
     EXPECT_EQ(salvage.keysWritten, kDepth);
     EXPECT_TRUE(salvage.lost.empty());

@@ -13,6 +13,10 @@
 #include "tools_test_support.h"
 
 using namespace tools;
+using hdb::BlockOffset;
+using hdb::DatabaseManager;
+using hdb::ModeReadOnly;
+using hdb::ModeReadWrite;
 
 namespace {
 
@@ -47,7 +51,7 @@ protected:
         return key;
     }
 
-    FileService files;
+    fileservice::FileService files;
     DatabaseManager db;
     ScratchDir scratch;
     std::string path = scratch / "tree.hdb";

@@ -10,6 +10,8 @@
 #include "damaged_database.h"
 
 using namespace tools;
+using hdb::BlockOffset;
+using hdb::DatabaseManager;
 
 namespace {
 
@@ -29,13 +31,13 @@ class SalvageTest : public DamagedDatabaseTest {
 protected:
     // Salvages `path` into `target`; the report.
     SalvageReport Salvage(int32_t expected = 0) {
-        FileService files;
+        fileservice::FileService files;
         DatabaseManager db;
         RawDatabase raw(files);
         EXPECT_EQ(raw.Open(path.c_str()), 0);
         scan = ScanStructure(raw, true);
         SalvageReport report;
-        const Result salvaged = SalvageDatabase(db, files, raw, scan, target.c_str(), report);
+        const support::Result salvaged = SalvageDatabase(db, files, raw, scan, target.c_str(), report);
         EXPECT_EQ(salvaged.code(), expected) << salvaged.message();
         return report;
     }

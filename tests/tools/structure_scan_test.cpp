@@ -12,6 +12,8 @@
 #include "tools/structure_report.h"
 
 using namespace tools;
+using hdb::BlockOffset;
+using hdb::DatabaseManager;
 
 namespace {
 
@@ -102,7 +104,7 @@ TEST(NotADatabaseReasonTest, NamesWhatIsWrongWithTheHeader) {
     for (const Case& k : cases) {
         SCOPED_TRACE(k.what);
         WriteBytes(path, k.bytes);
-        FileService files;
+        fileservice::FileService files;
         RawDatabase raw(files);
         ASSERT_EQ(raw.Open(path.c_str()), 0);
         const std::string reason = NotADatabaseReason(raw);
@@ -119,7 +121,7 @@ TEST(LeftOpenNoteTest, SaysWhetherAMirrorLiesBeside) {
     std::vector<uint8_t> image = hdb_test::DatabaseImage(1);
     PutWord(image, 68, 1);
     WriteBytes(path, image);
-    FileService files;
+    fileservice::FileService files;
     {
         RawDatabase raw(files);
         ASSERT_EQ(raw.Open(path.c_str()), 0);

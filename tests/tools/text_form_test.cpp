@@ -9,6 +9,9 @@
 #include "tools_test_support.h"
 
 using namespace tools;
+using hdb::BlockOffset;
+using hdb::DatabaseManager;
+using hdb::ModeReadOnly;
 
 namespace {
 
@@ -21,8 +24,8 @@ protected:
     // Imports `text` into a new file; the error, or "" on success.
     std::string Import(const std::string& text, const std::string& target) {
         TextForm form;
-        if (const Result parsed = form.Parse(text); !parsed) return parsed.message();
-        FileService files;
+        if (const support::Result parsed = form.Parse(text); !parsed) return parsed.message();
+        fileservice::FileService files;
         DatabaseManager db;
         return WriteNewDatabase(db, files, target.c_str(), form).message();
     }
@@ -151,7 +154,7 @@ TEST_F(TextFormTest, TextThatIsNotADatabaseIsRefusedWithItsLine) {
     };
     for (const Case& c : cases) {
         TextForm form;
-        const Result parsed = form.Parse(c.text);
+        const support::Result parsed = form.Parse(c.text);
         EXPECT_FALSE(parsed) << c.text;
         EXPECT_EQ(parsed.message(), c.error) << c.text;
     }
@@ -164,7 +167,7 @@ TEST_F(TextFormTest, AFailedWriteLeavesNoFile) {
         bool succeeded = false;
         for (uint32_t nth = 1; nth < 200 && !succeeded; ++nth) {
             SCOPED_TRACE(nth);
-            FileService files;
+            fileservice::FileService files;
             files.FileDelete(copy.c_str());
             platform::InjectFault(kind, nth);
             const std::string error = Import(text, copy);
@@ -208,7 +211,7 @@ TEST(TextFormDamageTest, ANameHoldingAZeroByteIsCutThereAndReported) {
     EXPECT_EQ(out.text(), "hdbtool export 1\napp-value 0\n[Ro]\n[Ro\\Name] = \"v\"\n");
     EXPECT_EQ(Joined(errors), "[Ro]: its name holds a zero byte; it is written cut there\n");
     TextForm form;
-    const Result parsed = form.Parse(out.text());
+    const support::Result parsed = form.Parse(out.text());
     EXPECT_TRUE(parsed) << parsed.message();
 }
 

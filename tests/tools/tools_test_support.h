@@ -28,7 +28,7 @@ using testing_support::WordAt;
 using testing_support::WriteBytes;
 
 inline ScanResult ScanFile(const std::string& path, bool keepGoing = false) {
-    FileService files;
+    fileservice::FileService files;
     RawDatabase raw(files);
     EXPECT_EQ(raw.Open(path.c_str()), 0) << raw.error();
     return ScanStructure(raw, keepGoing);
@@ -49,8 +49,8 @@ inline std::string Joined(const std::vector<std::string>& lines) {
 
 // The text form of the database at `path`, read through the engine.
 inline std::string ExportFile(const std::string& path) {
-    DatabaseManager db;
-    const int32_t database = db.OpenDatabase(path.c_str(), ModeReadOnly);
+    hdb::DatabaseManager db;
+    const int32_t database = db.OpenDatabase(path.c_str(), hdb::ModeReadOnly);
     EXPECT_GE(database, 0) << path;
     StringSink out;
     std::vector<std::string> errors;
@@ -62,7 +62,7 @@ inline std::string ExportFile(const std::string& path) {
 // A database open for writing, with keys made and closed in one call.
 class DatabaseBuilder {
 public:
-    explicit DatabaseBuilder(const std::string& path) : handle_(db_.OpenDatabase(path.c_str(), ModeReadWrite)) {
+    explicit DatabaseBuilder(const std::string& path) : handle_(db_.OpenDatabase(path.c_str(), hdb::ModeReadWrite)) {
         EXPECT_GE(handle_, 0) << path;
     }
     ~DatabaseBuilder() { Close(); }
@@ -82,11 +82,11 @@ public:
         if (handle_ >= 0) db_.CloseDatabase(handle_);
         handle_ = -1;
     }
-    DatabaseManager& db() { return db_; }
+    hdb::DatabaseManager& db() { return db_; }
     int32_t handle() const { return handle_; }
 
 private:
-    DatabaseManager db_;
+    hdb::DatabaseManager db_;
     int32_t handle_;
 };
 

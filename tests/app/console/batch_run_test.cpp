@@ -24,6 +24,9 @@
 #include "test_support.h"
 
 using namespace app;
+using fileservice::FileActivityHooks;
+using fileservice::FileService;
+using fileservice::OpenRead;
 
 namespace {
 
@@ -279,7 +282,7 @@ TEST_F(BatchRun, HeaderNotWrittenBackAtCloseIsAFailure) {
     // After the run the console writes a default configuration to compare with; its writes
     // are those of a template alone.
     {
-        DatabaseManager databases;
+        hdb::DatabaseManager databases;
         const std::string scratch = repository / "template-only.hdb";
         platform::ResetCallCounts();
         ASSERT_EQ(WriteServerTemplate(databases, files, scratch.c_str()), 0);
@@ -347,8 +350,8 @@ const FileActivityHooks kWaitForCloseHooks{WaitForCloseOnOpen, nullptr, nullptr,
 // flag 1, run state 3), and still goes on to its end.
 TEST_F(BatchRun, CloseRequestLetsTheRunFinish) {
     for (uint32_t i = 0; i < 20; ++i) {
-        char folder[kIdentifierTextSize];
-        UIntToHex8(i + 2, folder);
+        char folder[support::kIdentifierTextSize];
+        support::UIntToHex8(i + 2, folder);
         User(folder, "user");
     }
     g_closeSeenWhileRunning = false;

@@ -9,6 +9,8 @@
 #include "test_support.h"
 
 using namespace app;
+using fileservice::FileService;
+using fileservice::SearchSlotCount;
 
 namespace {
 

@@ -18,6 +18,10 @@
 #include "test_support.h"
 
 using namespace app;
+using hdb::DatabaseManager;
+using hdb::kRootKey;
+using hdb::ModeReadWrite;
+using hdb::OpenDatabaseCount;
 
 namespace {
 
@@ -52,7 +56,7 @@ protected:
     static std::string Text(const RunVerdict& verdict) { return Joined(verdict.lines); }
 
     ScratchDir dir;
-    FileService files;
+    fileservice::FileService files;
     RebuildRun run;
     NewDatabaseContents contents;
 };
@@ -168,7 +172,7 @@ TEST(ReadNewDatabase, ReadsAccountsAndComparesTheConfigurationWithTheDefault) {
     SetHostAddressSource(testing_support::StubAddresses);
     ScratchDir dir;
     const std::string path = dir / "UserConfig.hdb";
-    FileService files;
+    fileservice::FileService files;
     DatabaseManager db;
     ASSERT_EQ(WriteServerTemplate(db, files, path.c_str()), 0);
 
