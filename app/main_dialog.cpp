@@ -7,6 +7,11 @@ namespace app {
 namespace {
 
 void StartCommand(DialogWindow& window) {
+    // Without a repository the run would work in the current folder: Browse first.
+    if (SharedRun().repositoryPath.empty()) {
+        window.ShowNotice(kNoRepositoryText, kFolderRefusedCaption);
+        return;
+    }
     // Start and Browse stay disabled for good: there is one run per start of the utility.
     const bool started = StartRebuild();
     window.EnableControl(kStartId, false);
@@ -77,6 +82,8 @@ int32_t DialogInit(DialogWindow& window) {
     CentreWindow(window);
     window.SetProgressRange(kProgressLow, kProgressHigh);
     window.SetControlText(kRepositoryPathId, SharedRun().repositoryPath.c_str());
+    // The path the user gave was refused and no other took its place: say so before anything.
+    if (SharedRun().pathRefused) window.ShowNotice(kPathRefusedText, kFolderRefusedCaption);
     return 1;
 }
 

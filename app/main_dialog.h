@@ -33,6 +33,11 @@ constexpr char kFolderRefusedText[] =
     "The path of the database in this folder would be longer than 259 characters. Choose a folder with a "
     "shorter path.";
 
+constexpr char kPathRefusedText[] =
+    "The repository path given is too long: it, or the path of its database, would be longer than 259 "
+    "characters. Use Browse to choose the repository folder.";
+constexpr char kNoRepositoryText[] = "No repository folder is chosen. Use Browse to choose one.";
+
 constexpr int32_t kProgressLow = 0;
 constexpr int32_t kProgressHigh = 100;
 constexpr uint32_t kCloseWaitStepMs = 50;

@@ -96,6 +96,8 @@ struct RebuildRun {
     // the users are imported (account_carry_over.h); empty, the run is the plain rebuild.
     std::string keepFromPath;
     std::string setAsidePath;  // where this run moved the old database; empty when it moved none
+    // FindRepository refused the path the user gave: no repository is set, and the dialog tells.
+    bool pathRefused = false;
     RunReport report;
 };
 

@@ -28,6 +28,9 @@ void WorkerThread(void*) {
 bool SetAsideOldDatabase(FileService& files, const std::string& databasePath, RunReport& report) {
     const int32_t exists = files.FileExists(databasePath.c_str());
     if (exists == 0) return true;
+    // A name that cannot exist (quotation marks in it, say) holds no old database: the run goes
+    // on and fails where it creates the new one, which says why.
+    if (exists < 0 && platform::LastError() == platform::kErrorInvalidName) return true;
     if (exists > 0) {
         std::string target;
         if (SetAsideName(files, databasePath, target)) {
@@ -133,6 +136,16 @@ void RebuildWorker() {
     RunReport& report = run.report;
     report = RunReport{};
     SetRunState(RunRunning);
+
+    // No repository: the paths would name the current folder.
+    if (run.repositoryPath.empty()) {
+        report.failedError = platform::kErrorPathNotFound;
+        report.failedName = run.databasePath;
+        report.end = RunEnd::CreateFailed;
+        AddStatusLine(kOpenFailedLine);
+        SetRunState(RunIdle);
+        return;
+    }
 
     // A database that could not be moved stays exactly as it is: the template writer would
     // work on it, and delete it if it failed.

@@ -17,16 +17,38 @@ constexpr uint32_t kConfiguredPathSize = kMaxPathChars + 2;
 
 std::string UninstallEntryName() { return std::string("HKEY_LOCAL_MACHINE\\") + kUninstallKey; }
 
-void UseDefaultPaths() {
-    // The default, mapped to this host, fits unless the Wine prefix lies very deep; the default
-    // as written always fits.
-    if (!SetRepositoryPath(platform::HostPath(kDefaultRepositoryPath))) SetRepositoryPath(kDefaultRepositoryPath);
+void AssignPaths(const std::string& repositoryPath) {
+    RebuildRun& run = SharedRun();
+    run.repositoryPath = repositoryPath;
+    run.databasePath = repositoryPath.empty() ? std::string() : JoinPath(repositoryPath, kDatabaseFileName);
 }
+
+// A path as the installation names it (a Windows path). The limits hold for that path as given;
+// the shared paths are its host form (platform::HostPath), which on POSIX lies in the Wine prefix
+// and may be longer.
+bool SetInstalledRepositoryPath(const std::string& windowsPath) {
+    if (!RepositoryPathProblem(windowsPath).empty()) return false;
+    AssignPaths(platform::HostPath(windowsPath.c_str()));
+    return true;
+}
+
+void UseDefaultPaths() { SetInstalledRepositoryPath(kDefaultRepositoryPath); }
 
 int32_t Fallback(RepositoryFinding& finding, RepositorySource source, std::string problem) {
     finding.source = source;
     finding.problem = std::move(problem);
     UseDefaultPaths();
+    return -1;
+}
+
+// A path that the user gave, on the command line or as Path= in the installation's
+// configuration, cannot be taken. Nothing takes its place unasked: no repository is set, and
+// the dialog says so when it opens.
+int32_t Refuse(RepositoryFinding& finding, std::string problem) {
+    finding.source = RepositorySource::Refused;
+    finding.problem = std::move(problem);
+    AssignPaths(std::string());
+    SharedRun().pathRefused = true;
     return -1;
 }
 
@@ -61,6 +83,7 @@ bool ReadUninstallString(char (&value)[kUninstallValueSize], std::string* proble
 }  // namespace
 
 std::string RepositoryPathProblem(const std::string& repositoryPath) {
+    if (repositoryPath.empty()) return "the repository path is empty";
     if (repositoryPath.size() > kMaxPathChars)
         return "the repository path has " + std::to_string(repositoryPath.size()) + " characters; at most " +
                std::to_string(kMaxPathChars) + " are allowed";
@@ -73,9 +96,7 @@ std::string RepositoryPathProblem(const std::string& repositoryPath) {
 
 bool SetRepositoryPath(const std::string& repositoryPath) {
     if (!RepositoryPathProblem(repositoryPath).empty()) return false;
-    RebuildRun& run = SharedRun();
-    run.repositoryPath = repositoryPath;
-    run.databasePath = JoinPath(repositoryPath, kDatabaseFileName);
+    AssignPaths(repositoryPath);
     return true;
 }
 
@@ -84,11 +105,12 @@ int32_t FindRepository(RepositoryFinding* found) {
     RepositoryFinding& finding = found ? *found : local;
     finding = RepositoryFinding();
     RebuildRun& run = SharedRun();
+    run.pathRefused = false;
 
     if (!run.repositoryPath.empty()) {
         const std::string commandLine = run.repositoryPath;
         std::string problem = RepositoryPathProblem(commandLine);
-        if (!problem.empty()) return Fallback(finding, RepositorySource::Refused, std::move(problem));
+        if (!problem.empty()) return Refuse(finding, std::move(problem) + " (the path given on the command line)");
         SetRepositoryPath(commandLine);
         finding.source = RepositorySource::CommandLine;
         return 0;
@@ -113,18 +135,21 @@ int32_t FindRepository(RepositoryFinding* found) {
     const uint32_t length = platform::ReadProfileString(kRepositorySection, kRepositoryPathKey, dataFolder.c_str(),
                                                         repository, sizeof repository, configurationFile);
     if (length > kMaxPathChars)
-        return Fallback(finding, RepositorySource::Refused,
-                        "the repository path from " + finding.configurationFile + " has more than " +
-                            std::to_string(kMaxPathChars) + " characters");
+        return Refuse(finding, "the repository path from " + finding.configurationFile + " has more than " +
+                                   std::to_string(kMaxPathChars) + " characters; at most " +
+                                   std::to_string(kMaxPathChars) + " are allowed");
     support::RemoveTrailingSeparators(repository);
+    // An empty Path= (or one of separators alone) names no repository; it would be the current
+    // folder. The default paths stay, as when the installation cannot be read.
+    if (repository[0] == '\0')
+        return Fallback(finding, RepositorySource::Default,
+                        "the repository path in " + finding.configurationFile + " is empty");
     finding.source = dataFolder == repository ? RepositorySource::DataFolder : RepositorySource::Configuration;
 
-    const std::string hostPath = platform::HostPath(repository);
-    problem = RepositoryPathProblem(hostPath);
+    problem = RepositoryPathProblem(repository);
     if (!problem.empty())
-        return Fallback(finding, RepositorySource::Refused,
-                        problem + " (the repository named by " + finding.configurationFile + ")");
-    SetRepositoryPath(hostPath);
+        return Refuse(finding, problem + " (the repository named by " + finding.configurationFile + ")");
+    SetInstalledRepositoryPath(repository);
     return 0;
 }
 
@@ -140,8 +165,9 @@ std::string DescribeFinding(const RepositoryFinding& finding) {
             return "the data folder of the installation in " + finding.installationFolder + ", " + entry + "; " +
                    finding.configurationFile + " names no other";
         case RepositorySource::Default:
-        case RepositorySource::Refused:
             return "the default path, because " + finding.problem;
+        case RepositorySource::Refused:
+            return "no repository path, because " + finding.problem;
     }
     return std::string();
 }

@@ -22,7 +22,7 @@ enum class RepositorySource {
     Configuration,  // Path in the installation's RepositoryConfig.ini
     DataFolder,     // the installation's data folder
     Default,        // the default path: the uninstall entry could not be read
-    Refused,        // a path too long for the shared paths; the default path is in place
+    Refused,        // a path given (command line, Path=) too long for the shared paths: no paths are set
 };
 
 // How FindRepository came to its paths, for messages.
@@ -33,15 +33,16 @@ struct RepositoryFinding {
     std::string problem;  // why the entry could not be read, or why a path was refused
 };
 
-// Empty when `repositoryPath` can be the shared repository path, else why not: it has more than
-// 259 characters, or its database path would. The one place that limits both paths.
+// Empty when `repositoryPath` can be the shared repository path, else why not: it is empty, it
+// has more than 259 characters, or its database path would. The one place that limits both paths.
 std::string RepositoryPathProblem(const std::string& repositoryPath);
 
 // Sets the shared paths. A non-empty repository path (from the command line) is kept and only
 // the database path derived; otherwise the installation is looked up. Paths from the registry
 // and the configuration file become host paths (platform::HostPath). 0 when the paths come from
 // the command line or the installation; -1 when the uninstall entry or its value cannot be
-// read, or a path is refused, and the default paths are in place.
+// read or Path= is empty (the default paths are then in place), and when a path given on the
+// command line or as Path= is refused (no paths are set then, and the run's pathRefused says so).
 int32_t FindRepository(RepositoryFinding* finding);
 // The same without the account of how; the form start-up calls.
 inline int32_t FindRepository() { return FindRepository(nullptr); }

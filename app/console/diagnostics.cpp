@@ -43,6 +43,14 @@ std::string CodePageHint(const std::string& path, uint32_t error) {
     return "; a \"?\" in the path may be a character the system's code page cannot encode";
 }
 
+// A path given in quotation marks keeps them (the command line is taken whole), and no name may
+// hold one.
+std::string QuotesHint(const std::string& path, uint32_t error) {
+    const bool namesNothing = error == platform::kErrorInvalidName || error == platform::kErrorPathNotFound;
+    if (!namesNothing || path.find('"') == std::string::npos) return "";
+    return "; the path holds quotation marks, which no file name may hold: give it without them";
+}
+
 }  // namespace
 
 std::string SystemReason(uint32_t error) {
@@ -77,7 +85,7 @@ std::string SetAsideFailureLine(const RunReport& report, const std::string& repo
 std::string CreateFailureLine(const RunReport& report, const std::string& repositoryPath, FileService& files) {
     return std::string(kPrefix) + "cannot create the new database " + Quoted(report.failedName) + ": " +
            SystemReason(report.failedError) + FolderHint(files, repositoryPath, "the repository", report.failedError) +
-           CodePageHint(report.failedName, report.failedError);
+           CodePageHint(report.failedName, report.failedError) + QuotesHint(report.failedName, report.failedError);
 }
 
 std::string WriteFailureLine(const RunReport& report) {

@@ -42,7 +42,7 @@ int Where() {
     RepositoryFinding finding;
     const int32_t found = FindRepository(&finding);
     StdioStreams streams;
-    streams.Out(SharedRun().repositoryPath);
+    if (!SharedRun().repositoryPath.empty()) streams.Out(SharedRun().repositoryPath);
     streams.Err("pellucor: " + DescribeFinding(finding));
     if (streams.Failed()) return kExitOutputFailed;
     return found == 0 ? 0 : 1;

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "app/main_dialog.h"
+#include "app/repository_location.h"
 #include "app/rebuild_run.h"
 #include "app/startup.h"
 #include "dialog_test_window.h"
@@ -201,6 +202,26 @@ TEST_F(MainDialogTest, BrowsedFolderTooLongForTheDatabasePathIsRefused) {
     window.browseFolder = std::string(244, 'a');
     DialogCommand(window, kBrowseId);
     EXPECT_EQ(window.pathText, window.browseFolder) << "259 characters are allowed";
+}
+
+// The path given at start-up was refused and no repository is set: the dialog says so as it
+// opens, and Start asks for a folder instead of rebuilding the current one.
+TEST_F(MainDialogTest, WithoutARepositoryTheDialogSaysSoAndStartWaitsForBrowse) {
+    SharedRun().repositoryPath = std::string(300, 'c');
+    EXPECT_EQ(FindRepository(), -1);
+    EXPECT_EQ(DialogInit(window), 1);
+    EXPECT_EQ(window.events.back(), std::string("notice ") + kFolderRefusedCaption + ": " + kPathRefusedText);
+    EXPECT_EQ(DialogCommand(window, kStartId), 0);
+    EXPECT_EQ(window.events.back(), std::string("notice ") + kFolderRefusedCaption + ": " + kNoRepositoryText);
+    EXPECT_EQ(RunState(), RunIdle) << "nothing started";
+    window.browseAnswers = true;
+    window.browseFolder = repository.path().string();
+    DialogCommand(window, kBrowseId);
+    AddUsers(repository.path(), {"00000002"});
+    DialogCommand(window, kStartId);
+    PumpUntilIdle();
+    EXPECT_EQ(ClientAccounts(Database()), 1u);
+    SharedRun().pathRefused = false;
 }
 
 TEST_F(MainDialogTest, StartRunsOnceAndLeavesOnlyClosing) {

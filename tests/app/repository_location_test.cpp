@@ -184,7 +184,9 @@ TEST_F(RepositoryLocation, FailedReadsFallBack) {
     ExpectPaths(Host("Store"));
 }
 
-TEST_F(RepositoryLocation, PathsTooLongAreRefusedAndTheDefaultPathsStay) {
+// A path the user gave that is too long is refused, and no other path takes its place unasked:
+// the shared paths stay empty and the dialog is told to say so.
+TEST_F(RepositoryLocation, PathsTooLongAreRefusedAndNothingTakesTheirPlace) {
     struct Case {
         std::string commandLine;
         std::string configuredPath;  // used when there is no command line
@@ -205,11 +207,46 @@ TEST_F(RepositoryLocation, PathsTooLongAreRefusedAndTheDefaultPathsStay) {
         EXPECT_EQ(FindRepository(&finding), -1) << c.commandLine << c.configuredPath;
         EXPECT_EQ(finding.source, RepositorySource::Refused);
         EXPECT_NE(finding.problem.find("259"), std::string::npos) << finding.problem;
-        ExpectDefaultPaths();
+        EXPECT_EQ(SharedRun().repositoryPath, "");
+        EXPECT_EQ(SharedRun().databasePath, "");
+        EXPECT_TRUE(SharedRun().pathRefused);
+        EXPECT_EQ(DescribeFinding(finding).rfind("no repository path, because ", 0), 0u) << DescribeFinding(finding);
     }
     SharedRun().repositoryPath = longest;
     EXPECT_EQ(FindRepository(), 0);
     EXPECT_EQ(SharedRun().databasePath.size(), kMaxPathChars);
+    EXPECT_FALSE(SharedRun().pathRefused);
+}
+
+// An empty Path= names no repository (it would be the current folder): the default paths stay
+// and the finding says why.
+TEST_F(RepositoryLocation, AnEmptyPathInTheConfigurationKeepsTheDefaultPaths) {
+    fs::create_directories(drive_ / "Apps" / "Srv");
+    Install(Windows("Apps\\Srv\\uninst.exe"));
+    for (const char* value : {"", "\\", "\\/"}) {
+        Configure(std::string("[Repository]\r\nPath=") + value + "\r\n");
+        RepositoryFinding finding;
+        EXPECT_EQ(Find(&finding), -1) << value;
+        EXPECT_EQ(finding.source, RepositorySource::Default) << value;
+        EXPECT_NE(finding.problem.find("is empty"), std::string::npos) << finding.problem;
+        ExpectDefaultPaths();
+    }
+    EXPECT_FALSE(SetRepositoryPath(""));
+}
+
+// The limits hold for the path as the installation gives it; on POSIX its form in the Wine
+// prefix may be longer and is still taken.
+TEST_F(RepositoryLocation, TheLimitHoldsForThePathAsTheInstallationGivesIt) {
+    fs::create_directories(drive_ / "Apps" / "Srv");
+    Install(Windows("Apps\\Srv\\uninst.exe"));
+    const size_t room = kMaxPathChars - std::string(kDatabaseFileName).size() - 1 - Windows("").size();
+    const std::string folder(room, 's');  // the Windows database path has 259 characters
+    fs::create_directories(drive_ / folder);
+    Configure("[Repository]\r\nPath=" + Windows(folder) + "\r\n");
+    RepositoryFinding finding;
+    EXPECT_EQ(Find(&finding), 0) << finding.problem;
+    EXPECT_EQ(finding.source, RepositorySource::Configuration);
+    ExpectPaths(Host(folder));
 }
 
 }  // namespace

@@ -230,6 +230,16 @@ TEST_F(BatchRun, OldDatabaseThatCannotBeSetAsideIsLeftAndExitsOne) {
     EXPECT_EQ(Contents(Database()), "in use");
 }
 
+// A path given in quotation marks keeps them, and names nothing: there is no old database to set
+// aside, so the run fails where it creates the new one and the console says why.
+TEST_F(BatchRun, AQuotedPathFailsAtTheCreationAndSaysWhy) {
+    const std::string quoted = "\"" + repository.path().string() + "\"";
+    ASSERT_EQ(RunBatch(quoted, streams), kExitFailed);
+    EXPECT_EQ(streams.out, std::vector<std::string>{kOpenFailedLine});
+    EXPECT_TRUE(ErrHas("pellucor: cannot create the new database")) << streams.ErrText();
+    EXPECT_TRUE(ErrHas("the path holds quotation marks")) << streams.ErrText();
+}
+
 TEST_F(BatchRun, DatabaseThatCannotBeCreatedSaysWhyAndExitsOne) {
     const std::string missing = repository / "no-such-folder";
     ASSERT_EQ(RunBatch(missing, streams), kExitFailed);
