@@ -6,6 +6,7 @@
 // ";key". Names compare without regard to case, and the first section and the first key of a
 // name win. A value loses one pair of surrounding quotes (' or "). A file that begins with a
 // UTF-16 byte order mark is read as UTF-16, a UTF-8 mark is skipped.
+#include "platform/code_page.h"
 #include "platform/platform.h"
 #include "platform/os.h"
 #include "platform/posix/errors.h"
@@ -13,6 +14,9 @@
 #include "platform/settings.h"
 #include "platform/unicode.h"
 
+#include <iconv.h>
+
+#include <cerrno>
 #include <cstring>
 #include <string>
 
@@ -45,11 +49,43 @@ std::string FromUtf16(const std::string& bytes, bool bigEndian) {
     return platform::Utf8FromUtf16(units);
 }
 
+// Text in the ANSI code page, as this system's names want it: UTF-8. A byte the code page leaves
+// undefined becomes the character of the same number, as Windows maps it.
+std::string FromCodePage(const std::string& bytes, uint32_t codePage) {
+    bool ascii = true;
+    for (const char c : bytes) ascii = ascii && static_cast<unsigned char>(c) < 0x80;
+    if (ascii) return bytes;
+    std::string out;
+    iconv_t convert = iconv_open("UTF-8", ("CP" + std::to_string(codePage)).c_str());
+    if (convert == reinterpret_cast<iconv_t>(-1)) convert = iconv_open("UTF-8", "CP1252");
+    size_t at = 0;
+    while (at < bytes.size()) {
+        char buffer[256];
+        char* input = const_cast<char*>(bytes.data() + at);
+        size_t inputLeft = bytes.size() - at;
+        char* output = buffer;
+        size_t outputLeft = sizeof buffer;
+        const size_t converted = convert == reinterpret_cast<iconv_t>(-1)
+                                     ? static_cast<size_t>(-1)
+                                     : iconv(convert, &input, &inputLeft, &output, &outputLeft);
+        const int error = errno;
+        out.append(buffer, static_cast<size_t>(output - buffer));
+        at = bytes.size() - inputLeft;
+        if (converted != static_cast<size_t>(-1) || inputLeft == 0) break;
+        if (convert != reinterpret_cast<iconv_t>(-1) && error == E2BIG) continue;
+        AppendUtf8(out, static_cast<unsigned char>(bytes[at]));
+        ++at;
+    }
+    if (convert != reinterpret_cast<iconv_t>(-1)) iconv_close(convert);
+    return out;
+}
+
+// The file's text as UTF-8: by its byte-order mark, else in the ANSI code page.
 std::string Decoded(const std::string& content) {
     if (content.compare(0, 2, "\xFF\xFE") == 0) return FromUtf16(content.substr(2), false);
     if (content.compare(0, 2, "\xFE\xFF") == 0) return FromUtf16(content.substr(2), true);
     if (content.compare(0, 3, "\xEF\xBB\xBF") == 0) return content.substr(3);
-    return content;
+    return FromCodePage(content, ActiveCodePage());
 }
 
 // Finds the value of `key` in `section`; false when the section, the key or its value is missing.

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "platform/testing/fault_injection.h"
+#include "platform/code_page.h"
 #include "platform/settings.h"
 #include "platform/testing/settings.h"
 #include "test_support.h"
@@ -131,6 +132,28 @@ TEST(ProfileString, ReadsAsGetPrivateProfileStringA) {
         const uint32_t length = ReadProfileString(c.section, c.key, "dflt", out, sizeof out, file.c_str());
         EXPECT_STREQ(out, c.expected) << "case " << serial - 1;
         EXPECT_EQ(length, std::string(c.expected).size()) << "case " << serial - 1;
+    }
+}
+
+// Without a byte-order mark the file is in the ANSI code page, as a Windows server writes it: the
+// value reaches the program as that system's narrow text (ANSI on Windows, UTF-8 on POSIX), so
+// that both builds name the same folder.
+TEST(ProfileString, TextWithoutAByteOrderMarkIsInTheAnsiCodePage) {
+#ifdef _WIN32
+    const std::string store = "E:\\St\xF6re";
+#else
+    const std::string store = "E:\\St\xC3\xB6re";
+#endif
+    if (platform::ActiveCodePage() != 1252) GTEST_SKIP() << "the code page in force is " << platform::ActiveCodePage();
+    const std::string contents[] = {"[Repository]\r\nPath=E:\\St\xF6re\r\n",
+                                    "\xEF\xBB\xBF[Repository]\r\nPath=E:\\St\xC3\xB6re\r\n"};
+    ScratchDir dir;
+    for (const std::string& content : contents) {
+        const std::string file = dir / "RepositoryConfig.ini";
+        WriteText(file, content);
+        char out[260];
+        EXPECT_EQ(ReadProfileString("Repository", "Path", "dflt", out, sizeof out, file.c_str()), store.size());
+        EXPECT_EQ(std::string(out), store);
     }
 }
 
