@@ -79,7 +79,8 @@ std::string UsageText() {
            "     configuration that is not the one written\n"
            "  4  the output could not be written whole (a closed pipe, a full disk); the rebuild itself\n"
            "     completed, with or without losses\n"
-           "--where: 0, or 1 when no installation was found and the path is the default one.\n"
+           "--where: 0, or 1 when the path is the default one (no installation was found, or its\n"
+           "Path= is empty) or none (the path named is too long; nothing is printed then).\n"
            "The dialog: 0 once it has ended, 2 when standard input is not a terminal.\n";
 }
 
