@@ -87,7 +87,8 @@ bool SaysClosedCleanly(const Bytes& bytes) {
     if (bytes.size() < kHeaderImageSize) return false;
     DatabaseHeader header{};
     std::memcpy(&header, bytes.data(), kHeaderImageSize);
-    return std::memcmp(header.signature, kDatabaseSignature, kSignatureBytes) == 0 && header.openForWrite == 0;
+    return std::memcmp(header.signature, kDatabaseSignature, sizeof kDatabaseSignature - 1) == 0 &&
+           header.openForWrite == 0;
 }
 
 // The structure check: every chain, list and free block where it should be.
