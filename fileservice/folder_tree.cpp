@@ -77,11 +77,6 @@ bool EnsureLevel(FileService& fs, const char* prefix) {
     return platform::CreateFolder(prefix) || platform::LastError() == platform::kErrorAlreadyExists;
 }
 
-bool IsExistingFolder(const char* path) {
-    const uint32_t attributes = platform::GetFileAttributes(path);
-    return attributes != platform::kInvalidAttributes && IsFolderEntry(attributes);
-}
-
 // Sum of the file sizes below one folder, found with the system's find calls directly (no
 // search slot, so any depth can be measured).
 uint64_t SumFolder(const char* path, int32_t recursive) {
@@ -139,9 +134,11 @@ int32_t FileService::CreateFolderPath(const char* path) {
     const size_t length = std::strlen(work);
     if (network && count < 3) return 0;
     if (length <= 3 && IsDriveText(work)) return 0;
-    if (IsExistingFolder(work)) return 0;
+    // A name already there, file or folder, is left as it is, as at every level above.
+    if (FileExists(work) == 1) return 0;
     if (!platform::CreateFolder(work)) {
-        return platform::LastError() == platform::kErrorAlreadyExists && IsExistingFolder(work) ? 0 : -1;
+        // Made by someone else just now.
+        return platform::LastError() == platform::kErrorAlreadyExists && FileExists(work) == 1 ? 0 : -1;
     }
     JournalFolderCreated(work);
     return 0;

@@ -116,10 +116,12 @@ int32_t FileService::UniversalPath(const char* path, char* nameOut, size_t size)
 int32_t IsNtfsVolume(const char* path) {
     char root[kPathBufferSize];
     if (path[0] == '\\') {
-        // The share root: cut after the second backslash that follows the leading two.
-        const char* end = path + std::strlen(path);
+        // The share root: cut after the second backslash that follows the leading two. A path
+        // shorter than those two is its own root.
+        const size_t whole = std::strlen(path);
+        const char* end = path + whole;
         int seen = 0;
-        for (const char* p = path + 2; *p; ++p) {
+        for (const char* p = path + (whole < 2 ? whole : 2); *p; ++p) {
             if (*p == '\\' && ++seen == 2) {
                 end = p + 1;
                 break;

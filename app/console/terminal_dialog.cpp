@@ -281,6 +281,9 @@ private:
             Print(event.text + "\n");
             break;
         case Event::Message:
+            // The worker's message is its last word: once it is shown the rebuild has finished,
+            // though the run state says so only when the worker has returned.
+            rebuildFinished_ = true;
             ShowBox(event.caption, event.text);
             break;
         case Event::Line:
@@ -291,7 +294,7 @@ private:
             [[fallthrough]];
         case Event::Interrupt:
             if (!ended_ && !closing_) {
-                if (platform::AtomicLoad(&SharedRun().runState) != RunIdle) AcknowledgeClose();
+                AcknowledgeClose();
                 Close();
             }
             break;
@@ -313,9 +316,9 @@ private:
         }
     }
 
-    // Said once, when Ctrl-C or the end of input asks to close while the run is still going.
+    // Said once, when Ctrl-C or the end of input asks to close while the rebuild is still going.
     void AcknowledgeClose() {
-        if (closeAcknowledged_) return;
+        if (closeAcknowledged_ || rebuildFinished_ || platform::AtomicLoad(&SharedRun().runState) == RunIdle) return;
         Print("\nClosing once the rebuild has finished.\n");
         closeAcknowledged_ = true;
     }
@@ -362,6 +365,7 @@ private:
     bool prompted_ = false;
     bool runAnnounced_ = false;
     bool closeAcknowledged_ = false;
+    bool rebuildFinished_ = false;
 };
 
 }  // namespace

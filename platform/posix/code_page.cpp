@@ -1,6 +1,7 @@
 // Lead bytes on POSIX. The texts of this layer are the host's, but a program run under Wine gets
 // the ANSI code page of its locale's language; the two-byte code pages are answered from their
-// lead-byte ranges, every other code page has no lead bytes.
+// lead-byte ranges, every other code page Windows knows has no lead bytes, and a code page it
+// does not know cannot be selected.
 #include "platform/code_page.h"
 #include "platform/os.h"
 
@@ -40,6 +41,23 @@ const TwoByteCodePage* FindTwoByte(uint32_t codePage) {
     for (const TwoByteCodePage& page : kTwoByteCodePages)
         if (page.codePage == codePage) return &page;
     return nullptr;
+}
+
+// The single-byte code pages a Windows system knows: the OEM and ANSI pages, EBCDIC, ISO 8859,
+// KOI8, the Macintosh pages, US-ASCII and the two Unicode transformation formats.
+constexpr uint32_t kSingleByteCodePages[] = {
+    37,    437,   500,   708,   720,   737,   775,   850,   852,   855,   857,   858,   860,
+    861,   862,   863,   864,   865,   866,   869,   874,   875,   1026,  1250,  1251,  1252,
+    1253,  1254,  1255,  1256,  1257,  1258,  10000, 10004, 10005, 10006, 10007, 10010, 10017,
+    10021, 10029, 10079, 10081, 10082, 20127, 20866, 21866, 28591, 28592, 28593, 28594, 28595,
+    28596, 28597, 28598, 28599, 28603, 28605, 65000, 65001,
+};
+
+bool IsKnownCodePage(uint32_t codePage) {
+    if (FindTwoByte(codePage)) return true;
+    for (uint32_t known : kSingleByteCodePages)
+        if (known == codePage) return true;
+    return false;
 }
 
 // The locale name that decides the character type, as the C library picks it.
@@ -83,6 +101,7 @@ bool IsLeadByte(uint8_t byte) {
 }
 
 bool os::SelectCodePage(uint32_t codePage) {
+    if (codePage != 0 && !IsKnownCodePage(codePage)) return false;
     g_selected.store(codePage);
     return true;
 }

@@ -275,6 +275,36 @@ TEST_F(TerminalDialogTest, CtrlCOrEndOfInputDuringARunWaitsForTheRun) {
     }
 }
 
+// The message box is the run's last word: a close request at it has nothing left to wait for.
+TEST_F(TerminalDialogTest, CtrlCOrEndOfInputAtTheFinalMessageClosesAtOnce) {
+    MakeRepository(repository, 3);
+    struct Case {
+        const char* what;
+        const char* key;
+        int signal;  // sent instead of a key when not 0
+    };
+    for (const Case& c : {Case{"Ctrl-C", "\x03", 0}, Case{"end of input", "\x04", 0}, Case{"SIGTERM", "", SIGTERM}}) {
+        SCOPED_TRACE(c.what);
+        fs::remove(repository / "UserConfig.hdb");
+        fs::remove(repository / "UserConfig.hdb.old");
+        Terminal terminal({repository.string()});
+        ASSERT_TRUE(terminal.WaitFor(kChoices));
+        terminal.Type("s\n");
+        ASSERT_TRUE(terminal.WaitFor(kBox + kPressEnter)) << terminal.output();
+        if (c.signal != 0)
+            terminal.Signal(c.signal);
+        else
+            terminal.Type(c.key);
+        EXPECT_EQ(terminal.ExitStatus(), 0) << terminal.output();
+        EXPECT_EQ(terminal.output().find("Closing once the rebuild has finished."), std::string::npos)
+            << "the rebuild had finished:\n" << terminal.output();
+        EXPECT_EQ(terminal.output().find(kCloseOnly), std::string::npos) << "the close request ended the dialog:\n"
+                                                                        << terminal.output();
+        EXPECT_EQ(ClientAccounts(repository / "UserConfig.hdb"), 3u);
+        EXPECT_FALSE(fs::exists(repository / "UserConfig.hdb.mirror"));
+    }
+}
+
 TEST_F(TerminalDialogTest, CtrlCBeforeStartEndsAtOnce) {
     MakeRepository(repository, 1);
     Terminal terminal({repository.string()});

@@ -88,10 +88,22 @@ TEST_F(FolderTreeTest, CreateFolderPathStopsAtTheFirstLevelItCannotMake) {
     EXPECT_FALSE(stdfs::exists(b));
 
     WriteText(dir / "file", "in the way");
-    EXPECT_EQ(fs.CreateFolderPath(Join(dir / "file", "x").c_str()), -1);
-    EXPECT_EQ(fs.CreateFolderPath((dir / "file").c_str()), -1) << "a file is not a folder";
+    EXPECT_EQ(fs.CreateFolderPath(Join(dir / "file", "x").c_str()), -1) << "nothing can be made in a file";
     const std::string tooLong = Join(dir.path().string(), std::string(kPathBufferSize, 'x'));
     EXPECT_EQ(fs.CreateFolderPath(tooLong.c_str()), -1);
+}
+
+// Any name already there ends the walk, as it does for the levels above: a file in the place of
+// the last level is left as it is, and nothing is journaled.
+TEST_F(FolderTreeTest, CreateFolderPathLeavesAFileAtTheLastLevel) {
+    JournalScope journal(fs, dir / "journal.txt");
+    const std::string file = Join(dir / "a", "file");
+    stdfs::create_directories(dir / "a");
+    WriteText(file, "in the way");
+    EXPECT_EQ(fs.CreateFolderPath(file.c_str()), 0);
+    EXPECT_TRUE(stdfs::is_regular_file(file));
+    EXPECT_EQ(stdfs::file_size(file), 10u);
+    EXPECT_TRUE(journal.Lines().empty());
 }
 
 TEST_F(FolderTreeTest, CreateFolderPathNeverMakesAServerOrShare) {

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -50,6 +51,39 @@ TEST(Volumes, ListVolumesNamesFixedDrivesInLetterOrder) {
             expected += root[0];
     }
     EXPECT_EQ(drives, expected);
+}
+
+// What the volume-information query says of a root: 1 for "ntfs" in any case, 0 otherwise or
+// when the query fails.
+int32_t NtfsByQuery(const char* root) {
+    char label[261], fileSystem[261];
+    uint32_t serial = 0, flags = 0;
+    if (!platform::VolumeInformation(root, label, sizeof label, &serial, &flags, fileSystem, sizeof fileSystem))
+        return 0;
+    return SameNameNoCase(fileSystem, "ntfs") ? 1 : 0;
+}
+
+// Each path is copied to a block of exactly its size, so that a read past its end is caught.
+TEST(Volumes, IsNtfsVolumeAsksTheRootOfEveryShortPath) {
+    struct Case {
+        const char* path;
+        const char* root;  // null: no question is asked
+    };
+    const Case cases[] = {
+        {"", nullptr},
+        {"\\", "\\"},
+        {"\\\\", "\\\\"},
+        {"\\x", "\\x"},
+        {"c", "c:\\"},
+        {"c:", "c:\\"},
+        {"\\\\server\\share\\x", "\\\\server\\share\\"},
+    };
+    for (const Case& c : cases) {
+        const size_t size = std::strlen(c.path) + 1;
+        const std::unique_ptr<char[]> exact(new char[size]);
+        std::memcpy(exact.get(), c.path, size);
+        EXPECT_EQ(IsNtfsVolume(exact.get()), c.root ? NtfsByQuery(c.root) : 0) << '"' << c.path << '"';
+    }
 }
 
 TEST(Volumes, FileSystemAndNetworkQuestions) {

@@ -6,6 +6,7 @@
 
 #include "code_page_scope.h"
 #include "platform/code_page.h"
+#include "platform/testing/code_page.h"
 
 namespace {
 
@@ -52,6 +53,18 @@ TEST(CodePage, ZeroGoesBackToTheSystemCodePage) {
         EXPECT_EQ(platform::ActiveCodePage(), 932u);
     }
     EXPECT_EQ(platform::ActiveCodePage(), system);
+}
+
+TEST(CodePage, AnUnknownCodePageIsRefusedAndChangesNothing) {
+    const uint32_t system = platform::ActiveCodePage();
+    EXPECT_FALSE(platform::SelectCodePage(12345));
+    EXPECT_EQ(platform::ActiveCodePage(), system);
+
+    CodePageScope japanese(932);
+    ASSERT_TRUE(japanese.selected());
+    EXPECT_FALSE(platform::SelectCodePage(12345));
+    EXPECT_EQ(platform::ActiveCodePage(), 932u);
+    EXPECT_EQ(LeadRanges(), "81-9F E0-FC") << "the code page in force is kept";
 }
 
 }  // namespace
