@@ -27,7 +27,7 @@ void AssignPaths(const std::string& repositoryPath) {
 // the shared paths are its host form (platform::HostPath), which on POSIX lies in the Wine prefix
 // and may be longer.
 bool SetInstalledRepositoryPath(const std::string& windowsPath) {
-    if (!RepositoryPathProblem(windowsPath).empty()) return false;
+    if (!RepositoryPathProblem(windowsPath)) return false;
     AssignPaths(platform::HostPath(windowsPath.c_str()));
     return true;
 }
@@ -61,41 +61,40 @@ std::string InstallationFolder(const char* uninstallString) {
     return last ? std::string(uninstallString, static_cast<size_t>(last - uninstallString)) : uninstallString;
 }
 
-// Reads the uninstall entry's value; false (with the reason in `problem`) when it cannot.
-bool ReadUninstallString(char (&value)[kUninstallValueSize], std::string* problem) {
+// Reads the uninstall entry's value; failed, with the reason, when it cannot.
+support::Result ReadUninstallString(char (&value)[kUninstallValueSize]) {
+    using support::Result;
     const platform::RegistryKey key = platform::OpenMachineKey(kUninstallKey);
-    if (!key) {
-        *problem = "there is no uninstall entry " + UninstallEntryName() + " in " + platform::RegistryName() +
-                   " (error " + std::to_string(platform::LastError()) + ")";
-        return false;
-    }
+    if (!key)
+        return Result::Failed("there is no uninstall entry " + UninstallEntryName() + " in " + platform::RegistryName() +
+                              " (error " + std::to_string(platform::LastError()) + ")");
     const bool read = platform::QueryKeyText(key, kUninstallValue, value, sizeof value);
     const uint32_t error = platform::LastError();
     platform::CloseKey(key);
-    if (!read) {
-        *problem = "the uninstall entry " + UninstallEntryName() + " in " + platform::RegistryName() +
-                   " has no readable " + kUninstallValue + " value (error " + std::to_string(error) + ")";
-        return false;
-    }
-    return true;
+    if (!read)
+        return Result::Failed("the uninstall entry " + UninstallEntryName() + " in " + platform::RegistryName() +
+                              " has no readable " + kUninstallValue + " value (error " + std::to_string(error) + ")");
+    return Result::Done();
 }
 
 }  // namespace
 
-std::string RepositoryPathProblem(const std::string& repositoryPath) {
-    if (repositoryPath.empty()) return "the repository path is empty";
+support::Result RepositoryPathProblem(const std::string& repositoryPath) {
+    using support::Result;
+    if (repositoryPath.empty()) return Result::Failed("the repository path is empty");
     if (repositoryPath.size() > kMaxPathChars)
-        return "the repository path has " + std::to_string(repositoryPath.size()) + " characters; at most " +
-               std::to_string(kMaxPathChars) + " are allowed";
+        return Result::Failed("the repository path has " + std::to_string(repositoryPath.size()) +
+                              " characters; at most " + std::to_string(kMaxPathChars) + " are allowed");
     const std::string databasePath = JoinPath(repositoryPath, kDatabaseFileName);
     if (databasePath.size() > kMaxPathChars)
-        return "the database path " + databasePath + " would have " + std::to_string(databasePath.size()) +
-               " characters; at most " + std::to_string(kMaxPathChars) + " are allowed";
-    return std::string();
+        return Result::Failed("the database path " + databasePath + " would have " +
+                              std::to_string(databasePath.size()) + " characters; at most " +
+                              std::to_string(kMaxPathChars) + " are allowed");
+    return Result::Done();
 }
 
 bool SetRepositoryPath(const std::string& repositoryPath) {
-    if (!RepositoryPathProblem(repositoryPath).empty()) return false;
+    if (!RepositoryPathProblem(repositoryPath)) return false;
     AssignPaths(repositoryPath);
     return true;
 }
@@ -109,8 +108,8 @@ int32_t FindRepository(RepositoryFinding* found) {
 
     if (!run.repositoryPath.empty()) {
         const std::string commandLine = run.repositoryPath;
-        std::string problem = RepositoryPathProblem(commandLine);
-        if (!problem.empty()) return Refuse(finding, std::move(problem) + " (the path given on the command line)");
+        if (const support::Result usable = RepositoryPathProblem(commandLine); !usable)
+            return Refuse(finding, usable.message() + " (the path given on the command line)");
         SetRepositoryPath(commandLine);
         finding.source = RepositorySource::CommandLine;
         return 0;
@@ -118,9 +117,8 @@ int32_t FindRepository(RepositoryFinding* found) {
 
     UseDefaultPaths();
     char uninstallString[kUninstallValueSize];
-    std::string problem;
-    if (!ReadUninstallString(uninstallString, &problem))
-        return Fallback(finding, RepositorySource::Default, std::move(problem));
+    if (const support::Result read = ReadUninstallString(uninstallString); !read)
+        return Fallback(finding, RepositorySource::Default, read.message());
 
     finding.installationFolder = InstallationFolder(uninstallString);
     const std::string dataFolder = finding.installationFolder + kDataFolder;
@@ -146,9 +144,8 @@ int32_t FindRepository(RepositoryFinding* found) {
                         "the repository path in " + finding.configurationFile + " is empty");
     finding.source = dataFolder == repository ? RepositorySource::DataFolder : RepositorySource::Configuration;
 
-    problem = RepositoryPathProblem(repository);
-    if (!problem.empty())
-        return Refuse(finding, problem + " (the repository named by " + finding.configurationFile + ")");
+    if (const support::Result usable = RepositoryPathProblem(repository); !usable)
+        return Refuse(finding, usable.message() + " (the repository named by " + finding.configurationFile + ")");
     SetInstalledRepositoryPath(repository);
     return 0;
 }

@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <string>
 
+#include "support/result.h"
+
 namespace app {
 
 constexpr char kDefaultRepositoryPath[] = "c:\\program files\\vantrell\\Orvane Data Repository Manager\\data";
@@ -33,9 +35,10 @@ struct RepositoryFinding {
     std::string problem;  // why the entry could not be read, or why a path was refused
 };
 
-// Empty when `repositoryPath` can be the shared repository path, else why not: it is empty, it
-// has more than 259 characters, or its database path would. The one place that limits both paths.
-std::string RepositoryPathProblem(const std::string& repositoryPath);
+// Done when `repositoryPath` can be the shared repository path, else failed with why not: it is
+// empty, it has more than 259 characters, or its database path would. The one place that limits
+// both paths.
+support::Result RepositoryPathProblem(const std::string& repositoryPath);
 
 // Sets the shared paths. A non-empty repository path (from the command line) is kept and only
 // the database path derived; otherwise the installation is looked up. Paths from the registry
