@@ -53,6 +53,12 @@ constexpr char kGeneralHelp[] =
     "Exit status: 0 ok; 1 the file is damaged or not a database, or the command failed;\n"
     "2 usage error, or the command cannot run (a file that cannot be opened or read).\n";
 
+constexpr char kHelpHelp[] =
+    "Usage: hdbtool help [COMMAND]\n"
+    "Shows the commands and options of hdbtool, or with COMMAND that command's help (the same\n"
+    "as 'hdbtool COMMAND --help').\n"
+    "Exit status: 0, or 2 when COMMAND is not one of hdbtool's commands.\n";
+
 struct Command {
     const char* name;
     size_t operands;
@@ -168,6 +174,7 @@ public:
         if (inv.command == "help" || (inv.help && inv.command.empty())) {
             if (inv.command.empty() || inv.operands.empty()) return Print(kGeneralHelp);
             if (inv.operands.size() > 1) return Usage("help takes one COMMAND");
+            if (inv.operands[0] == "help") return Print(kHelpHelp);
             const Command* c = FindCommand(inv.operands[0]);
             return c ? Print(c->help) : Usage("no command '" + inv.operands[0] + "'");
         }

@@ -60,6 +60,7 @@ TEST_F(CommandLineTest, HelpVersionAndUsageErrors) {
         {{"-h"}, 0, "Usage: hdbtool COMMAND", ""},
         {{"help"}, 0, "Usage: hdbtool COMMAND", ""},
         {{"help", "dump"}, 0, "Usage: hdbtool dump [--json] FILE\n", ""},
+        {{"help", "help"}, 0, "Usage: hdbtool help [COMMAND]\n", ""},
         {{"dump", "--help"}, 0, "Usage: hdbtool dump [--json] FILE\n", ""},
         {{"--help", "salvage"}, 0, "Usage: hdbtool salvage [--force] DAMAGED NEWFILE\n", ""},
         {{"verify", "x.hdb", "-h"}, 0, "Usage: hdbtool verify [--json] FILE\n", ""},
