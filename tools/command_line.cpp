@@ -20,6 +20,7 @@
 #include "tools/structure_report.h"
 #include "tools/structure_scan.h"
 #include "tools/text_form.h"
+#include "tools/tree_walk.h"
 
 using support::Result;
 using namespace hdb;
@@ -78,8 +79,10 @@ const Command kCommands[] = {
      "\"subkeys\": [...]}]}, each key on a line of its own.\n"
      "The file is opened read-only and never changed. A file that a writer left open is listed\n"
      "with a warning.\n"
-     "Exit status: 0 when the whole tree was printed, 1 when FILE is not a database or a key\n"
-     "cannot be read, 2 when FILE cannot be opened.\n"},
+     "The tree is walked from the root key whatever the header's key count says.\n"
+     "Exit status: 0 when the whole tree was printed, 1 when FILE is not a database, a key\n"
+     "cannot be read or the header's key count disagrees with the keys printed (a warning says\n"
+     "so), 2 when FILE cannot be opened.\n"},
     {"verify", 1, true, false,
      "Usage: hdbtool verify [--json] FILE\n"
      "Checks the whole structure of the database FILE: every block is in exactly one place (a\n"
@@ -115,8 +118,9 @@ const Command kCommands[] = {
      "is empty: \"text\" (\\\" \\\\ \\t \\r \\n escaped) when every byte is printable, tab, CR or LF,\n"
      "else hex:HH HH ... Lines beginning with # are comments. 'hdbtool import' makes the\n"
      "database back; its export is the same text again.\n"
-     "Exit status: 0 when the whole tree was written, 1 when FILE is not a database or a key\n"
-     "cannot be read (the rest is written), 2 when FILE cannot be opened.\n"},
+     "Exit status: 0 when the whole tree was written, 1 when FILE is not a database, a key\n"
+     "cannot be read (the rest is written) or the header's key count disagrees with the keys\n"
+     "written, 2 when FILE cannot be opened.\n"},
     {"import", 2, false, true,
      "Usage: hdbtool import [--force] TEXT NEWFILE\n"
      "Makes a new database NEWFILE from TEXT, in the form 'hdbtool export' writes ('-' reads\n"
@@ -276,23 +280,45 @@ private:
         return kExitOk;
     }
 
+    // After a listing or an export: says where the header's keyCount disagrees with the keys
+    // walked. kExitOk when there was nothing to say.
+    int CheckWalked(const std::string& file, const WalkCount& walked) {
+        int status = kExitOk;
+        RawDatabase raw(files_);
+        if (raw.Open(file.c_str()) != 0) return Fail(kExitUsage, file, raw.error());
+        const DatabaseHeader& header = raw.header();
+        if (header.openForWrite == 0 && header.keyCount != walked.keys) {
+            Error(file, "warning: the header's keyCount is " + std::to_string(header.keyCount) + ", but " +
+                            std::to_string(walked.keys) + (walked.keys == 1 ? " key was" : " keys were") + " walked");
+            status = kExitDamaged;
+        }
+        return status;
+    }
+
     int Dump(const std::string& file, bool json) {
         int32_t database = -1;
         if (const int status = OpenChecked(file, database); status != kExitOk) return status;
-        const int32_t result = json ? DumpKeyTreeJson(databases_, database, out_) : DumpKeyTree(databases_, database, out_);
+        WalkCount walked;
+        const int32_t result = json ? DumpKeyTreeJson(databases_, database, out_, &walked)
+                                    : DumpKeyTree(databases_, database, out_, &walked);
         databases_.CloseDatabase(database);
-        if (result < 0 && out_.Flush()) return Fail(kExitDamaged, file, "some keys could not be read");
-        return result < 0 ? kExitDamaged : kExitOk;
+        if (result < 0 && out_.Flush()) Error(file, "some keys could not be read");
+        if (!out_.Flush()) return kExitDamaged;
+        const int checked = CheckWalked(file, walked);
+        return result < 0 ? kExitDamaged : checked;
     }
 
     int Export(const std::string& file) {
         int32_t database = -1;
         if (const int status = OpenChecked(file, database); status != kExitOk) return status;
         std::vector<std::string> errors;
-        const int32_t result = ExportTextForm(databases_, database, out_, errors);
+        WalkCount walked;
+        const int32_t result = ExportTextForm(databases_, database, out_, errors, &walked);
         databases_.CloseDatabase(database);
         for (const std::string& e : errors) Error(file, e);
-        return result < 0 ? kExitDamaged : kExitOk;
+        if (!out_.Flush()) return kExitDamaged;
+        const int checked = CheckWalked(file, walked);
+        return result < 0 ? kExitDamaged : checked;
     }
 
     // Walks the raw structure; `keepGoing` walks a file that is not a database too.

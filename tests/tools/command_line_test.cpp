@@ -7,6 +7,7 @@
 
 #include "pellucor_version.h"
 #include "tools/key_text.h"
+#include "damaged_database.h"
 #include "tools_test_support.h"
 
 using namespace tools;
@@ -198,6 +199,39 @@ TEST_F(CommandLineTest, SalvageOfWhatIsNotADatabaseWarnsAndFails) {
                      "bytes are all zero); what can be read is kept\n");
     EXPECT_EQ(o.out.find(target + ": 0 keys written; "), 0u) << o.out;
     EXPECT_EQ(ExportFile(target), "hdbtool export 1\napp-value 0\n");
+}
+
+}  // namespace
+
+namespace {
+
+class DamagedCommandLineTest : public DamagedDatabaseTest {};
+
+// A header whose keyCount is 0 stops neither listing: the tree is there, from the root key.
+TEST_F(DamagedCommandLineTest, ListingsWalkTheTreeWhateverTheKeyCountSays) {
+    const Outcome intactDump = Hdbtool({"dump", path}), intactExport = Hdbtool({"export", path});
+    ASSERT_EQ(intactDump.status, 0) << intactDump.err;
+    ASSERT_EQ(intactExport.status, 0) << intactExport.err;
+    std::vector<uint8_t> bytes = pristine;
+    PutWord(bytes, 56, 0);
+    WriteBytes(path, bytes);
+    const std::string warning =
+        "hdbtool: " + path + ": warning: the header's keyCount is 0, but 8 keys were walked\n";
+    Outcome o = Hdbtool({"dump", path});
+    EXPECT_EQ(o.status, 1);
+    EXPECT_EQ(o.out, intactDump.out);
+    EXPECT_EQ(o.err, warning);
+    o = Hdbtool({"export", path});
+    EXPECT_EQ(o.status, 1);
+    EXPECT_EQ(o.out, intactExport.out);
+    EXPECT_EQ(o.err, warning);
+
+    // A database that holds no key has no root to walk from, and nothing to warn about.
+    const std::string empty = scratch / "empty.hdb";
+    DatabaseBuilder(empty).Close();
+    o = Hdbtool({"dump", empty});
+    EXPECT_EQ(o.status, 0) << o.err;
+    EXPECT_EQ(o.out + o.err, "");
 }
 
 }  // namespace
