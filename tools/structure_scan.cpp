@@ -92,6 +92,7 @@ public:
         WalkTree();
         TakeFreeEntries();
         FindLostBlocks();
+        FindOrphanKeys();
         CheckCounts();
         r_.readFailed = raw_.readFailed();
     }
@@ -289,6 +290,7 @@ private:
         key.valueOffset = h.valueOffset;
         key.streamLength = length;
         key.valueSize = length - h.valueOffset;
+        key.valueLengthField = h.valueLength;
         r_.keysFound += 1;
         std::vector<uint32_t> blocks;
         WalkChain(id, head, length, kKeyOwnerBase + static_cast<uint32_t>(index), ProblemPlace::Key, index, blocks);
@@ -453,6 +455,31 @@ private:
         }
     }
 
+    // The lost blocks that begin a key's chain: not released, named by no lost block's forward
+    // link, and holding a sound key header with its name in the block.
+    void FindOrphanKeys() {
+        if (r_.lostBlocks == 0) return;
+        std::vector<bool> followed(n_, false);
+        uint8_t block[kBlockSize];
+        for (uint32_t b = 1; b < n_; ++b) {
+            if (owner_[b] != kNoOwner || !raw_.ReadBlock(b, block) || RawWord(block) == kReleasedBlockMark) continue;
+            const uint32_t next = RawWord(block + 4);
+            if (next < n_ && owner_[next] == kNoOwner) followed[next] = true;
+        }
+        for (uint32_t b = 1; b < n_; ++b) {
+            if (owner_[b] != kNoOwner || followed[b] || !raw_.ReadBlock(b, block) ||
+                RawWord(block) == kReleasedBlockMark)
+                continue;
+            std::string misfit;
+            const int64_t length = KeyStreamLength(b, block, misfit);
+            const RawKeyHeader h(block + 8);
+            if (length < 0 || kKeyHeaderSize + static_cast<uint64_t>(h.nameLength) > kChainPayload) continue;
+            std::string name(reinterpret_cast<const char*>(block + 8 + kKeyHeaderSize), h.nameLength);
+            if (const size_t zero = name.find('\0'); zero != std::string::npos) name.resize(zero);
+            r_.orphans.push_back(OrphanKey{b, h.parent, std::move(name), static_cast<uint32_t>(length) - h.valueOffset});
+        }
+    }
+
     void CheckCounts() {
         if (Stale()) return;
         if (r_.header.keyCount != r_.keysFound)
@@ -505,6 +532,30 @@ std::string KeyPath(const ScanResult& result, int64_t index) {
         else
             AppendPathName(path, key.name);
     }
+    return path;
+}
+
+std::string OrphanPath(const ScanResult& result, size_t orphan) {
+    std::vector<std::string> names;
+    std::string top = "<no key>";
+    for (size_t at = orphan, steps = 0; steps <= result.orphans.size(); ++steps) {
+        const OrphanKey& o = result.orphans[at];
+        std::string name;
+        AppendPathName(name, o.name);
+        names.push_back(std::move(name));
+        const auto inTree = std::find_if(result.keys.begin(), result.keys.end(),
+                                         [&](const ScannedKey& k) { return k.id == o.parentField; });
+        if (inTree != result.keys.end()) {
+            top = KeyPath(result, inTree - result.keys.begin());
+            break;
+        }
+        const auto above = std::find_if(result.orphans.begin(), result.orphans.end(),
+                                        [&](const OrphanKey& p) { return p.id == o.parentField; });
+        if (above == result.orphans.end() || o.parentField == o.id) break;
+        at = static_cast<size_t>(above - result.orphans.begin());
+    }
+    std::string path = top;
+    for (auto name = names.rbegin(); name != names.rend(); ++name) path += kKeyPathSeparator + *name;
     return path;
 }
 
