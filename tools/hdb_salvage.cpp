@@ -72,11 +72,12 @@ void ListLosses(const ScanResult& scan, SalvageReport& report) {
                                   std::to_string(key.subKeyCount) +
                                   " sub-key entries lie beyond its chain; what they name is lost");
     }
+    const std::vector<std::string> orphanPaths = OrphanPaths(scan);
     for (size_t i = 0; i < scan.orphans.size(); ++i) {
         const OrphanKey& orphan = scan.orphans[i];
         report.keysFound += 1;
         report.valueBytesFound += orphan.valueSize;
-        report.lost.push_back(OrphanPath(scan, i) + ": key in block " + std::to_string(orphan.id) +
+        report.lost.push_back(orphanPaths[i] + ": key in block " + std::to_string(orphan.id) +
                               ", which no readable sub-key list names");
     }
 }

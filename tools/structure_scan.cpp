@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <unordered_map>
 #include <utility>
 
 #include "tools/key_text.h"
@@ -535,28 +536,41 @@ std::string KeyPath(const ScanResult& result, int64_t index) {
     return path;
 }
 
-std::string OrphanPath(const ScanResult& result, size_t orphan) {
-    std::vector<std::string> names;
-    std::string top = "<no key>";
-    for (size_t at = orphan, steps = 0; steps <= result.orphans.size(); ++steps) {
-        const OrphanKey& o = result.orphans[at];
-        std::string name;
-        AppendPathName(name, o.name);
-        names.push_back(std::move(name));
-        const auto inTree = std::find_if(result.keys.begin(), result.keys.end(),
-                                         [&](const ScannedKey& k) { return k.id == o.parentField; });
-        if (inTree != result.keys.end()) {
-            top = KeyPath(result, inTree - result.keys.begin());
-            break;
+std::vector<std::string> OrphanPaths(const ScanResult& result) {
+    std::unordered_map<uint32_t, size_t> keyAt, orphanAt;
+    for (size_t i = 0; i < result.keys.size(); ++i) keyAt.emplace(result.keys[i].id, i);
+    for (size_t i = 0; i < result.orphans.size(); ++i) orphanAt.emplace(result.orphans[i].id, i);
+    std::vector<std::string> paths;
+    paths.reserve(result.orphans.size());
+    std::vector<size_t> chain;
+    for (size_t first = 0; first < result.orphans.size(); ++first) {
+        // Up through the parent fields, at most kPathNamesShown orphans: a loop or a long chain
+        // of them is cut there.
+        chain.clear();
+        std::string top = "<no key>";
+        for (size_t at = first;;) {
+            chain.push_back(at);
+            const uint32_t parent = result.orphans[at].parentField;
+            if (const auto inTree = keyAt.find(parent); inTree != keyAt.end()) {
+                top = KeyPath(result, static_cast<int64_t>(inTree->second));
+                break;
+            }
+            const auto above = orphanAt.find(parent);
+            if (above == orphanAt.end()) break;
+            if (chain.size() == kPathNamesShown) {
+                top = "...";
+                break;
+            }
+            at = above->second;
         }
-        const auto above = std::find_if(result.orphans.begin(), result.orphans.end(),
-                                        [&](const OrphanKey& p) { return p.id == o.parentField; });
-        if (above == result.orphans.end() || o.parentField == o.id) break;
-        at = static_cast<size_t>(above - result.orphans.begin());
+        std::string path = std::move(top);
+        for (auto at = chain.rbegin(); at != chain.rend(); ++at) {
+            path += kKeyPathSeparator;
+            AppendPathName(path, result.orphans[*at].name);
+        }
+        paths.push_back(std::move(path));
     }
-    std::string path = top;
-    for (auto name = names.rbegin(); name != names.rend(); ++name) path += kKeyPathSeparator + *name;
-    return path;
+    return paths;
 }
 
 std::string ProblemWhere(const ScanResult& result, const StructureProblem& problem) {

@@ -83,9 +83,10 @@ ScanResult ScanStructure(RawDatabase& raw, bool keepGoing);
 // as <sub-key N, block B> under its parent. Very deep paths keep their first and last names.
 std::string KeyPath(const ScanResult& result, int64_t index);
 
-// The path an orphan would have: its parent field followed up to a key of the tree, through
-// other orphans; "<no key>" stands for a parent that is neither.
-std::string OrphanPath(const ScanResult& result, size_t orphan);
+// The path each orphan would have, in the order of `orphans`: its parent field followed up to a
+// key of the tree, through other orphans; "<no key>" stands for a parent that is neither, and
+// "..." for what lies above the last 40 orphans of a longer chain (or of a loop).
+std::vector<std::string> OrphanPaths(const ScanResult& result);
 
 // Where a problem lies, as its line begins: "header", "free list", "block N" or a key path.
 std::string ProblemWhere(const ScanResult& result, const StructureProblem& problem);
