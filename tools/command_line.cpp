@@ -20,6 +20,7 @@
 #include "tools/structure_report.h"
 #include "tools/structure_scan.h"
 #include "tools/text_form.h"
+#include "tools/tree_walk.h"
 
 using support::Result;
 using namespace hdb;
@@ -53,6 +54,12 @@ constexpr char kGeneralHelp[] =
     "Exit status: 0 ok; 1 the file is damaged or not a database, or the command failed;\n"
     "2 usage error, or the command cannot run (a file that cannot be opened or read).\n";
 
+constexpr char kHelpHelp[] =
+    "Usage: hdbtool help [COMMAND]\n"
+    "Shows the commands and options of hdbtool, or with COMMAND that command's help (the same\n"
+    "as 'hdbtool COMMAND --help').\n"
+    "Exit status: 0, or 2 when COMMAND is not one of hdbtool's commands.\n";
+
 struct Command {
     const char* name;
     size_t operands;
@@ -72,8 +79,11 @@ const Command kCommands[] = {
      "\"subkeys\": [...]}]}, each key on a line of its own.\n"
      "The file is opened read-only and never changed. A file that a writer left open is listed\n"
      "with a warning.\n"
-     "Exit status: 0 when the whole tree was printed, 1 when FILE is not a database or a key\n"
-     "cannot be read, 2 when FILE cannot be opened.\n"},
+     "The tree is walked from the root key whatever the header's key count says.\n"
+     "Exit status: 0 when the whole tree was printed, 1 when FILE is not a database, a key\n"
+     "cannot be read, the header's key count disagrees with the keys printed (a warning says\n"
+     "so), or the file holds keys or value bytes that were not printed (a line names each),\n"
+     "2 when FILE cannot be opened.\n"},
     {"verify", 1, true, false,
      "Usage: hdbtool verify [--json] FILE\n"
      "Checks the whole structure of the database FILE: every block is in exactly one place (a\n"
@@ -90,7 +100,8 @@ const Command kCommands[] = {
      "Prints the header's fields of the database FILE and what its structure holds: keys, depth,\n"
      "blocks in use, free and lost, bytes in names and values, the largest sub-key list, whether a\n"
      "mirror lies beside it and how many problems verify would report. One \"name: value\" a line,\n"
-     "or with --json one JSON object. The file is never changed.\n"
+     "or with --json one JSON object. Keys and values that a copy of the tree could not hold\n"
+     "(as salvage would say) are named on standard error, one a line. The file is never changed.\n"
      "Exit status: 0 when sound, 1 when damaged or not a database, 2 when FILE cannot be read.\n"},
     {"export", 1, false, false,
      "Usage: hdbtool export FILE\n"
@@ -109,8 +120,10 @@ const Command kCommands[] = {
      "is empty: \"text\" (\\\" \\\\ \\t \\r \\n escaped) when every byte is printable, tab, CR or LF,\n"
      "else hex:HH HH ... Lines beginning with # are comments. 'hdbtool import' makes the\n"
      "database back; its export is the same text again.\n"
-     "Exit status: 0 when the whole tree was written, 1 when FILE is not a database or a key\n"
-     "cannot be read (the rest is written), 2 when FILE cannot be opened.\n"},
+     "Exit status: 0 when the whole tree was written, 1 when FILE is not a database, a key\n"
+     "cannot be read (the rest is written), the header's key count disagrees with the keys\n"
+     "written, or the file holds keys or value bytes that were not written (a line names\n"
+     "each), 2 when FILE cannot be opened.\n"},
     {"import", 2, false, true,
      "Usage: hdbtool import [--force] TEXT NEWFILE\n"
      "Makes a new database NEWFILE from TEXT, in the form 'hdbtool export' writes ('-' reads\n"
@@ -135,11 +148,12 @@ const Command kCommands[] = {
      "Reads the database DAMAGED keeping going past every fault that verify finds, and writes\n"
      "every key it could reach into the new database NEWFILE, in the original order, with as much\n"
      "of each value as can be read. Prints what was lost, by key path: keys that could not be\n"
-     "read (with everything below them) and values cut short. DAMAGED is never changed. An\n"
-     "existing NEWFILE is replaced only with --force.\n"
-     "Exit status: 0 when NEWFILE holds everything, 1 when something was lost, DAMAGED is not a\n"
-     "database or NEWFILE could not be written (then no NEWFILE is left), 2 when DAMAGED cannot\n"
-     "be read or NEWFILE exists.\n"},
+     "read (with everything below them), intact keys that no readable list reaches (named, not\n"
+     "copied) and values cut short; then how many of the keys and value bytes found were\n"
+     "written. DAMAGED is never changed. An existing NEWFILE is replaced only with --force.\n"
+     "Exit status: 0 when NEWFILE holds every key and value byte found in DAMAGED, 1 when\n"
+     "something was lost or cut, DAMAGED is not a database or NEWFILE could not be written\n"
+     "(then no NEWFILE is left), 2 when DAMAGED cannot be read or NEWFILE exists.\n"},
 };
 
 const Command* FindCommand(const std::string& name) {
@@ -168,6 +182,7 @@ public:
         if (inv.command == "help" || (inv.help && inv.command.empty())) {
             if (inv.command.empty() || inv.operands.empty()) return Print(kGeneralHelp);
             if (inv.operands.size() > 1) return Usage("help takes one COMMAND");
+            if (inv.operands[0] == "help") return Print(kHelpHelp);
             const Command* c = FindCommand(inv.operands[0]);
             return c ? Print(c->help) : Usage("no command '" + inv.operands[0] + "'");
         }
@@ -269,23 +284,62 @@ private:
         return kExitOk;
     }
 
+    // Writes the lines of `report` on standard error, and its count line when what was written
+    // does not hold every key and value byte the scan found; true when it does.
+    bool ReportLosses(const std::string& file, SalvageReport& report) {
+        for (const std::string& line : report.lost) Error(file, "lost: " + line);
+        for (const std::string& line : report.cut) Error(file, "cut short: " + line);
+        if (report.Whole()) return true;
+        Error(file, LossSummary(report));
+        return false;
+    }
+
+    // After a listing or an export: says where the header's keyCount disagrees with the keys
+    // walked, and names every key and value that the raw structure holds but the walk did not
+    // write. kExitOk when there was nothing to say.
+    int CheckWalked(const std::string& file, const WalkCount& walked) {
+        int status = kExitOk;
+        RawDatabase raw(files_);
+        if (raw.Open(file.c_str()) != 0) return Fail(kExitUsage, file, raw.error());
+        const ScanResult scan = ScanStructure(raw, false);
+        if (scan.readFailed) return Fail(kExitUsage, file, "cannot be read whole");
+        if (scan.header.openForWrite == 0 && scan.header.keyCount != walked.keys) {
+            Error(file, "warning: the header's keyCount is " + std::to_string(scan.header.keyCount) + ", but " +
+                            std::to_string(walked.keys) + (walked.keys == 1 ? " key was" : " keys were") + " walked");
+            status = kExitDamaged;
+        }
+        SalvageReport report;
+        ListLosses(scan, report);
+        report.keysWritten = walked.keys;
+        report.valueBytesWritten = walked.valueBytes;
+        if (!ReportLosses(file, report)) status = kExitDamaged;
+        return status;
+    }
+
     int Dump(const std::string& file, bool json) {
         int32_t database = -1;
         if (const int status = OpenChecked(file, database); status != kExitOk) return status;
-        const int32_t result = json ? DumpKeyTreeJson(databases_, database, out_) : DumpKeyTree(databases_, database, out_);
+        WalkCount walked;
+        const int32_t result = json ? DumpKeyTreeJson(databases_, database, out_, &walked)
+                                    : DumpKeyTree(databases_, database, out_, &walked);
         databases_.CloseDatabase(database);
-        if (result < 0 && out_.Flush()) return Fail(kExitDamaged, file, "some keys could not be read");
-        return result < 0 ? kExitDamaged : kExitOk;
+        if (result < 0 && out_.Flush()) Error(file, "some keys could not be read");
+        if (!out_.Flush()) return kExitDamaged;
+        const int checked = CheckWalked(file, walked);
+        return result < 0 ? kExitDamaged : checked;
     }
 
     int Export(const std::string& file) {
         int32_t database = -1;
         if (const int status = OpenChecked(file, database); status != kExitOk) return status;
         std::vector<std::string> errors;
-        const int32_t result = ExportTextForm(databases_, database, out_, errors);
+        WalkCount walked;
+        const int32_t result = ExportTextForm(databases_, database, out_, errors, &walked);
         databases_.CloseDatabase(database);
         for (const std::string& e : errors) Error(file, e);
-        return result < 0 ? kExitDamaged : kExitOk;
+        if (!out_.Flush()) return kExitDamaged;
+        const int checked = CheckWalked(file, walked);
+        return result < 0 ? kExitDamaged : checked;
     }
 
     // Walks the raw structure; `keepGoing` walks a file that is not a database too.
@@ -311,6 +365,11 @@ private:
         if (!scan.refusal.empty()) return Fail(kExitDamaged, file, "not a database: " + scan.refusal);
         const std::string mirror = file + kMirrorSuffix;
         WriteStatReport(scan, file, raw.fileSize(), files_.FileExists(mirror.c_str()) == 1 ? mirror : "", json, out_);
+        // stat copies nothing: it names what a copy of the tree could not hold.
+        SalvageReport report;
+        ListLosses(scan, report);
+        for (const std::string& line : report.lost) Error(file, "lost: " + line);
+        for (const std::string& line : report.cut) Error(file, "cut short: " + line);
         return VerifyExitCode(scan);
     }
 
@@ -372,14 +431,17 @@ private:
         std::string text;
         for (const std::string& line : report.lost) text += "lost: " + line + "\n";
         for (const std::string& line : report.cut) text += "cut short: " + line + "\n";
-        text += target + ": " + std::to_string(report.keysWritten) + (report.keysWritten == 1 ? " key" : " keys") +
-                " written";
+        if (report.Whole())
+            text += target + ": " + std::to_string(report.keysWritten) + (report.keysWritten == 1 ? " key" : " keys") +
+                    " written";
+        else
+            text += target + ": " + LossSummary(report);
         if (!scan.problems.empty())
             text += "; " + std::to_string(scan.problems.size()) + (scan.problems.size() == 1 ? " problem in " : " problems in ") + damaged +
                     " ('hdbtool verify' lists them)";
         text += "\n";
         out_.Write(text);
-        return report.lost.empty() && report.cut.empty() && scan.refusal.empty() ? kExitOk : kExitDamaged;
+        return report.Whole() && scan.refusal.empty() ? kExitOk : kExitDamaged;
     }
 
     OutputSink& out_;

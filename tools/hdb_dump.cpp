@@ -5,11 +5,11 @@
 #include "hdb/key_tree_reader.h"
 #include "tools/key_text.h"
 #include "tools/output_sink.h"
+#include "tools/tree_walk.h"
 
 using hdb::DatabaseManager;
 using hdb::KeyTreeVisitor;
 using hdb::WalkedKey;
-using hdb::WalkKeyTree;
 
 namespace tools {
 
@@ -141,9 +141,9 @@ std::string FormatValue(const uint8_t* bytes, uint32_t size) {
     return text;
 }
 
-int32_t DumpKeyTree(DatabaseManager& db, int32_t database, OutputSink& out) {
+int32_t DumpKeyTree(DatabaseManager& db, int32_t database, OutputSink& out, WalkCount* count) {
     TextDumper dumper(out);
-    return WalkKeyTree(db, database, dumper, kLargestValueShown);
+    return WalkDatabaseTree(db, database, dumper, kLargestValueShown, count);
 }
 
 int32_t DumpKeyTree(DatabaseManager& db, int32_t database, std::string& out) {
@@ -153,10 +153,10 @@ int32_t DumpKeyTree(DatabaseManager& db, int32_t database, std::string& out) {
     return result;
 }
 
-int32_t DumpKeyTreeJson(DatabaseManager& db, int32_t database, OutputSink& out) {
+int32_t DumpKeyTreeJson(DatabaseManager& db, int32_t database, OutputSink& out, WalkCount* count) {
     JsonDumper dumper(out);
     if (!dumper.Begin()) return -1;
-    const int32_t result = WalkKeyTree(db, database, dumper, kLargestValueShown);
+    const int32_t result = WalkDatabaseTree(db, database, dumper, kLargestValueShown, count);
     return dumper.End() ? result : -1;
 }
 

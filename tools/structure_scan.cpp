@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <unordered_map>
 #include <utility>
 
 #include "tools/key_text.h"
@@ -92,6 +93,7 @@ public:
         WalkTree();
         TakeFreeEntries();
         FindLostBlocks();
+        FindOrphanKeys();
         CheckCounts();
         r_.readFailed = raw_.readFailed();
     }
@@ -289,6 +291,7 @@ private:
         key.valueOffset = h.valueOffset;
         key.streamLength = length;
         key.valueSize = length - h.valueOffset;
+        key.valueLengthField = h.valueLength;
         r_.keysFound += 1;
         std::vector<uint32_t> blocks;
         WalkChain(id, head, length, kKeyOwnerBase + static_cast<uint32_t>(index), ProblemPlace::Key, index, blocks);
@@ -453,6 +456,31 @@ private:
         }
     }
 
+    // The lost blocks that begin a key's chain: not released, named by no lost block's forward
+    // link, and holding a sound key header with its name in the block.
+    void FindOrphanKeys() {
+        if (r_.lostBlocks == 0) return;
+        std::vector<bool> followed(n_, false);
+        uint8_t block[kBlockSize];
+        for (uint32_t b = 1; b < n_; ++b) {
+            if (owner_[b] != kNoOwner || !raw_.ReadBlock(b, block) || RawWord(block) == kReleasedBlockMark) continue;
+            const uint32_t next = RawWord(block + 4);
+            if (next < n_ && owner_[next] == kNoOwner) followed[next] = true;
+        }
+        for (uint32_t b = 1; b < n_; ++b) {
+            if (owner_[b] != kNoOwner || followed[b] || !raw_.ReadBlock(b, block) ||
+                RawWord(block) == kReleasedBlockMark)
+                continue;
+            std::string misfit;
+            const int64_t length = KeyStreamLength(b, block, misfit);
+            const RawKeyHeader h(block + 8);
+            if (length < 0 || kKeyHeaderSize + static_cast<uint64_t>(h.nameLength) > kChainPayload) continue;
+            std::string name(reinterpret_cast<const char*>(block + 8 + kKeyHeaderSize), h.nameLength);
+            if (const size_t zero = name.find('\0'); zero != std::string::npos) name.resize(zero);
+            r_.orphans.push_back(OrphanKey{b, h.parent, std::move(name), static_cast<uint32_t>(length) - h.valueOffset});
+        }
+    }
+
     void CheckCounts() {
         if (Stale()) return;
         if (r_.header.keyCount != r_.keysFound)
@@ -506,6 +534,43 @@ std::string KeyPath(const ScanResult& result, int64_t index) {
             AppendPathName(path, key.name);
     }
     return path;
+}
+
+std::vector<std::string> OrphanPaths(const ScanResult& result) {
+    std::unordered_map<uint32_t, size_t> keyAt, orphanAt;
+    for (size_t i = 0; i < result.keys.size(); ++i) keyAt.emplace(result.keys[i].id, i);
+    for (size_t i = 0; i < result.orphans.size(); ++i) orphanAt.emplace(result.orphans[i].id, i);
+    std::vector<std::string> paths;
+    paths.reserve(result.orphans.size());
+    std::vector<size_t> chain;
+    for (size_t first = 0; first < result.orphans.size(); ++first) {
+        // Up through the parent fields, at most kPathNamesShown orphans: a loop or a long chain
+        // of them is cut there.
+        chain.clear();
+        std::string top = "<no key>";
+        for (size_t at = first;;) {
+            chain.push_back(at);
+            const uint32_t parent = result.orphans[at].parentField;
+            if (const auto inTree = keyAt.find(parent); inTree != keyAt.end()) {
+                top = KeyPath(result, static_cast<int64_t>(inTree->second));
+                break;
+            }
+            const auto above = orphanAt.find(parent);
+            if (above == orphanAt.end()) break;
+            if (chain.size() == kPathNamesShown) {
+                top = "...";
+                break;
+            }
+            at = above->second;
+        }
+        std::string path = std::move(top);
+        for (auto at = chain.rbegin(); at != chain.rend(); ++at) {
+            path += kKeyPathSeparator;
+            AppendPathName(path, result.orphans[*at].name);
+        }
+        paths.push_back(std::move(path));
+    }
+    return paths;
 }
 
 std::string ProblemWhere(const ScanResult& result, const StructureProblem& problem) {

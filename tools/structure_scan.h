@@ -42,7 +42,17 @@ struct ScannedKey {
     uint32_t streamLength = 0;
     uint32_t valueSize = 0;      // what the header and the stream length say
     uint32_t valueReadable = 0;  // the part of it that its chain holds
+    uint32_t valueLengthField = 0;  // what the header's value length word says
     std::vector<uint32_t> blocks;  // its chain as walked
+};
+
+// A key that no list reaches: the first block of a chain, in no chain the walk followed and not
+// free, that holds a sound key header. Only named, never walked.
+struct OrphanKey {
+    uint32_t id;
+    uint32_t parentField;
+    std::string name;
+    uint32_t valueSize;
 };
 
 struct ScanResult {
@@ -52,6 +62,7 @@ struct ScanResult {
     bool readFailed = false;  // a block could not be read: the picture is incomplete
     std::vector<ScannedKey> keys;  // in tree order: a key, then its sub-keys in list order
     std::vector<StructureProblem> problems;
+    std::vector<OrphanKey> orphans;  // in block order
 
     uint32_t keysFound = 0;       // keys whose header was read (lost ones whose name was not, too)
     uint32_t keyBlocks = 0;       // blocks of key chains
@@ -71,6 +82,11 @@ ScanResult ScanStructure(RawDatabase& raw, bool keepGoing);
 // The key's path from the root, names joined by '\' as key_text.h writes them; a lost key shows
 // as <sub-key N, block B> under its parent. Very deep paths keep their first and last names.
 std::string KeyPath(const ScanResult& result, int64_t index);
+
+// The path each orphan would have, in the order of `orphans`: its parent field followed up to a
+// key of the tree, through other orphans; "<no key>" stands for a parent that is neither, and
+// "..." for what lies above the last 40 orphans of a longer chain (or of a loop).
+std::vector<std::string> OrphanPaths(const ScanResult& result);
 
 // Where a problem lies, as its line begins: "header", "free list", "block N" or a key path.
 std::string ProblemWhere(const ScanResult& result, const StructureProblem& problem);

@@ -10,6 +10,7 @@
 #include "tools/output_sink.h"
 #include "tools/raw_database.h"
 #include "tools/structure_scan.h"
+#include "tools/tree_walk.h"
 
 using support::Result;
 using fileservice::FileService;
@@ -290,11 +291,12 @@ Result TextForm::Parse(std::string_view text) {
     return Result::Done();
 }
 
-int32_t ExportTextForm(DatabaseManager& db, int32_t database, OutputSink& out, std::vector<std::string>& errors) {
+int32_t ExportTextForm(DatabaseManager& db, int32_t database, OutputSink& out, std::vector<std::string>& errors,
+                       WalkCount* count) {
     const std::string head = std::string(kTextFormFirstLine) + "\napp-value " + std::to_string(db.GetAppValue(database)) + "\n";
     if (!out.Write(head)) return -1;
     Exporter exporter(out, errors);
-    const int32_t result = WalkKeyTree(db, database, exporter, std::numeric_limits<uint64_t>::max());
+    const int32_t result = WalkDatabaseTree(db, database, exporter, std::numeric_limits<uint64_t>::max(), count);
     return result == 0 && errors.empty() ? 0 : -1;
 }
 

@@ -33,6 +33,8 @@ class FileService;
 
 namespace tools {
 
+struct WalkCount;
+
 class OutputSink;
 
 constexpr char kTextFormFirstLine[] = "hdbtool export 1";
@@ -81,9 +83,11 @@ private:
     std::vector<TextKey> keys_;
 };
 
-// Writes the text form of the open database. 0, or -1 when a key cannot be read (the rest is
-// written and `errors` gets one line per fault) or the output failed.
-int32_t ExportTextForm(hdb::DatabaseManager& db, int32_t database, OutputSink& out, std::vector<std::string>& errors);
+// Writes the text form of the open database, its tree walked from the root key whatever the
+// header's keyCount says. 0, or -1 when a key cannot be read (the rest is written and `errors`
+// gets one line per fault) or the output failed. `count`, when given, gets what was written.
+int32_t ExportTextForm(hdb::DatabaseManager& db, int32_t database, OutputSink& out, std::vector<std::string>& errors,
+                       WalkCount* count = nullptr);
 
 // Creates a new database at `path` (replacing a file there) holding the keys of `source`, and
 // reads it back to make sure it was written whole. Failed, saying why, and then no file is left

@@ -1,6 +1,7 @@
 // verify, stat, export and salvage on any bytes, as hdbtool runs them. Besides not crashing,
 // leaking or hanging: what export writes imports, and exports again as the same text; salvage
-// always writes a sound database, and keeps every key of a file that verify found sound.
+// always writes a sound database, keeps every key of a file that verify found sound, and claims
+// to have kept everything only when a scan of what it wrote finds every key and value byte.
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -65,6 +66,14 @@ void Salvage(FileService& files, DatabaseManager& db, const std::string& path, c
     SalvageReport report;
     fuzz::Require(SalvageDatabase(db, files, raw, scan, copy.c_str(), report).ok(), "salvage writes its file");
     if (scan.problems.empty()) fuzz::Require(report.keysWritten == scan.keysFound, "salvage of a sound file keeps every key");
+    // hdbtool salvage ends with 0 on exactly this: then NEWFILE must hold what the input held.
+    if (!report.Whole() || !scan.refusal.empty()) return;
+    RawDatabase written(files);
+    fuzz::Require(written.Open(copy.c_str()) == 0, "a salvaged file opens");
+    SalvageReport again;
+    ListLosses(ScanStructure(written, false), again);
+    fuzz::Require(again.keysFound == report.keysFound && again.valueBytesFound == report.valueBytesFound,
+                  "a salvage that ends with 0 holds every key and value byte found");
 }
 
 }  // namespace

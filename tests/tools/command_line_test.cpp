@@ -2,11 +2,14 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <functional>
 #include <string>
 #include <vector>
 
 #include "pellucor_version.h"
 #include "tools/key_text.h"
+#include "damaged_database.h"
 #include "tools_test_support.h"
 
 using namespace tools;
@@ -60,6 +63,7 @@ TEST_F(CommandLineTest, HelpVersionAndUsageErrors) {
         {{"-h"}, 0, "Usage: hdbtool COMMAND", ""},
         {{"help"}, 0, "Usage: hdbtool COMMAND", ""},
         {{"help", "dump"}, 0, "Usage: hdbtool dump [--json] FILE\n", ""},
+        {{"help", "help"}, 0, "Usage: hdbtool help [COMMAND]\n", ""},
         {{"dump", "--help"}, 0, "Usage: hdbtool dump [--json] FILE\n", ""},
         {{"--help", "salvage"}, 0, "Usage: hdbtool salvage [--force] DAMAGED NEWFILE\n", ""},
         {{"verify", "x.hdb", "-h"}, 0, "Usage: hdbtool verify [--json] FILE\n", ""},
@@ -197,6 +201,101 @@ TEST_F(CommandLineTest, SalvageOfWhatIsNotADatabaseWarnsAndFails) {
                      "bytes are all zero); what can be read is kept\n");
     EXPECT_EQ(o.out.find(target + ": 0 keys written; "), 0u) << o.out;
     EXPECT_EQ(ExportFile(target), "hdbtool export 1\napp-value 0\n");
+}
+
+}  // namespace
+
+namespace {
+
+class DamagedCommandLineTest : public DamagedDatabaseTest {
+protected:
+    std::string target = scratch / "salvaged.hdb";
+};
+
+// What salvage rescues of each damage, and what it and the listings say and end with: the exit
+// status is 0 only when what was written holds every key and value byte the scan found, and each
+// key lost or cut has a line of its own.
+TEST_F(DamagedCommandLineTest, CommandsExitZeroOnlyWhenTheyWroteEverythingTheScanFound) {
+    const uint32_t b2 = WordAt(pristine, Entry(bk, 1, 1));
+    struct Case {
+        const char* what;
+        std::function<void(std::vector<uint8_t>&)> damage;
+        int salvageStatus;
+        size_t keysRescued;
+        std::vector<std::string> lines;  // salvage's output and the listings' messages hold each
+        std::string summary;             // salvage's last line, after "NEWFILE: "
+        std::string walkWarning;         // the listings' messages hold this
+    } cases[] = {
+        {"a zeroed keyCount", [](auto& f) { PutWord(f, 56, 0); }, 0, 8, {}, "8 keys written; 1 problem in ",
+         "warning: the header's keyCount is 0, but 8 keys were walked"},
+        {"a list naming one key twice", [=, this](auto& f) { PutWord(f, Entry(bk, 1, 1), b1); }, 1, 7,
+         {"lost: Root\\B\\B2: key in block " + N(b2) + ", which no readable sub-key list names"},
+         "7 of 8 keys and 605 of 605 value bytes written", "the header's keyCount is 8, but 7 keys were walked"},
+        {"an intact subtree no list reaches",
+         [=, this](auto& f) {
+             f[Field(root, 14)] = 2;
+             std::copy_n(f.begin() + static_cast<std::ptrdiff_t>(Entry(root, 4, 2)), 8,
+                         f.begin() + static_cast<std::ptrdiff_t>(Entry(root, 4, 1)));
+         },
+         1, 4,
+         {"lost: Root\\B: key in block " + N(bk) + ", which no readable sub-key list names",
+          "lost: Root\\B\\B1: key in block " + N(b1) + ", which no readable sub-key list names",
+          "lost: Root\\B\\B2: key in block " + N(b2) + ", which no readable sub-key list names",
+          "lost: Root\\B\\B3: key in block " + N(b3) + ", which no readable sub-key list names"},
+         "4 of 8 keys and 605 of 605 value bytes written", "the header's keyCount is 8, but 4 keys were walked"},
+        {"a value length word larger than the value", [=, this](auto& f) { PutWord(f, Field(c, 20), 600); }, 1, 8,
+         {"cut short: Root\\C: kept 4 of its value's 600 bytes"}, "8 of 8 keys and 605 of 1201 value bytes written",
+         ""},
+    };
+    for (const Case& k : cases) {
+        SCOPED_TRACE(k.what);
+        std::vector<uint8_t> bytes = pristine;
+        k.damage(bytes);
+        WriteBytes(path, bytes);
+        const Outcome salvaged = Hdbtool({"salvage", "--force", path, target});
+        EXPECT_EQ(salvaged.status, k.salvageStatus) << salvaged.out << salvaged.err;
+        for (const std::string& line : k.lines) EXPECT_NE(salvaged.out.find(line + "\n"), std::string::npos) << salvaged.out;
+        EXPECT_NE(salvaged.out.find(target + ": " + k.summary), std::string::npos) << salvaged.out;
+        const std::string rescued = ExportFile(target);
+        EXPECT_EQ(static_cast<size_t>(std::count(rescued.begin(), rescued.end(), '\n')), 2 + k.keysRescued) << rescued;
+
+        for (const char* command : {"dump", "export", "stat"}) {
+            const Outcome o = Hdbtool({command, path});
+            EXPECT_EQ(o.status, 1) << command << ": " << o.err;
+            for (const std::string& line : k.lines)
+                EXPECT_NE(o.err.find("hdbtool: " + path + ": " + line + "\n"), std::string::npos) << command << ": " << o.err;
+            if (std::string(command) != "stat") {
+                EXPECT_NE(o.err.find(k.walkWarning), std::string::npos) << command << ": " << o.err;
+            }
+        }
+    }
+}
+
+// A header whose keyCount is 0 stops neither listing: the tree is there, from the root key.
+TEST_F(DamagedCommandLineTest, ListingsWalkTheTreeWhateverTheKeyCountSays) {
+    const Outcome intactDump = Hdbtool({"dump", path}), intactExport = Hdbtool({"export", path});
+    ASSERT_EQ(intactDump.status, 0) << intactDump.err;
+    ASSERT_EQ(intactExport.status, 0) << intactExport.err;
+    std::vector<uint8_t> bytes = pristine;
+    PutWord(bytes, 56, 0);
+    WriteBytes(path, bytes);
+    const std::string warning =
+        "hdbtool: " + path + ": warning: the header's keyCount is 0, but 8 keys were walked\n";
+    Outcome o = Hdbtool({"dump", path});
+    EXPECT_EQ(o.status, 1);
+    EXPECT_EQ(o.out, intactDump.out);
+    EXPECT_EQ(o.err, warning);
+    o = Hdbtool({"export", path});
+    EXPECT_EQ(o.status, 1);
+    EXPECT_EQ(o.out, intactExport.out);
+    EXPECT_EQ(o.err, warning);
+
+    // A database that holds no key has no root to walk from, and nothing to warn about.
+    const std::string empty = scratch / "empty.hdb";
+    DatabaseBuilder(empty).Close();
+    o = Hdbtool({"dump", empty});
+    EXPECT_EQ(o.status, 0) << o.err;
+    EXPECT_EQ(o.out + o.err, "");
 }
 
 }  // namespace

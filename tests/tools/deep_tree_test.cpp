@@ -85,4 +85,26 @@ TEST_F(DeepTreeTest, VerifyStatAndSalvageWalkTheWholeTree) {
     EXPECT_TRUE(salvage.lost.empty());
 }
 
+// With the root's list emptied, every key below it is an orphan, each one's parent another
+// orphan: each is named, by a path of its last 40 names.
+TEST_F(DeepTreeTest, AnOrphanedDeepSubtreeIsNamedKeyByKey) {
+    const std::string cut = *scratch_ / "cut.hdb";
+    std::vector<uint8_t> bytes = ReadBytes(Path());
+    const size_t count = hdb::BlockOffset(hdb::kRootKey) + 8 + 14;
+    bytes[count] = bytes[count + 1] = 0;
+    WriteBytes(cut, bytes);
+    const ScanResult scan = ScanFile(cut);
+    ASSERT_EQ(scan.orphans.size(), kDepth - 1);
+    SalvageReport report;
+    ListLosses(scan, report);
+    EXPECT_EQ(report.keysFound, kDepth);
+    EXPECT_EQ(report.lost.size(), kDepth - 1);
+    std::string deepest = "...";
+    for (int i = 0; i < 40; ++i) deepest += "\\k";
+    size_t deep = 0;
+    for (const std::string& line : report.lost) deep += line.rfind(deepest + ": key in block ", 0) == 0 ? 1 : 0;
+    EXPECT_EQ(deep, kDepth - 1 - 40);
+    EXPECT_EQ(report.lost.front().rfind("k\\k: key in block ", 0), 0u) << report.lost.front();
+}
+
 }  // namespace

@@ -81,7 +81,11 @@ TEST_F(SalvageTest, ReportsWhatWasLostByKeyPath) {
     const SalvageReport report = Salvage();
     EXPECT_EQ(Joined(report.lost),
               "Root\\<sub-key 1, block " + N(bk) + ">: which holds no sound key header: its value offset 110 lies "
-              "beyond its stream length 20\n");
+              "beyond its stream length 20\n"
+              // The keys below it are intact: each is named, though nothing reaches it.
+              "Root\\<sub-key 1, block " + N(bk) + ">\\B1: key in block " + N(b1) + ", which no readable sub-key list names\n"
+              "Root\\<sub-key 1, block " + N(bk) + ">\\B2: key in block " + N(b2) + ", which no readable sub-key list names\n"
+              "Root\\<sub-key 1, block " + N(bk) + ">\\B3: key in block " + N(b3) + ", which no readable sub-key list names\n");
     EXPECT_EQ(Joined(report.cut), "Root\\A: kept 386 of its value's 600 bytes\n");
     EXPECT_EQ(report.keysWritten, 4u);
     EXPECT_EQ(ExportFile(target), "hdbtool export 1\napp-value 0\n[Root]\n[Root\\A] = \"" + std::string(386, 'a') +
